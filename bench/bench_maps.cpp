@@ -1,0 +1,55 @@
+// Map kernels on a 4000 x 4000 raster with K = 10, for windows 3 x 3, 21 x 21
+// and 101 x 101. Run: build/bench/bench_maps
+// A map's time should be linear in M x N and the same for every window.
+#include "maps/varnok.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr rw::index_t M = 4000, N = 4000;
+constexpr int K = 10;
+
+struct landscape {
+    std::vector<double> table;
+    std::vector<std::int32_t> labels;
+    std::vector<double> out;
+
+    landscape() : table(K), labels(static_cast<std::size_t>(M * N)), out(labels.size())
+    {
+        std::mt19937 gen(2026);
+        std::uniform_int_distribution<int> label(1, K);
+        for (auto& l : labels) l = label(gen);
+        for (int k = 0; k < K; ++k) table[k] = 0.1 * (k + 1);
+    }
+
+    rw::raster_args args(rw::index_t window)
+    {
+        return {table.data(), K, window, window, M, N, labels.data(), out.data()};
+    }
+};
+
+landscape& shared_landscape()
+{
+    static landscape l;
+    return l;
+}
+
+void BM_Varnok(benchmark::State& state)
+{
+    rw::raster_args a = shared_landscape().args(state.range(0));
+    for (auto _ : state) {
+        rw::varnok_map(a);
+        benchmark::DoNotOptimize(a.out);
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
+} // namespace
+
+BENCHMARK(BM_Varnok)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,67 @@
+#include "raster_window.hpp"
+
+namespace rw {
+namespace {
+
+// Adds in T's own arithmetic; the integer table adds in uint32 so that it
+// wraps instead of overflowing.
+template <class T, class Acc>
+void summed_area_table_in(T* x, index_t M, index_t N)
+{
+    const auto add = [](T a, T b) {
+        return static_cast<T>(static_cast<Acc>(a) + static_cast<Acc>(b));
+    };
+    // Along each row: x(r, c) = x(r, c - 1) + x(r, c). Walking columns outer
+    // keeps memory access sequential; each cell still sees the same sum.
+    for (index_t c = 1; c < N; ++c) {
+        T* col = x + M * c;
+        const T* prev = col - M;
+        for (index_t r = 0; r < M; ++r) col[r] = add(prev[r], col[r]);
+    }
+    // Down each column: x(r, c) = x(r - 1, c) + x(r, c).
+    for (index_t c = 0; c < N; ++c) {
+        T* col = x + M * c;
+        for (index_t r = 1; r < M; ++r) col[r] = add(col[r - 1], col[r]);
+    }
+}
+
+template <class T>
+void write_window_means_from(const T* s, index_t M, index_t N, index_t h, index_t w, double* out)
+{
+    const scored_positions p = scored_positions_of(M, N, h, w);
+    if (p.empty()) return;
+    const double area = static_cast<double>(h * w);
+    const index_t di = centre_offset(h), dj = centre_offset(w);
+    // Every output cell is written once and independently, so columns may run
+    // outer here for sequential access.
+    for (index_t j = p.j0; j < p.j_end; ++j) {
+        double* out_col = out + M * (j + dj) + di;
+        for (index_t i = p.i0; i < p.i_end; ++i)
+            out_col[i] = static_cast<double>(box_sum(s, M, i, j, h, w)) / area;
+    }
+}
+
+} // namespace
+
+void summed_area_table(double* x, index_t M, index_t N)
+{
+    summed_area_table_in<double, double>(x, M, N);
+}
+
+void summed_area_table(std::int32_t* x, index_t M, index_t N)
+{
+    summed_area_table_in<std::int32_t, std::uint32_t>(x, M, N);
+}
+
+void write_window_means(const double* s, index_t M, index_t N, index_t h, index_t w, double* out)
+{
+    write_window_means_from(s, M, N, h, w, out);
+}
+
+void write_window_means(const std::int32_t* s, index_t M, index_t N, index_t h, index_t w,
+                        double* out)
+{
+    write_window_means_from(s, M, N, h, w, out);
+}
+
+} // namespace rw

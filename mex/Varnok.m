@@ -1,0 +1,30 @@
+% VARNOK  Class-value mean map of a categorical raster.
+%
+%   out = Varnok(table, window, labels)
+%
+%   Gives every cell of the label raster the value of its class and returns,
+%   for every position of a moving window, the mean of those values over the
+%   window, written at the window's centre cell.
+%
+%   table   class values, a real double vector: table(k) belongs to label k.
+%           (A matrix is read down its first column: K is its row count, or
+%           its column count when it has one row.)
+%   window  any array; only its size matters: h = rows, w = columns of the
+%           moving window. Its elements are never read.
+%   labels  M x N int32 matrix of class labels, each in 1..numel(table).
+%   out     M x N double matrix. The window's top-left corner visits rows
+%           11 .. M-h-10 and columns 11 .. N-w-10 (1-based); each mean goes to
+%           the window's centre cell (the lower/right middle cell for an even
+%           size). Every other cell is 0, and a raster smaller than
+%           (h+21) x (w+21) gives all zeros.
+%
+%   Errors (by identifier): Varnok:argCount, Varnok:badTable,
+%   Varnok:badLabels (not an int32 matrix), Varnok:emptyWindow,
+%   Varnok:labelOutOfRange (names the label, its row and its column).
+%
+%   Example: share of forest (class 2) in a 21 x 21 neighbourhood
+%     labels = int32(randi(5, 300, 400));
+%     forest = Varnok([0 1 0 0 0], ones(21), labels);
+%     imagesc(forest); axis image; colorbar
+%
+%   See also Marnisa, Sulmet, Ombrel, Dravix.

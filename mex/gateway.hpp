@@ -1,0 +1,152 @@
+// The one layer between the MEX host and the map kernels: it checks and reads
+// the arguments into a raster_args record and turns every failure into a host
+// error with an identifier "<Plugin>:<kind>". Each gateway then reads as:
+// check, read, call one kernel, return.
+#pragma once
+
+#include "mex.h"
+
+#include "kernels/label_check.hpp"
+#include "kernels/raster_window.hpp"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+
+#define MEX_ENTRY extern "C" __attribute__((visibility("default")))
+
+namespace gw {
+
+// A failure inside a gateway; run() reports it once every object is gone.
+struct gateway_error {
+    const char* kind; // second half of the identifier, e.g. "badLabels"
+    std::string text;
+};
+
+class gateway {
+public:
+    explicit gateway(const char* plugin) : plugin_(plugin) {}
+
+    const char* plugin() const { return plugin_; }
+
+    [[noreturn]] void fail(const char* kind, std::string text) const
+    {
+        throw gateway_error{kind, std::move(text)};
+    }
+
+    void expect_arg_count(int nrhs, int lo, int hi, const char* message) const
+    {
+        if (nrhs < lo || nrhs > hi) fail("argCount", message);
+    }
+
+    // Reads the class table, window template and label raster (arguments 1 to
+    // 3). Only the window template's size is read, never its elements.
+    rw::raster_args read_args(const mxArray* const prhs[]) const
+    {
+        rw::raster_args a;
+        read_table(prhs[0], a);
+        a.h = static_cast<rw::index_t>(mxGetM(prhs[1]));
+        a.w = static_cast<rw::index_t>(mxGetN(prhs[1]));
+        if (a.h == 0 || a.w == 0)
+            fail("emptyWindow", "The window template (argument 2) is empty (" + size_text(prhs[1]) +
+                                    "); its size is the window's, so it needs at least one row "
+                                    "and one column, e.g. ones(21).");
+        read_labels(prhs[2], a);
+        return a;
+    }
+
+    // Rejects the call when a label inside block b lies outside 1..K, since
+    // the map would read outside the class table there.
+    void check_labels(const rw::raster_args& a, rw::cell_block b) const
+    {
+        const auto bad = rw::find_bad_label(a.labels, a.M, a.N, a.K, b);
+        if (!bad) return;
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "Label %d at row %lld, column %lld of the label raster (argument 3) is "
+                      "outside 1..%lld, the classes of the class table.",
+                      static_cast<int>(bad->value), static_cast<long long>(bad->row + 1),
+                      static_cast<long long>(bad->col + 1), static_cast<long long>(a.K));
+        fail("labelOutOfRange", text);
+    }
+
+    // Creates the M x N zero output raster and points a.out at it.
+    mxArray* create_output(rw::raster_args& a) const
+    {
+        mxArray* out = mxCreateDoubleMatrix(static_cast<mwSize>(a.M), static_cast<mwSize>(a.N),
+                                            mxREAL);
+        if (out == nullptr) throw std::bad_alloc();
+        a.out = mxGetPr(out);
+        return out;
+    }
+
+private:
+    static std::string size_text(const mxArray* x)
+    {
+        const mwSize* d = mxGetDimensions(x);
+        std::string s;
+        for (mwSize k = 0; k < mxGetNumberOfDimensions(x); ++k) {
+            if (k > 0) s += 'x';
+            s += std::to_string(static_cast<long long>(d[k]));
+        }
+        s += ' ';
+        s += mxGetClassName(x);
+        return s;
+    }
+
+    void read_table(const mxArray* t, rw::raster_args& a) const
+    {
+        if (!mxIsDouble(t) || mxIsComplex(t) || mxIsSparse(t))
+            fail("badTable", "The class table (argument 1) must be a real, non-sparse double "
+                             "array with one value per class; it is " +
+                                 std::string(mxIsSparse(t) ? "sparse " : "") +
+                                 std::string(mxIsComplex(t) ? "complex " : "") + size_text(t) +
+                                 ".");
+        const mwSize rows = mxGetM(t);
+        a.K = static_cast<rw::index_t>(rows == 1 ? mxGetN(t) : rows);
+        a.table = mxGetPr(t);
+    }
+
+    void read_labels(const mxArray* l, rw::raster_args& a) const
+    {
+        if (!mxIsInt32(l) || mxIsComplex(l) || mxGetNumberOfDimensions(l) != 2)
+            fail("badLabels", "The label raster (argument 3) must be a real int32 matrix of "
+                              "labels 1..K; it is " +
+                                  std::string(mxIsComplex(l) ? "complex " : "") + size_text(l) +
+                                  ". Convert it with int32(labels).");
+        a.M = static_cast<rw::index_t>(mxGetM(l));
+        a.N = static_cast<rw::index_t>(mxGetN(l));
+        a.labels = static_cast<const std::int32_t*>(mxGetData(l));
+    }
+
+    const char* plugin_;
+};
+
+// Runs a gateway body and reports any failure through mexErrMsgIdAndTxt,
+// which does not return: it is called only after the body's objects are
+// destroyed, so no C++ exception crosses mexFunction and nothing leaks.
+template <class Body>
+void run(const char* plugin, Body&& body)
+{
+    char id[128];
+    char text[1024];
+    try {
+        body(gateway(plugin));
+        return;
+    } catch (const gateway_error& e) {
+        std::snprintf(id, sizeof id, "%s:%s", plugin, e.kind);
+        std::snprintf(text, sizeof text, "%s", e.text.c_str());
+    } catch (const std::bad_alloc&) {
+        std::snprintf(id, sizeof id, "%s:outOfMemory", plugin);
+        std::snprintf(text, sizeof text,
+                      "%s ran out of memory for its scratch buffers; try a smaller raster.",
+                      plugin);
+    } catch (const std::exception& e) {
+        std::snprintf(id, sizeof id, "%s:internal", plugin);
+        std::snprintf(text, sizeof text, "%s failed: %s", plugin, e.what());
+    }
+    mexErrMsgIdAndTxt(id, "%s", text);
+}
+
+} // namespace gw

@@ -1,0 +1,63 @@
+// Helpers shared by the map tests: random label rasters and a check of a
+// whole output raster against an independent per-window computation.
+#pragma once
+
+#include "kernels/raster_window.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace rw::test {
+
+inline std::vector<std::int32_t> random_labels(index_t M, index_t N, int K, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> pick(1, K);
+    std::vector<std::int32_t> labels(static_cast<std::size_t>(M * N));
+    for (auto& l : labels) l = pick(gen);
+    return labels;
+}
+
+inline std::vector<double> random_table(int K, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> value(-2.0, 5.0);
+    std::vector<double> table(static_cast<std::size_t>(K));
+    for (auto& v : table) v = value(gen);
+    return table;
+}
+
+// Expects out to hold score(i, j) at the centre cell of every scored window
+// (i, j) (within tol) and exactly 0 in every other cell.
+inline void expect_scored_map(const std::vector<double>& out, index_t M, index_t N, index_t h,
+                              index_t w, const std::function<double(index_t, index_t)>& score,
+                              double tol)
+{
+    std::vector<double> expected(static_cast<std::size_t>(M * N), 0.0);
+    std::vector<bool> scored(static_cast<std::size_t>(M * N), false);
+    const scored_positions p = scored_positions_of(M, N, h, w);
+    if (!p.empty())
+        for (index_t i = p.i0; i < p.i_end; ++i)
+            for (index_t j = p.j0; j < p.j_end; ++j) {
+                const index_t centre = (i + h / 2) + M * (j + w / 2);
+                expected[centre] = score(i, j);
+                scored[centre] = true;
+            }
+    for (index_t c = 0; c < N; ++c)
+        for (index_t r = 0; r < M; ++r) {
+            const double want = expected[r + M * c], got = out[r + M * c];
+            if (!scored[r + M * c]) {
+                ASSERT_EQ(got, 0.0) << "unscored cell at row " << r << ", column " << c;
+            } else {
+                ASSERT_NEAR(got, want, tol * std::max(1.0, std::abs(want)))
+                    << "at row " << r << ", column " << c;
+            }
+        }
+}
+
+} // namespace rw::test
