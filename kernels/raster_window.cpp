@@ -1,27 +1,35 @@
 #include "raster_window.hpp"
 
+#include <vector>
+
 namespace rw {
 namespace {
 
 // Adds in T's own arithmetic; the integer table adds in uint32 so that it
 // wraps instead of overflowing.
+//
+// The table is defined by two sweeps: along each row, x(r, c) = x(r, c - 1) +
+// x(r, c); then down each column, x(r, c) = x(r - 1, c) + x(r, c). Both are
+// done here in one pass over the columns: row_sums keeps the first sweep's
+// value of the previous column, so every cell still sees exactly the same
+// additions in the same order, while the raster is read and written once.
 template <class T, class Acc>
 void summed_area_table_in(T* x, index_t M, index_t N)
 {
+    if (M <= 0 || N <= 0) return;
     const auto add = [](T a, T b) {
         return static_cast<T>(static_cast<Acc>(a) + static_cast<Acc>(b));
     };
-    // Along each row: x(r, c) = x(r, c - 1) + x(r, c). Walking columns outer
-    // keeps memory access sequential; each cell still sees the same sum.
+    std::vector<T> row_sums(x, x + M);
+    for (index_t r = 1; r < M; ++r) x[r] = add(x[r - 1], x[r]);
     for (index_t c = 1; c < N; ++c) {
         T* col = x + M * c;
-        const T* prev = col - M;
-        for (index_t r = 0; r < M; ++r) col[r] = add(prev[r], col[r]);
-    }
-    // Down each column: x(r, c) = x(r - 1, c) + x(r, c).
-    for (index_t c = 0; c < N; ++c) {
-        T* col = x + M * c;
-        for (index_t r = 1; r < M; ++r) col[r] = add(col[r - 1], col[r]);
+        row_sums[0] = add(row_sums[0], col[0]);
+        col[0] = row_sums[0];
+        for (index_t r = 1; r < M; ++r) {
+            row_sums[r] = add(row_sums[r], col[r]);
+            col[r] = add(col[r - 1], row_sums[r]);
+        }
     }
 }
 
