@@ -82,3 +82,27 @@ TEST(Varnok, EmptyRasterIsLeftEmpty)
 
 } // namespace
 } // namespace rw
+
+namespace rw {
+namespace {
+
+// Past 2^29 cells the scratch raster's byte count passes 2^32. Needs about
+// 12 GB; run with --gtest_also_run_disabled_tests --gtest_filter='*Past*'.
+TEST(Varnok, DISABLED_WorksPastTwoToTheTwentyNineCells)
+{
+    const index_t M = 24000, N = 24000, h = 9, w = 12;
+    std::vector<double> table = {1, 2, 3, 4, 5};
+    std::vector<std::int32_t> labels(static_cast<std::size_t>(M * N));
+    for (index_t c = 0; c < N; ++c)
+        for (index_t r = 0; r < M; ++r)
+            labels[r + M * c] = static_cast<std::int32_t>(1 + (7 * r + 3 * c) % 5);
+    const std::vector<double> out = run_varnok(table, labels, M, N, h, w);
+    for (index_t i : {index_t{10}, M / 2 + 1, M - h - 11})
+        for (index_t j : {index_t{10}, N / 3, N - w - 11})
+            ASSERT_EQ(out[(i + h / 2) + M * (j + w / 2)], direct_mean(table, labels, M, i, j, h, w))
+                << i << "," << j;
+    EXPECT_EQ(out[(M - 11) + M * (N - 1)], 0.0);
+}
+
+} // namespace
+} // namespace rw
