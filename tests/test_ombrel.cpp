@@ -137,21 +137,25 @@ TEST(Ombrel, TwoByTwoSlideStepsThroughTheStepTable)
     labels[11 + M * 11] = 2;
     labels[10 + M * 12] = 2;
     labels[11 + M * 12] = 2;
-    const double t0 = 0.3, t1 = 0.8;
     const double r2 = std::sqrt(2.0), r3 = std::sqrt(3.0);
-    // The direct sum over both classes, then the removals (3 -> 2 -> 1 of
-    // class 1) and the additions (1 -> 2 -> 3 of class 2), then / sqrt(4).
-    const double first = (0.0 + t0 * r3) + t1 * 1.0;
-    const double second = (((first - t0 * (r3 - r2)) - t0 * (r2 - 1.0)) + t1 * (r2 - 1.0)) +
-                          t1 * (r3 - r2);
-    const auto out = run_ombrel({t0, t1}, labels, M, N, h, w);
-    EXPECT_EQ(out[11 + M * 11], first / 2.0);
-    EXPECT_EQ(out[11 + M * 12], second / 2.0);
-    EXPECT_NEAR(out[11 + M * 11], (t0 * r3 + t1) / 2, 1e-15);
-    EXPECT_NEAR(out[11 + M * 12], (t0 + t1 * r3) / 2, 1e-15);
-    expect_ombrel_map(out, M, N, h, w, [&](index_t, index_t j) {
-        return j == 10 ? first / 2.0 : second / 2.0;
-    }, 0.0);
+    // Many class values, so that another order of the same additions would
+    // show in the last bits somewhere.
+    const std::vector<double> values = test::random_table(100, 4);
+    for (std::size_t k = 0; k + 1 < values.size(); k += 2) {
+        const double t0 = values[k], t1 = values[k + 1];
+        SCOPED_TRACE(testing::Message() << "table " << t0 << ", " << t1);
+        // The direct sum over both classes, then the removals (3 -> 2 -> 1 of
+        // class 1) and the additions (1 -> 2 -> 3 of class 2), then / sqrt(4).
+        const double first = (0.0 + t0 * r3) + t1 * 1.0;
+        const double second =
+            (((first - t0 * (r3 - r2)) - t0 * (r2 - 1.0)) + t1 * (r2 - 1.0)) + t1 * (r3 - r2);
+        const auto out = run_ombrel({t0, t1}, labels, M, N, h, w);
+        EXPECT_NEAR(out[11 + M * 11], (t0 * r3 + t1) / 2, 1e-14);
+        EXPECT_NEAR(out[11 + M * 12], (t0 + t1 * r3) / 2, 1e-14);
+        expect_ombrel_map(out, M, N, h, w, [&](index_t, index_t j) {
+            return j == 10 ? first / 2.0 : second / 2.0;
+        }, 0.0);
+    }
 }
 
 TEST(Ombrel, AbsentClassWithNaNValuePoisonsEveryScore)
