@@ -8,7 +8,7 @@ namespace rw {
 namespace {
 
 // Window square sums, sum over k of n_k^2, of the windows with top row i and
-// left columns j0 <= j < j_end, into q[j - j0]. The first window is counted
+// left columns j0 <= j < j_end, into q[(j - j0) * stride]. The first window is counted
 // cell by cell; every later one slides one column to the right, the whole
 // leaving column going out before the entering one comes in. Taking a cell
 // from a class of count c turns c^2 into (c - 1)^2 = c^2 - 2c + 1; adding one
@@ -17,7 +17,7 @@ namespace {
 // for any window of up to 94 million cells, and its value does not depend on
 // the column where a sweep starts.
 void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
-                     std::vector<index_t>& count, std::int64_t* q)
+                     std::vector<index_t>& count, std::int64_t* q, index_t stride)
 {
     std::fill(count.begin(), count.end(), 0);
     for (index_t c = j0; c < j0 + a.w; ++c) {
@@ -41,7 +41,7 @@ void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
             ++c;
             s = (s + static_cast<double>(2 * c)) - 1.0;
         }
-        q[j - j0] = static_cast<std::int64_t>(s);
+        q[(j - j0) * stride] = static_cast<std::int64_t>(s);
     }
 }
 
@@ -73,18 +73,25 @@ void sulmet_map(const raster_args& a)
     const double area_squared = static_cast<double>(a.h * a.h * a.w * a.w);
     const index_t di = centre_offset(a.h), dj = centre_offset(a.w);
 
-    // Each top row's square sums are scored as soon as its sweep ends, so
-    // only one row of them is kept.
+    // Square sums are kept for a strip of top rows at a time, stored column
+    // by column, so that the scoring reads the summed-area table and writes
+    // the output down columns, in memory order.
+    constexpr index_t strip_rows = 32;
     std::vector<index_t> count(static_cast<std::size_t>(a.K));
-    std::vector<std::int64_t> square_sums(static_cast<std::size_t>(p.j_end - p.j0));
-    for (index_t i = p.i0; i < p.i_end; ++i) {
-        row_square_sums(a, i, p.j0, p.j_end, count, square_sums.data());
-        double* out_row = a.out + (i + di) + a.M * dj;
+    std::vector<std::int64_t> strip(static_cast<std::size_t>(strip_rows * (p.j_end - p.j0)));
+    for (index_t top = p.i0; top < p.i_end; top += strip_rows) {
+        const index_t rows = std::min(strip_rows, p.i_end - top);
+        for (index_t r = 0; r < rows; ++r)
+            row_square_sums(a, top + r, p.j0, p.j_end, count, strip.data() + r, strip_rows);
         for (index_t j = p.j0; j < p.j_end; ++j) {
-            const double b = box_sum(values.data(), a.M, i, j, a.h, a.w);
-            const double t1 = static_cast<double>(square_sums[j - p.j0]) / area_squared;
-            const double t2 = (2.0 * b) / area;
-            out_row[a.M * j] = 1.0 - 0.5 * ((t1 - t2) + table_square_sum);
+            const std::int64_t* q = strip.data() + (j - p.j0) * strip_rows - top;
+            double* out_col = a.out + a.M * (j + dj) + di;
+            for (index_t i = top; i < top + rows; ++i) {
+                const double b = box_sum(values.data(), a.M, i, j, a.h, a.w);
+                const double t1 = static_cast<double>(q[i]) / area_squared;
+                const double t2 = (2.0 * b) / area;
+                out_col[i] = 1.0 - 0.5 * ((t1 - t2) + table_square_sum);
+            }
         }
     }
 }
