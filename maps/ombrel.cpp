@@ -18,6 +18,42 @@ scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
     return p;
 }
 
+// Scores the windows with top row i and left columns j0 <= j < j_end into
+// scores[(j - j0) * stride], before the division by sqrt(h * w). The first
+// window is counted and scored directly over all K classes; each later one
+// carries the score on, so nothing passes from one row to the next.
+void row_sweep(const raster_args& a, index_t i, index_t j0, index_t j_end,
+               const std::vector<double>& root, const std::vector<double>& step,
+               std::vector<index_t>& count, double* scores, index_t stride)
+{
+    std::fill(count.begin(), count.end(), 0);
+    for (index_t c = j0; c < j0 + a.w; ++c) {
+        const std::int32_t* col = a.labels + a.M * c + i;
+        for (index_t r = 0; r < a.h; ++r) ++count[col[r] - 1];
+    }
+    double score = 0.0;
+    for (index_t k = 0; k < a.K; ++k) score = score + a.table[k] * root[count[k]];
+    scores[0] = score;
+
+    // A slide takes the whole leaving column out before the entering one
+    // comes in; each change reads the step at the larger of the two counts.
+    for (index_t j = j0 + 1; j < j_end; ++j) {
+        const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
+        const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
+        for (index_t r = 0; r < a.h; ++r) {
+            const index_t k = leaving[r] - 1;
+            score = score - a.table[k] * step[count[k]];
+            --count[k];
+        }
+        for (index_t r = 0; r < a.h; ++r) {
+            const index_t k = entering[r] - 1;
+            ++count[k];
+            score = score + a.table[k] * step[count[k]];
+        }
+        scores[(j - j0) * stride] = score;
+    }
+}
+
 } // namespace
 
 cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
@@ -33,8 +69,9 @@ void ombrel_map(const raster_args& a)
     if (p.empty()) return;
 
     // root[c] = sqrt(c). step[c] is the change of sqrt(count) when a count
-    // moves between c - 1 and c, taken from the stored roots so that a class
-    // that leaves and comes back moves by the same two amounts.
+    // moves between c - 1 and c, taken as the difference of the two stored
+    // roots: that difference is exact (they lie within a factor of two), so
+    // the steps of a count rising from 0 to c add up to root[c] itself.
     const index_t n = a.h * a.w;
     std::vector<double> root(static_cast<std::size_t>(n + 1));
     std::vector<double> step(static_cast<std::size_t>(n + 1), 0.0);
@@ -43,39 +80,9 @@ void ombrel_map(const raster_args& a)
 
     const index_t di = centre_offset(a.h), dj = centre_offset(a.w);
     std::vector<index_t> count(static_cast<std::size_t>(a.K));
-    for (index_t i = p.i0; i < p.i_end; ++i) {
-        // Each row starts from a fresh count and a direct score over all K
-        // classes; only within the row is the score carried from window to
-        // window.
-        std::fill(count.begin(), count.end(), 0);
-        for (index_t c = p.j0; c < p.j0 + a.w; ++c) {
-            const std::int32_t* col = a.labels + a.M * c + i;
-            for (index_t r = 0; r < a.h; ++r) ++count[col[r] - 1];
-        }
-        double score = 0.0;
-        for (index_t k = 0; k < a.K; ++k) score = score + a.table[k] * root[count[k]];
-        double* out_row = a.out + (i + di) + a.M * dj;
-        out_row[a.M * p.j0] = score;
-
-        // A slide takes the whole leaving column out before the entering one
-        // comes in; each change reads the step at the larger of the two
-        // counts.
-        for (index_t j = p.j0 + 1; j < p.j_end; ++j) {
-            const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
-            const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
-            for (index_t r = 0; r < a.h; ++r) {
-                const index_t k = leaving[r] - 1;
-                score = score - a.table[k] * step[count[k]];
-                --count[k];
-            }
-            for (index_t r = 0; r < a.h; ++r) {
-                const index_t k = entering[r] - 1;
-                ++count[k];
-                score = score + a.table[k] * step[count[k]];
-            }
-            out_row[a.M * j] = score;
-        }
-    }
+    for (index_t i = p.i0; i < p.i_end; ++i)
+        row_sweep(a, i, p.j0, p.j_end, root, step, count, a.out + (i + di) + a.M * (p.j0 + dj),
+                  a.M);
 
     // The division by sqrt(h * w) is left to one pass over the whole output.
     const double divisor = root[n];

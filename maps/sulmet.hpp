@@ -11,7 +11,7 @@ namespace rw {
 
 // Fills a.out (M x N, zero on entry) with the squared-difference similarity
 // map. Needs every label in 1..K inside sulmet_read_block. Scratch: one M x N
-// double raster, one row of window square sums and K class counts.
+// double raster, the window square sums of 32 top rows and K class counts.
 void sulmet_map(const raster_args& a);
 
 // The cells sulmet_map reads: the whole raster when some window is scored
