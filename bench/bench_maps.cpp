@@ -1,6 +1,10 @@
 // Map kernels on a 4000 x 4000 raster with K = 10, for windows 3 x 3, 21 x 21
 // and 101 x 101. Run: build/bench/bench_maps
-// A map's time should be linear in M x N and the same for every window.
+// A window-mean map's time should be linear in M x N and the same for every
+// window; a sliding-histogram map (Sulmet, Ombrel) adds 2h count updates per
+// position, so its time grows with h but never with h x w or K.
+#include "maps/ombrel.hpp"
+#include "maps/sulmet.hpp"
 #include "maps/varnok.hpp"
 
 #include <benchmark/benchmark.h>
@@ -49,7 +53,29 @@ void BM_Varnok(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * M * N);
 }
 
+void BM_Sulmet(benchmark::State& state)
+{
+    rw::raster_args a = shared_landscape().args(state.range(0));
+    for (auto _ : state) {
+        rw::sulmet_map(a);
+        benchmark::DoNotOptimize(a.out);
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
+void BM_Ombrel(benchmark::State& state)
+{
+    rw::raster_args a = shared_landscape().args(state.range(0));
+    for (auto _ : state) {
+        rw::ombrel_map(a);
+        benchmark::DoNotOptimize(a.out);
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
 } // namespace
 
 BENCHMARK(BM_Varnok)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sulmet)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ombrel)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,0 +1,41 @@
+% OMBREL  Square-root overlap (Bhattacharyya) map of window compositions.
+%
+%   out = Ombrel(table, window, labels)
+%
+%   Returns, for every position of a moving window, the sum over the classes
+%   of table(k) * sqrt(n(k) / (h*w)), n(k) being the window's count of label
+%   k, written at the window's centre cell. With the square roots of target
+%   class proportions in the table, table = sqrt(p), this is the
+%   Bhattacharyya coefficient between the target and the window's own
+%   proportions: 1 where they agree, 0 where the window holds only classes
+%   of target proportion 0. The score is carried along each row of windows,
+%   so it may differ from a direct computation in the last bits.
+%
+%   table   one real double per class: table(k) belongs to label k. (A matrix
+%           is read down its first column: K is its row count, or its column
+%           count when it has one row.) A NaN or Inf value spoils every
+%           score, even where its class is absent.
+%   window  any array; only its size matters: h = rows, w = columns of the
+%           moving window. Its elements are never read.
+%   labels  M x N int32 matrix of class labels. Only rows 11 .. M-11 and
+%           columns 11 .. N-11 (11 .. w+10 while N <= w+21) are read (1-based)
+%           and must hold labels in 1..numel(table); none are read when no
+%           window is scored.
+%   out     M x N double matrix. The window's top-left corner visits rows
+%           11 .. M-h-10 and columns 11 .. N-w-10 (1-based), and column 11
+%           in any case as long as N >= w+10; each score goes to the window's
+%           centre cell (the lower/right middle cell for an even size). Every
+%           other cell is 0; fewer than h+21 rows or w+10 columns give all
+%           zeros.
+%
+%   Errors (by identifier): Ombrel:argCount, Ombrel:badTable,
+%   Ombrel:badLabels (not an int32 matrix), Ombrel:emptyWindow,
+%   Ombrel:labelOutOfRange (names the label, its row and its column).
+%
+%   Example: overlap with a mix of 40% forest (class 2) and 60% grassland
+%   (class 3) in a 21 x 21 neighbourhood
+%     labels = int32(randi(5, 300, 400));
+%     overlap = Ombrel(sqrt([0 0.4 0.6 0 0]), ones(21), labels);
+%     imagesc(overlap); axis image; colorbar
+%
+%   See also Varnok, Marnisa, Sulmet, Dravix.

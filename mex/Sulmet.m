@@ -1,0 +1,39 @@
+% SULMET  Squared-difference similarity of window compositions to a target.
+%
+%   out = Sulmet(table, window, labels)
+%
+%   Reads the class table as target class proportions p(k) and returns, for
+%   every position of a moving window, how close the window's own class
+%   proportions q(k) = n(k) / (h*w) lie to them:
+%
+%       1 - 0.5 * sum over k of (q(k) - p(k))^2,
+%
+%   written at the window's centre cell. With proportions that sum to 1 the
+%   score runs from 0 (the window is all one class, the target all another)
+%   to 1 (the window's composition equals the target). Classes absent from a
+%   window still count through their target proportion.
+%
+%   table   target class proportions, a real double vector: table(k) belongs
+%           to label k. It need not sum to 1; the formula is used as it is.
+%           (A matrix is read down its first column: K is its row count, or
+%           its column count when it has one row.)
+%   window  any array; only its size matters: h = rows, w = columns of the
+%           moving window. Its elements are never read.
+%   labels  M x N int32 matrix of class labels, each in 1..numel(table).
+%   out     M x N double matrix. The window's top-left corner visits rows
+%           11 .. M-h-10 and columns 11 .. N-w-10 (1-based); each score goes
+%           to the window's centre cell (the lower/right middle cell for an
+%           even size). Every other cell is 0, and a raster smaller than
+%           (h+21) x (w+21) gives all zeros (its labels are then not read).
+%
+%   Errors (by identifier): Sulmet:argCount, Sulmet:badTable,
+%   Sulmet:badLabels (not an int32 matrix), Sulmet:emptyWindow,
+%   Sulmet:labelOutOfRange (names the label, its row and its column).
+%
+%   Example: closeness to a mix of 40% forest (class 2) and 60% grassland
+%   (class 3) in a 21 x 21 neighbourhood
+%     labels = int32(randi(5, 300, 400));
+%     mix = Sulmet([0 0.4 0.6 0 0], ones(21), labels);
+%     imagesc(mix); axis image; colorbar
+%
+%   See also Varnok, Marnisa, Ombrel, Dravix.

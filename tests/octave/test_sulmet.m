@@ -1,0 +1,104 @@
+function test_sulmet ()
+  % Tests of the Sulmet plug-in inside Octave; errors on the first failure.
+  assert (exist ("Sulmet") == 3, "Sulmet.mex is not on the path");
+  checks = {@argument_count, @bad_input, @worked_examples, @matches_conv2, ...
+            @large_window, @small_rasters};
+  for k = 1:numel (checks)
+    checks{k} ();
+    printf ("  ok  %s\n", func2str (checks{k}));
+  end
+  printf ("%d passed, 0 failed\n", numel (checks));
+end
+
+% The score from per-class window counts, class by class, placed as the
+% plug-in places it.
+function want = conv2_scores (t, L, h, w)
+  [M, N] = size (L);
+  bracket = 0;
+  for k = 1:numel (t)
+    q = conv2 (double (L == k), ones (h, w), "valid") / (h * w);
+    bracket = bracket + (q - t(k)) .^ 2;
+  end
+  want = place_window_scores (1 - 0.5 * bracket, M, N, h, w);
+end
+
+function argument_count ()
+  msg = "The number of input arguments must be three.";
+  L = int32 (ones (30));
+  expect_error (@() Sulmet (), "Sulmet:argCount", msg);
+  expect_error (@() Sulmet (1, 1), "Sulmet:argCount", msg);
+  expect_error (@() Sulmet (1, 1, L, 4), "Sulmet:argCount", msg);
+end
+
+function bad_input ()
+  L = int32 (ones (30));
+  expect_error (@() Sulmet (single (1), 1, L), "Sulmet:badTable");
+  expect_error (@() Sulmet (1 + 2i, 1, L), "Sulmet:badTable");
+  expect_error (@() Sulmet (1, 1, double (L)), "Sulmet:badLabels");
+  expect_error (@() Sulmet (1, 1, uint32 (L)), "Sulmet:badLabels");
+  expect_error (@() Sulmet (1, zeros (0, 5), L), "Sulmet:emptyWindow");
+  % Every cell takes part in the class-value sums, even the outermost ones.
+  bad = L; bad(30, 30) = 2;
+  expect_error (@() Sulmet (1, 1, bad), "Sulmet:labelOutOfRange", "Label 2 at row 30, column 30");
+  bad = L; bad(1, 1) = 0;
+  expect_error (@() Sulmet ([1 0], ones (3), bad), "Sulmet:labelOutOfRange", "Label 0 at row 1, column 1");
+  expect_error (@() Sulmet ([], 1, L), "Sulmet:labelOutOfRange");
+  % No scored window, nothing read: any labels are accepted.
+  assert (Sulmet ([], ones (3), int32 (zeros (23, 40))), zeros (23, 40));
+  assert (Sulmet (1, ones (5, 50), int32 (ones (40, 20))), zeros (40, 20));
+end
+
+function worked_examples ()
+  one = int32 (ones (30));
+  written = false (30); written(13:17, 13:17) = true;   % 5 x 5 windows
+  assert (Sulmet ([1 0], ones (5), one), double (written));
+  assert (Sulmet ([0 1], ones (5), one), zeros (30));
+  assert (Sulmet ([1 0 0.5], ones (5), one), 0.875 * written);
+  assert (Sulmet ([0.5 0.25 0.25], ones (5), one), 0.8125 * written);
+  [r, c] = ndgrid (0:29);
+  board = int32 (1 + mod (r + c, 2));
+  out = Sulmet ([0.25 0.75], 1, board);
+  want = zeros (30); want(11:19, 11:19) = 0.4375 + 0.5 * double (board(11:19, 11:19) == 2);
+  assert (out, want);
+  want = zeros (30); want(12:19, 12:19) = 1;
+  assert (Sulmet ([0.5 0.5], ones (2), board), want);
+  assert (Sulmet ([1 1], ones (2), board), 0.75 * want);
+  split = int32 (1 + (c >= 15));
+  want = zeros (30); want(13:18, 13:18) = repmat ([0 0 0.4375 0.75 0.9375 1], 6, 1);
+  assert (Sulmet ([0 1], ones (4), split), want);
+end
+
+function matches_conv2 ()
+  rand ("seed", 5);
+  for s = [40 50 3 3 4; 61 47 4 6 30; 55 80 7 2 9; 90 70 21 21 12; 33 35 1 1 3].'
+    [M, N, h, w, K] = deal (s(1), s(2), s(3), s(4), s(5));
+    t = rand (K, 1); t = t / sum (t);
+    L = int32 (randi (K - 1, M, N));   % class K never occurs
+    got = Sulmet (t, ones (h, w), L);
+    want = conv2_scores (t, L, h, w);
+    assert (size (got), [M N]);
+    assert (got, want, 1e-12);
+    assert (nnz (got == 0) >= nnz (want == 0));
+  end
+end
+
+% (h*w)^2 passes 2^31 - 1 from a 216 x 216 window on.
+function large_window ()
+  rand ("seed", 7);
+  h = 216; w = 216; M = h + 21; N = w + 23;
+  L = int32 (randi (2, M, N));
+  t = [0.3 0.7];
+  assert (Sulmet (t, ones (h, w), L), conv2_scores (t, L, h, w), 1e-12);
+  out = Sulmet (1, ones (h, w), int32 (ones (M, N)));
+  assert (out(h / 2 + 11, w / 2 + (11:13)), [1 1 1]);
+end
+
+function small_rasters ()
+  t = [0.2 0.8];
+  assert (Sulmet (t, ones (5, 4), int32 (ones (5 + 20, 40))), zeros (25, 40));
+  assert (Sulmet (t, ones (5, 4), int32 (ones (40, 4 + 20))), zeros (40, 24));
+  out = Sulmet (t, ones (5, 4), int32 (2 * ones (5 + 21, 40)));
+  assert (find (any (out, 2)), 13);
+  assert (out(13, 13:28), (1 - 0.5 * (0.04 + 0.04)) * ones (1, 16), 1e-13);
+  assert (size (Sulmet (t, ones (3), int32 (zeros (0, 7)))), [0 7]);
+end
