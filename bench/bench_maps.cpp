@@ -1,6 +1,9 @@
 // Map kernels on a 4000 x 4000 raster with K = 10, for windows 3 x 3, 21 x 21
 // and 101 x 101. Run: build/bench/bench_maps
 // A map's time should be linear in M x N and the same for every window.
+#include "kernels/crt_rand.hpp"
+#include "kernels/sampling.hpp"
+#include "maps/marnisa.hpp"
 #include "maps/varnok.hpp"
 
 #include <benchmark/benchmark.h>
@@ -49,7 +52,21 @@ void BM_Varnok(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * M * N);
 }
 
+// Class values 0.1 .. 1.0 select about 55% of the cells; every cell draws.
+void BM_Marnisa(benchmark::State& state)
+{
+    rw::raster_args a = shared_landscape().args(state.range(0));
+    const std::vector<std::int32_t> thresholds = rw::threshold_table(a.table, a.K);
+    rw::crt_rand gen(2026);
+    for (auto _ : state) {
+        rw::marnisa_map(a, thresholds.data(), gen);
+        benchmark::DoNotOptimize(a.out);
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
 } // namespace
 
 BENCHMARK(BM_Varnok)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Marnisa)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,0 +1,31 @@
+// The random generator of the two sampling maps: a 15-bit linear
+// congruential generator, state = state * 214013 + 2531011 modulo 2^32, each
+// draw being bits 16..30 of the new state. Its draws are uniform over
+// 0..32767, the scale of every sampling and keep threshold, so a wider
+// generator would change every selection probability.
+//
+// One object per call: nothing is shared between calls or threads, and a
+// caller that fixes the seed fixes every draw.
+#pragma once
+
+#include <cstdint>
+
+namespace rw {
+
+class crt_rand {
+public:
+    static constexpr std::int32_t max = 32767;
+
+    explicit crt_rand(std::uint32_t seed) : state_(seed) {}
+
+    std::int32_t operator()()
+    {
+        state_ = state_ * 214013u + 2531011u; // wraps modulo 2^32
+        return static_cast<std::int32_t>((state_ >> 16) & 0x7FFFu);
+    }
+
+private:
+    std::uint32_t state_;
+};
+
+} // namespace rw
