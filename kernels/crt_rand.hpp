@@ -24,6 +24,23 @@ public:
         return static_cast<std::int32_t>((state_ >> 16) & 0x7FFFu);
     }
 
+    // Skips n draws in O(log n) steps: n steps of x -> a x + c are one affine
+    // map, built from the maps of 1, 2, 4, ... steps by repeated squaring.
+    void discard(std::uint64_t n)
+    {
+        std::uint32_t mul = 1, add = 0;                // n's steps so far
+        std::uint32_t a = 214013u, c = 2531011u;       // 2^i steps
+        for (; n != 0; n >>= 1) {
+            if (n & 1) {
+                mul *= a;
+                add = add * a + c;
+            }
+            c = c * a + c;
+            a *= a;
+        }
+        state_ = state_ * mul + add;
+    }
+
 private:
     std::uint32_t state_;
 };

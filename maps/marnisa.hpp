@@ -24,7 +24,7 @@ void marnisa_map(const raster_args& a, const std::int32_t* thresholds, Generator
     if (scored_positions_of(a.M, a.N, a.h, a.w).empty()) return;
     std::vector<double> values(static_cast<std::size_t>(a.M * a.N), 0.0);
     sampling_pass(a.labels, a.M, whole_raster(a.M, a.N), thresholds, gen,
-                  [&](index_t k, std::int32_t label) { values[k] = a.table[label - 1]; });
+                  [&](index_t k, index_t, std::int32_t label) { values[k] = a.table[label - 1]; });
     summed_area_table(values.data(), a.M, a.N);
     write_window_means(values.data(), a.M, a.N, a.h, a.w, a.out);
 }

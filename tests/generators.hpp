@@ -1,5 +1,5 @@
 // Generators for the sampling tests, each a stand-in for crt_rand whose
-// draws are known in advance.
+// draws are known in advance. discard(n) skips n draws, as crt_rand's does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@ struct counting_generator {
     std::int32_t next = 0;
 
     std::int32_t operator()() { return next++; }
+    void discard(std::uint64_t n) { next += static_cast<std::int32_t>(n); }
 };
 
 // Draws the same value every time and counts the draws.
@@ -26,6 +27,7 @@ struct constant_generator {
         ++draws;
         return value;
     }
+    void discard(std::uint64_t n) { draws += static_cast<std::int64_t>(n); }
 };
 
 // Draws the given values in turn; a draw past the end fails the test.
@@ -42,6 +44,7 @@ struct scripted_generator {
         }
         return values[draws++];
     }
+    void discard(std::uint64_t n) { draws += n; }
 };
 
 } // namespace rw::test

@@ -24,7 +24,8 @@ std::vector<double> run_marnisa(const std::vector<double>& table,
                                 index_t h, index_t w, Generator& gen)
 {
     std::vector<double> out;
-    const std::vector<std::int32_t> thresholds = threshold_table(table.data(), static_cast<index_t>(table.size()));
+    const std::vector<std::int32_t> thresholds =
+        threshold_table(table.data(), static_cast<index_t>(table.size()));
     marnisa_map(args_of(table, labels, M, N, h, w, out), thresholds.data(), gen);
     return out;
 }
@@ -90,7 +91,8 @@ TEST(Marnisa, EveryCellSelectedEqualsVarnok)
     const index_t M = 45, N = 52, h = 5, w = 8;
     const std::vector<std::int32_t> labels = test::random_labels(M, N, 4, 5);
     const std::vector<double> all_two = {2.0, 2.0, 2.0, 2.0};
-    EXPECT_EQ(run_marnisa(all_two, labels, M, N, h, w, 77), run_varnok(all_two, labels, M, N, h, w));
+    EXPECT_EQ(run_marnisa(all_two, labels, M, N, h, w, 77),
+              run_varnok(all_two, labels, M, N, h, w));
     // Under a generator that always draws 0, every positive threshold selects.
     const std::vector<double> mixed = {0.3, 0.00003, 1.5, -2.0};
     test::constant_generator zero{0};
@@ -117,8 +119,10 @@ TEST(Marnisa, UnselectableClassesActAsZero)
     const std::vector<std::int32_t> labels = test::random_labels(M, N, 5, 8);
     const std::vector<double> odd = {0.6, -0.5, 0.00003, std::nan(""), 0.9};
     const std::vector<double> zeroed = {0.6, 0.0, 0.0, 0.0, 0.9};
-    EXPECT_EQ(run_marnisa(odd, labels, M, N, h, w, 1234), run_marnisa(zeroed, labels, M, N, h, w, 1234));
-    for (double v : run_marnisa({-1.0, 0.0}, labels, M, N, h, w, 9)) ASSERT_EQ(v, 0.0);
+    EXPECT_EQ(run_marnisa(odd, labels, M, N, h, w, 1234),
+              run_marnisa(zeroed, labels, M, N, h, w, 1234));
+    for (double v : run_marnisa({-1.0, 0.0, 0.00003, -0.0, -1e300}, labels, M, N, h, w, 9))
+        ASSERT_EQ(v, 0.0);
 }
 
 TEST(Marnisa, RasterWithoutScoredPositionStaysZero)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -31,6 +32,20 @@ TEST(CrtRand, FirstDrawsOfKnownSeeds)
     EXPECT_EQ(draws_of(1700000000, 6),
               (std::vector<std::int32_t>{28462, 1027, 22663, 25444, 9533, 1366}));
     EXPECT_EQ(draws_of(4294967295u, 4), (std::vector<std::int32_t>{35, 29739, 3374, 11141}));
+}
+
+TEST(CrtRand, DiscardSkipsDraws)
+{
+    for (std::uint64_t n : {0u, 1u, 2u, 3u, 1000u, 65537u}) {
+        crt_rand stepped(99), jumped(99);
+        for (std::uint64_t k = 0; k < n; ++k) stepped();
+        jumped.discard(n);
+        EXPECT_EQ(jumped(), stepped()) << "n = " << n;
+    }
+    // 2^32 steps bring every state back to itself.
+    crt_rand full(2026), same(2026);
+    full.discard(std::uint64_t{1} << 32);
+    EXPECT_EQ(full(), same());
 }
 
 TEST(CrtRand, DrawsCoverZeroTo32767Evenly)
@@ -94,16 +109,26 @@ TEST(SamplingTest, NonPositiveThresholdTakesNoDraw)
     }
 }
 
+// The selected cells, sorted by linear position.
 std::vector<index_t> selected_cells(const std::vector<std::int32_t>& labels, index_t M,
                                     cell_block b, const std::vector<std::int32_t>& thresholds,
                                     auto& gen)
 {
     std::vector<index_t> cells;
-    sampling_pass(labels.data(), M, b, thresholds.data(), gen, [&](index_t k, std::int32_t label) {
-        EXPECT_EQ(label, labels[k]);
-        cells.push_back(k);
-    });
+    sampling_pass(labels.data(), M, b, thresholds.data(), gen,
+                  [&](index_t k, index_t r, std::int32_t label) {
+                      EXPECT_EQ(label, labels[k]);
+                      EXPECT_EQ(r, k % M);
+                      cells.push_back(k);
+                  });
+    std::sort(cells.begin(), cells.end());
     return cells;
+}
+
+std::vector<index_t> sorted(std::vector<index_t> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
 }
 
 // Draws 0..5 go to the cells row by row, so with threshold 3 exactly the
@@ -113,24 +138,29 @@ TEST(SamplingPass, DecidesCellsRowByRow)
     const std::vector<std::int32_t> labels(6, 1);
     const double table[] = {0.0001};
     test::counting_generator gen;
-    const std::vector<index_t> cells =
-        selected_cells(labels, 2, whole_raster(2, 3), threshold_table(table, 1), gen);
-    EXPECT_EQ(cells, (std::vector<index_t>{0, 2, 4}));
+    EXPECT_EQ(selected_cells(labels, 2, whole_raster(2, 3), threshold_table(table, 1), gen),
+              (std::vector<index_t>{0, 2, 4}));
     EXPECT_EQ(gen.next, 6);
 }
 
-TEST(SamplingPass, VisitsOnlyItsBlockInRowOrder)
+// Under a counting generator, threshold t selects exactly the cells that
+// take draws 0..t-1: the first t cells of the block in row order. Checking
+// every t pins which draw goes to which cell.
+TEST(SamplingPass, NthDrawGoesToNthCellOfBlockInRowOrder)
 {
-    const index_t M = 5, N = 6;
+    const index_t M = 7, N = 6;
+    const cell_block b{1, 6, 2, 5};
     const std::vector<std::int32_t> labels(static_cast<std::size_t>(M * N), 1);
-    test::counting_generator gen;
-    const std::vector<index_t> cells =
-        selected_cells(labels, M, cell_block{1, 3, 2, 5}, std::vector<std::int32_t>{65534}, gen);
-    std::vector<index_t> want;
-    for (index_t r = 1; r < 3; ++r)
-        for (index_t c = 2; c < 5; ++c) want.push_back(r + M * c);
-    EXPECT_EQ(cells, want);
-    EXPECT_EQ(gen.next, 6);
+    std::vector<index_t> row_order;
+    for (index_t r = b.r0; r < b.r1; ++r)
+        for (index_t c = b.c0; c < b.c1; ++c) row_order.push_back(r + M * c);
+    for (std::size_t t = 0; t <= row_order.size(); ++t) {
+        test::counting_generator gen;
+        const std::vector<index_t> first_t(row_order.begin(), row_order.begin() + t);
+        const std::vector<std::int32_t> thresholds = {static_cast<std::int32_t>(t)};
+        EXPECT_EQ(selected_cells(labels, M, b, thresholds, gen), sorted(first_t)) << "t = " << t;
+        EXPECT_EQ(gen.next, t == 0 ? 0 : static_cast<std::int32_t>(row_order.size()));
+    }
 }
 
 // Cells of classes with threshold 0 or less take no draw, so the n-th draw
@@ -152,7 +182,7 @@ TEST(SamplingPass, NthDrawDecidesNthCellWithPositiveThreshold)
         gen.values.push_back(n % 2 == 0 ? 0 : 500);
         if (n % 2 == 0) want.push_back(positive[n]);
     }
-    EXPECT_EQ(selected_cells(labels, M, whole_raster(M, N), thresholds, gen), want);
+    EXPECT_EQ(selected_cells(labels, M, whole_raster(M, N), thresholds, gen), sorted(want));
     EXPECT_EQ(gen.draws, positive.size());
 }
 
