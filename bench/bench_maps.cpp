@@ -1,8 +1,10 @@
 // Map kernels on a 4000 x 4000 raster with K = 10, for windows 3 x 3, 21 x 21
-// and 101 x 101. Run: build/bench/bench_maps
+// and 101 x 101 (Dravix: 21 x 21 with 12 probes per cell).
+// Run: build/bench/bench_maps
 // A map's time should be linear in M x N and the same for every window.
 #include "kernels/crt_rand.hpp"
 #include "kernels/sampling.hpp"
+#include "maps/dravix.hpp"
 #include "maps/marnisa.hpp"
 #include "maps/varnok.hpp"
 
@@ -65,8 +67,25 @@ void BM_Marnisa(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * M * N);
 }
 
+// About 55% of the cells hold a point, so P = 12 / 0.55 = 21 probes each:
+// about 12 label comparisons per cell, whatever the number of points.
+void BM_Dravix(benchmark::State& state)
+{
+    rw::raster_args a = shared_landscape().args(state.range(0));
+    const std::vector<std::int32_t> thresholds = rw::threshold_table(a.table, a.K);
+    rw::crt_rand gen(2026);
+    for (auto _ : state) {
+        std::vector<std::int32_t> points =
+            rw::dravix_points(a, thresholds.data(), rw::default_probes_per_cell, gen);
+        rw::dravix_density(points.data(), a);
+        benchmark::DoNotOptimize(a.out);
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
 } // namespace
 
 BENCHMARK(BM_Varnok)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Marnisa)->Arg(3)->Arg(21)->Arg(101)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dravix)->Arg(21)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -1,10 +1,14 @@
-function [a, b] = same_second_calls (fn)
-  % SAME_SECOND_CALLS  Calls fn() twice within one clock second and returns
-  % both results; tries again when the second ticks over between the calls.
+function [a, b] = same_second_calls (fn, gn)
+  % SAME_SECOND_CALLS  Calls fn() and then gn() (fn() again when gn is not
+  % given) within one clock second and returns both results; tries again
+  % when the second ticks over between the calls.
+  if (nargin < 2)
+    gn = fn;
+  end
   for attempt = 1:5
     t0 = time ();
     a = fn ();
-    b = fn ();
+    b = gn ();
     if (floor (time ()) == floor (t0))
       return;
     end
