@@ -125,13 +125,5 @@ TEST(Marnisa, UnselectableClassesActAsZero)
         ASSERT_EQ(v, 0.0);
 }
 
-TEST(Marnisa, RasterWithoutScoredPositionStaysZero)
-{
-    const index_t M = 25, N = 40, h = 5, w = 4; // one row short
-    const std::vector<std::int32_t> labels(static_cast<std::size_t>(M * N), 1);
-    for (double v : run_marnisa({2.0}, labels, M, N, h, w, 3)) ASSERT_EQ(v, 0.0);
-    EXPECT_TRUE(run_marnisa({1.0}, {}, 0, 5, 3, 3, 3).empty());
-}
-
 } // namespace
 } // namespace rw

@@ -48,20 +48,6 @@ TEST(CrtRand, DiscardSkipsDraws)
     EXPECT_EQ(full(), same());
 }
 
-TEST(CrtRand, DrawsCoverZeroTo32767Evenly)
-{
-    crt_rand gen(12345);
-    const int count = 1 << 20;
-    std::vector<int> per_eighth(8, 0);
-    for (int k = 0; k < count; ++k) {
-        const std::int32_t d = gen();
-        ASSERT_GE(d, 0);
-        ASSERT_LE(d, crt_rand::max);
-        ++per_eighth[d / 4096];
-    }
-    for (int n : per_eighth) EXPECT_NEAR(n, count / 8, 5 * std::sqrt(count / 8.0));
-}
-
 TEST(SamplingThreshold, TruncatesScaledValueAndSaturates)
 {
     constexpr std::int32_t lo = std::numeric_limits<std::int32_t>::min();
