@@ -9,7 +9,9 @@
 #include "kernels/label_check.hpp"
 #include "kernels/raster_window.hpp"
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <new>
 #include <string>
@@ -54,6 +56,20 @@ public:
                                     "and one column, e.g. ones(21).");
         read_labels(prhs[2], a);
         return a;
+    }
+
+    // Reads an optional count argument: a real int32 scalar, 0 or more.
+    // Anything else fails with kind, naming the argument as name.
+    std::int32_t read_count(const mxArray* x, const char* kind, const char* name) const
+    {
+        if (!mxIsInt32(x) || mxIsComplex(x) || mxGetNumberOfElements(x) != 1)
+            fail(kind, std::string(name) + " must be a real int32 scalar, e.g. int32(12); it is " +
+                           std::string(mxIsComplex(x) ? "complex " : "") + size_text(x) + ".");
+        const std::int32_t value = *static_cast<const std::int32_t*>(mxGetData(x));
+        if (value < 0)
+            fail(kind, std::string(name) + " must be 0 or more; it is " + std::to_string(value) +
+                           ".");
+        return value;
     }
 
     // Rejects the call when a label inside block b lies outside 1..K, since
@@ -122,6 +138,10 @@ private:
 
     const char* plugin_;
 };
+
+// The seed of a call's generator: the calendar time in whole seconds, taken
+// modulo 2^32, so calls seeded within the same second draw the same numbers.
+inline std::uint32_t clock_seed() { return static_cast<std::uint32_t>(std::time(nullptr)); }
 
 // Runs a gateway body and reports any failure through mexErrMsgIdAndTxt,
 // which does not return: it is called only after the body's objects are
