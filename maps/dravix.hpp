@@ -62,7 +62,7 @@ inline constexpr std::int32_t no_point = 0, point = 1, awaiting_draw = 2;
 // call's generator, already seeded. probes_per_cell must be 0 or more.
 // Needs the labels of the sampling region in 1..K; other labels are only
 // compared. Scratch besides the raster: the probe pool (n + P linear
-// offsets), P + 1 keep thresholds and a few numbers per row.
+// offsets), h * w + 1 keep thresholds and a few numbers per row.
 template <class Generator>
 std::vector<std::int32_t> dravix_points(const raster_args& a, const std::int32_t* thresholds,
                                         std::int32_t probes_per_cell, Generator& gen)
@@ -107,10 +107,10 @@ std::vector<std::int32_t> dravix_points(const raster_args& a, const std::int32_t
     }
     if (P == 0) return points; // no probes: every point keeps, without a draw
 
-    // Keep threshold by same-class count l = 1..P.
+    // Keep threshold by same-class estimate e: since l <= P, e <= h * w.
     const index_t area = a.h * a.w;
-    std::vector<std::int32_t> keep(static_cast<std::size_t>(P + 1));
-    for (index_t l = 1; l <= P; ++l) keep[l] = keep_threshold(same_class_estimate(area, l, P));
+    std::vector<std::int32_t> keep(static_cast<std::size_t>(area + 1));
+    for (index_t e = 0; e <= area; ++e) keep[e] = keep_threshold(e);
 
     // Count each point's same-class probes. Counts read only labels and the
     // pool, so removing one point never changes another's count, and the
@@ -131,7 +131,7 @@ std::vector<std::int32_t> dravix_points(const raster_args& a, const std::int32_t
                 index_t l = 0;
                 for (index_t m = 0; m < P; ++m) l += labels[k + probe[m]] == own;
                 if (l == 0) continue; // no same-class probe: keeps, without a draw
-                points[k] = awaiting_draw + keep[l];
+                points[k] = awaiting_draw + keep[same_class_estimate(area, l, P)];
                 ++draws[r - region.r0];
             }
     }

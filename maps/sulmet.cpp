@@ -47,12 +47,6 @@ void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
 
 } // namespace
 
-cell_block sulmet_read_block(index_t M, index_t N, index_t h, index_t w)
-{
-    if (scored_positions_of(M, N, h, w).empty()) return {0, 0, 0, 0};
-    return whole_raster(M, N);
-}
-
 void sulmet_map(const raster_args& a)
 {
     const scored_positions p = scored_positions_of(a.M, a.N, a.h, a.w);

@@ -4,18 +4,14 @@
 //   1 - 0.5 * sum over k of (n_k / (h * w) - table[k - 1])^2.
 #pragma once
 
-#include "kernels/label_check.hpp"
 #include "kernels/raster_window.hpp"
 
 namespace rw {
 
 // Fills a.out (M x N, zero on entry) with the squared-difference similarity
-// map. Needs every label in 1..K inside sulmet_read_block. Scratch: one M x N
+// map. Needs every label in 1..K. Scratch: one M x N
 // double raster, the window square sums of 32 top rows and K class counts.
 void sulmet_map(const raster_args& a);
 
-// The cells sulmet_map reads: the whole raster when some window is scored
-// (its class values all enter the summed-area table), none otherwise.
-cell_block sulmet_read_block(index_t M, index_t N, index_t h, index_t w);
 
 } // namespace rw

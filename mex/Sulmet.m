@@ -24,7 +24,7 @@
 %           11 .. M-h-10 and columns 11 .. N-w-10 (1-based); each score goes
 %           to the window's centre cell (the lower/right middle cell for an
 %           even size). Every other cell is 0, and a raster smaller than
-%           (h+21) x (w+21) gives all zeros (its labels are then not read).
+%           (h+21) x (w+21) gives all zeros.
 %
 %   Errors (by identifier): Sulmet:argCount, Sulmet:badTable,
 %   Sulmet:badLabels (not an int32 matrix), Sulmet:emptyWindow,

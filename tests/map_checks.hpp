@@ -14,6 +14,35 @@
 
 namespace rw::test {
 
+// The argument record of a test raster; out may stay null for a pass that
+// writes no output raster.
+inline raster_args args_of(const std::vector<double>& table, const std::int32_t* labels, index_t M,
+                           index_t N, index_t h, index_t w, double* out = nullptr)
+{
+    return {table.data(), static_cast<index_t>(table.size()), h, w, M, N, labels, out};
+}
+
+// Runs map(args) into a fresh all-zero M x N output raster and returns it.
+template <class Map>
+std::vector<double> run_map(Map&& map, const std::vector<double>& table,
+                            const std::int32_t* labels, index_t M, index_t N, index_t h, index_t w)
+{
+    std::vector<double> out(static_cast<std::size_t>(M * N), 0.0);
+    map(args_of(table, labels, M, N, h, w, out.data()));
+    return out;
+}
+
+// Class counts n_k of the h x w window with top-left cell (i, j), by direct
+// count.
+inline std::vector<index_t> window_counts(const std::vector<std::int32_t>& labels, index_t K,
+                                          index_t M, index_t i, index_t j, index_t h, index_t w)
+{
+    std::vector<index_t> n(static_cast<std::size_t>(K), 0);
+    for (index_t c = j; c < j + w; ++c)
+        for (index_t r = i; r < i + h; ++r) ++n[labels[r + M * c] - 1];
+    return n;
+}
+
 inline std::vector<std::int32_t> random_labels(index_t M, index_t N, int K, unsigned seed)
 {
     std::mt19937 gen(seed);

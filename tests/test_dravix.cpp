@@ -12,12 +12,6 @@
 namespace rw {
 namespace {
 
-raster_args args_of(const std::vector<double>& table, const std::vector<std::int32_t>& labels,
-                    index_t M, index_t N, index_t h, index_t w)
-{
-    return {table.data(), static_cast<index_t>(table.size()), h, w, M, N, labels.data(), nullptr};
-}
-
 template <class Generator>
 std::vector<std::int32_t> run_points(const std::vector<double>& table,
                                      const std::vector<std::int32_t>& labels, index_t M,
@@ -26,7 +20,8 @@ std::vector<std::int32_t> run_points(const std::vector<double>& table,
 {
     const std::vector<std::int32_t> thresholds =
         threshold_table(table.data(), static_cast<index_t>(table.size()));
-    return dravix_points(args_of(table, labels, M, N, h, w), thresholds.data(), probes, gen);
+    return dravix_points(test::args_of(table, labels.data(), M, N, h, w), thresholds.data(),
+                         probes, gen);
 }
 
 // The whole point pass written out plainly: every pass row by row, the pool

@@ -10,24 +10,15 @@
 namespace rw {
 namespace {
 
-raster_args args_of(const std::vector<double>& table, const std::vector<std::int32_t>& labels,
-                    index_t M, index_t N, index_t h, index_t w, std::vector<double>& out)
-{
-    out.assign(labels.size(), 0.0);
-    return {table.data(), static_cast<index_t>(table.size()), h, w, M, N, labels.data(),
-            out.data()};
-}
-
 template <class Generator>
 std::vector<double> run_marnisa(const std::vector<double>& table,
                                 const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                 index_t h, index_t w, Generator& gen)
 {
-    std::vector<double> out;
     const std::vector<std::int32_t> thresholds =
         threshold_table(table.data(), static_cast<index_t>(table.size()));
-    marnisa_map(args_of(table, labels, M, N, h, w, out), thresholds.data(), gen);
-    return out;
+    return test::run_map([&](const raster_args& a) { marnisa_map(a, thresholds.data(), gen); },
+                         table, labels.data(), M, N, h, w);
 }
 
 std::vector<double> run_marnisa(const std::vector<double>& table,
@@ -42,9 +33,7 @@ std::vector<double> run_varnok(const std::vector<double>& table,
                                const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                index_t h, index_t w)
 {
-    std::vector<double> out;
-    varnok_map(args_of(table, labels, M, N, h, w, out));
-    return out;
+    return test::run_map(varnok_map, table, labels.data(), M, N, h, w);
 }
 
 // The sampled value raster built the slow way: every cell in row order,

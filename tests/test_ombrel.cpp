@@ -11,18 +11,7 @@ namespace {
 std::vector<double> run_ombrel(const std::vector<double>& table, const std::int32_t* labels,
                                index_t M, index_t N, index_t h, index_t w)
 {
-    std::vector<double> out(static_cast<std::size_t>(M * N), 0.0);
-    raster_args a;
-    a.table = table.data();
-    a.K = static_cast<index_t>(table.size());
-    a.h = h;
-    a.w = w;
-    a.M = M;
-    a.N = N;
-    a.labels = labels;
-    a.out = out.data();
-    ombrel_map(a);
-    return out;
+    return test::run_map(ombrel_map, table, labels, M, N, h, w);
 }
 
 std::vector<double> run_ombrel(const std::vector<double>& table,
@@ -36,9 +25,8 @@ std::vector<double> run_ombrel(const std::vector<double>& table,
 double direct_score(const std::vector<double>& table, const std::vector<std::int32_t>& labels,
                     index_t M, index_t i, index_t j, index_t h, index_t w)
 {
-    std::vector<index_t> n(table.size(), 0);
-    for (index_t c = j; c < j + w; ++c)
-        for (index_t r = i; r < i + h; ++r) ++n[labels[r + M * c] - 1];
+    const std::vector<index_t> n =
+        test::window_counts(labels, static_cast<index_t>(table.size()), M, i, j, h, w);
     double sum = 0;
     for (std::size_t k = 0; k < n.size(); ++k)
         sum += table[k] * std::sqrt(static_cast<double>(n[k]) / static_cast<double>(h * w));

@@ -9,18 +9,7 @@ std::vector<double> run_varnok(const std::vector<double>& table,
                                const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                index_t h, index_t w)
 {
-    std::vector<double> out(labels.size(), 0.0);
-    raster_args a;
-    a.table = table.data();
-    a.K = static_cast<index_t>(table.size());
-    a.h = h;
-    a.w = w;
-    a.M = M;
-    a.N = N;
-    a.labels = labels.data();
-    a.out = out.data();
-    varnok_map(a);
-    return out;
+    return test::run_map(varnok_map, table, labels.data(), M, N, h, w);
 }
 
 double direct_mean(const std::vector<double>& table, const std::vector<std::int32_t>& labels,

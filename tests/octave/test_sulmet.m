@@ -43,8 +43,8 @@ function bad_input ()
   bad = L; bad(1, 1) = 0;
   expect_error (@() Sulmet ([1 0], ones (3), bad), "Sulmet:labelOutOfRange", "Label 0 at row 1, column 1");
   expect_error (@() Sulmet ([], 1, L), "Sulmet:labelOutOfRange");
-  % No scored window, nothing read: any labels are accepted.
-  assert (Sulmet ([], ones (3), int32 (zeros (23, 40))), zeros (23, 40));
+  % Labels are checked even where no window is scored.
+  expect_error (@() Sulmet ([], ones (3), int32 (zeros (23, 40))), "Sulmet:labelOutOfRange");
   assert (Sulmet (1, ones (5, 50), int32 (ones (40, 20))), zeros (40, 20));
 end
 
