@@ -1,24 +1,14 @@
 function test_dravix ()
   % Tests of the Dravix plug-in inside Octave; errors on the first failure.
-  assert (exist ("Dravix") == 3, "Dravix.mex is not on the path");
-  checks = {@argument_count, @bad_probes_per_cell, @bad_input, ...
-            @labels_checked_only_where_points_lie, @same_second_same_map, ...
-            @default_is_twelve_probes, @no_probes_gives_mean_of_points, ...
-            @one_by_one_window_keeps_every_point, @one_label_keeps_about_one_fifth, ...
-            @values_are_fractions_of_window, @no_point_gives_zeros};
-  for k = 1:numel (checks)
-    checks{k} ();
-    printf ("  ok  %s\n", func2str (checks{k}));
-  end
-  printf ("%d passed, 0 failed\n", numel (checks));
+  run_checks ("Dravix", {@shared_arguments, @bad_probes_per_cell, @bad_input, ...
+              @labels_checked_only_where_points_lie, @same_second_same_map, ...
+              @default_is_twelve_probes, @no_probes_gives_mean_of_points, ...
+              @one_by_one_window_keeps_every_point, @one_label_keeps_about_one_fifth, ...
+              @values_are_fractions_of_window, @no_point_gives_zeros});
 end
 
-function argument_count ()
-  msg = "The number of input arguments must be three or four.";
-  L = int32 (ones (30));
-  expect_error (@() Dravix (), "Dravix:argCount", msg);
-  expect_error (@() Dravix (1, 1), "Dravix:argCount", msg);
-  expect_error (@() Dravix (1, 1, L, int32 (12), 5), "Dravix:argCount", msg);
+function shared_arguments ()
+  check_shared_arguments ("Dravix", 4, "The number of input arguments must be three or four.");
 end
 
 function bad_probes_per_cell ()
@@ -34,10 +24,6 @@ function bad_probes_per_cell ()
 end
 
 function bad_input ()
-  L = int32 (ones (30));
-  expect_error (@() Dravix (single (1), 1, L), "Dravix:badTable");
-  expect_error (@() Dravix (1, 1, double (L)), "Dravix:badLabels");
-  expect_error (@() Dravix (1, zeros (3, 0), L), "Dravix:emptyWindow");
   % A huge probesPerCell with a single point would need a probe pool of
   % about 2^51 entries.
   L = int32 (ones (1000));

@@ -1,30 +1,17 @@
 function test_marnisa ()
   % Tests of the Marnisa plug-in inside Octave; errors on the first failure.
-  assert (exist ("Marnisa") == 3, "Marnisa.mex is not on the path");
-  checks = {@argument_count, @bad_input, @same_second_same_map, ...
-            @all_selected_equals_varnok, @none_selected_is_zero, ...
-            @one_by_one_window_shows_kept_cells, @mean_matches_selection_chance, ...
-            @small_and_empty_rasters};
-  for k = 1:numel (checks)
-    checks{k} ();
-    printf ("  ok  %s\n", func2str (checks{k}));
-  end
-  printf ("%d passed, 0 failed\n", numel (checks));
+  run_checks ("Marnisa", {@shared_arguments, @bad_input, @same_second_same_map, ...
+              @all_selected_equals_varnok, @none_selected_is_zero, ...
+              @one_by_one_window_shows_kept_cells, @mean_matches_selection_chance, ...
+              @small_and_empty_rasters});
 end
 
-function argument_count ()
-  msg = "The number of input arguments must be three.";
-  L = int32 (ones (30));
-  expect_error (@() Marnisa (), "Marnisa:argCount", msg);
-  expect_error (@() Marnisa (1, 1), "Marnisa:argCount", msg);
-  expect_error (@() Marnisa (1, 1, L, int32 (12)), "Marnisa:argCount", msg);
+function shared_arguments ()
+  check_shared_arguments ("Marnisa", 3, "The number of input arguments must be three.");
 end
 
 function bad_input ()
   L = int32 (ones (30));
-  expect_error (@() Marnisa (single (1), 1, L), "Marnisa:badTable");
-  expect_error (@() Marnisa (1, 1, double (L)), "Marnisa:badLabels");
-  expect_error (@() Marnisa (1, zeros (0, 5), L), "Marnisa:emptyWindow");
   bad = L; bad(30, 29) = 3;
   expect_error (@() Marnisa ([1 2], 1, bad), "Marnisa:labelOutOfRange", ...
                 "Label 3 at row 30, column 29");

@@ -1,13 +1,7 @@
 function test_ombrel ()
   % Tests of the Ombrel plug-in inside Octave; errors on the first failure.
-  assert (exist ("Ombrel") == 3, "Ombrel.mex is not on the path");
-  checks = {@argument_count, @bad_input, @matches_conv2, @first_column_geometry, ...
-            @worked_examples, @small_rasters};
-  for k = 1:numel (checks)
-    checks{k} ();
-    printf ("  ok  %s\n", func2str (checks{k}));
-  end
-  printf ("%d passed, 0 failed\n", numel (checks));
+  run_checks ("Ombrel", {@shared_arguments, @bad_input, @matches_conv2, @first_column_geometry, ...
+              @worked_examples, @small_rasters});
 end
 
 % The score from per-class window counts, placed where Ombrel places it: the
@@ -27,21 +21,12 @@ function want = conv2_scores (t, L, h, w)
   want(rows + floor (h / 2), cols + floor (w / 2)) = score(rows, cols);
 end
 
-function argument_count ()
-  msg = "The number of input arguments must be three.";
-  L = int32 (ones (30));
-  expect_error (@() Ombrel (), "Ombrel:argCount", msg);
-  expect_error (@() Ombrel (1, 1), "Ombrel:argCount", msg);
-  expect_error (@() Ombrel (1, 1, L, 4), "Ombrel:argCount", msg);
+function shared_arguments ()
+  check_shared_arguments ("Ombrel", 3, "The number of input arguments must be three.");
 end
 
 function bad_input ()
   L = int32 (ones (30));
-  expect_error (@() Ombrel (single (1), 1, L), "Ombrel:badTable");
-  expect_error (@() Ombrel ({1}, 1, L), "Ombrel:badTable");
-  expect_error (@() Ombrel (1, 1, double (L)), "Ombrel:badLabels");
-  expect_error (@() Ombrel (1, 1, int32 (ones (30, 30, 2))), "Ombrel:badLabels");
-  expect_error (@() Ombrel (1, zeros (5, 0), L), "Ombrel:emptyWindow");
   % Only rows and columns 11 .. 19 (1-based) are read with a 1 x 1 window.
   bad = L; bad(11, 19) = 2;
   expect_error (@() Ombrel (1, 1, bad), "Ombrel:labelOutOfRange", "Label 2 at row 11, column 19");

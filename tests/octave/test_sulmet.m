@@ -1,13 +1,7 @@
 function test_sulmet ()
   % Tests of the Sulmet plug-in inside Octave; errors on the first failure.
-  assert (exist ("Sulmet") == 3, "Sulmet.mex is not on the path");
-  checks = {@argument_count, @bad_input, @worked_examples, @matches_conv2, ...
-            @large_window, @small_rasters};
-  for k = 1:numel (checks)
-    checks{k} ();
-    printf ("  ok  %s\n", func2str (checks{k}));
-  end
-  printf ("%d passed, 0 failed\n", numel (checks));
+  run_checks ("Sulmet", {@shared_arguments, @bad_input, @worked_examples, @matches_conv2, ...
+              @large_window, @small_rasters});
 end
 
 % The score from per-class window counts, class by class, placed as the
@@ -22,21 +16,12 @@ function want = conv2_scores (t, L, h, w)
   want = place_window_scores (1 - 0.5 * bracket, M, N, h, w);
 end
 
-function argument_count ()
-  msg = "The number of input arguments must be three.";
-  L = int32 (ones (30));
-  expect_error (@() Sulmet (), "Sulmet:argCount", msg);
-  expect_error (@() Sulmet (1, 1), "Sulmet:argCount", msg);
-  expect_error (@() Sulmet (1, 1, L, 4), "Sulmet:argCount", msg);
+function shared_arguments ()
+  check_shared_arguments ("Sulmet", 3, "The number of input arguments must be three.");
 end
 
 function bad_input ()
   L = int32 (ones (30));
-  expect_error (@() Sulmet (single (1), 1, L), "Sulmet:badTable");
-  expect_error (@() Sulmet (1 + 2i, 1, L), "Sulmet:badTable");
-  expect_error (@() Sulmet (1, 1, double (L)), "Sulmet:badLabels");
-  expect_error (@() Sulmet (1, 1, uint32 (L)), "Sulmet:badLabels");
-  expect_error (@() Sulmet (1, zeros (0, 5), L), "Sulmet:emptyWindow");
   % Every cell takes part in the class-value sums, even the outermost ones.
   bad = L; bad(30, 30) = 2;
   expect_error (@() Sulmet (1, 1, bad), "Sulmet:labelOutOfRange", "Label 2 at row 30, column 30");

@@ -1,35 +1,15 @@
 function test_varnok ()
   % Tests of the Varnok plug-in inside Octave; errors on the first failure.
-  assert (exist ("Varnok") == 3, "Varnok.mex is not on the path");
-  checks = {@argument_count, @bad_input, @window_template_any_class, ...
-            @row_and_column_tables, @matches_conv2, @small_and_empty_rasters};
-  for k = 1:numel (checks)
-    checks{k} ();
-    printf ("  ok  %s\n", func2str (checks{k}));
-  end
-  printf ("%d passed, 0 failed\n", numel (checks));
+  run_checks ("Varnok", {@shared_arguments, @bad_input, @window_template_any_class, ...
+              @row_and_column_tables, @matches_conv2, @small_and_empty_rasters});
 end
 
-function argument_count ()
-  msg = "The number of input arguments must be three.";
-  L = int32 (ones (30));
-  expect_error (@() Varnok (), "Varnok:argCount", msg);
-  expect_error (@() Varnok (1, 1), "Varnok:argCount", msg);
-  expect_error (@() Varnok (1, 1, L, 4), "Varnok:argCount", msg);
+function shared_arguments ()
+  check_shared_arguments ("Varnok", 3, "The number of input arguments must be three.");
 end
 
 function bad_input ()
   L = int32 (ones (30));
-  expect_error (@() Varnok (single (1), 1, L), "Varnok:badTable");
-  expect_error (@() Varnok (1 + 2i, 1, L), "Varnok:badTable");
-  expect_error (@() Varnok (sparse (1), 1, L), "Varnok:badTable");
-  expect_error (@() Varnok ({1}, 1, L), "Varnok:badTable");
-  expect_error (@() Varnok (1, 1, double (L)), "Varnok:badLabels");
-  expect_error (@() Varnok (1, 1, int16 (L)), "Varnok:badLabels");
-  expect_error (@() Varnok (1, 1, complex (L, L)), "Varnok:badLabels");
-  expect_error (@() Varnok (1, 1, int32 (ones (30, 30, 2))), "Varnok:badLabels");
-  expect_error (@() Varnok (1, zeros (0, 5), L), "Varnok:emptyWindow");
-  expect_error (@() Varnok (1, zeros (5, 0), L), "Varnok:emptyWindow");
   bad = L; bad(3, 2) = 0;
   expect_error (@() Varnok (1, 1, bad), "Varnok:labelOutOfRange", "Label 0 at row 3, column 2");
   bad = L; bad(30, 29) = 3;
