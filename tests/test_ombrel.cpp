@@ -158,17 +158,6 @@ TEST(Ombrel, AbsentClassWithNaNValuePoisonsEveryScore)
         }
 }
 
-TEST(Ombrel, ClassAbsentFromEveryWindow)
-{
-    const index_t M = 37, N = 41, h = 4, w = 5;
-    const auto labels = test::random_labels(M, N, 3, 8); // class 4 never occurs
-    const std::vector<double> table = {0.2, 0.3, 0.1, 0.4};
-    expect_ombrel_map(run_ombrel(table, labels, M, N, h, w), M, N, h, w,
-                      [&](index_t i, index_t j) {
-                          return direct_score(table, labels, M, i, j, h, w);
-                      }, 1e-13);
-}
-
 // From N = w + 10 to w + 21 each scored row holds exactly one window, at
 // column 10; below w + 10 the first window does not fit and nothing is read.
 TEST(Ombrel, FirstColumnIsScoredWheneverItsWindowFits)

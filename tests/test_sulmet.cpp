@@ -148,17 +148,6 @@ TEST(Sulmet, ExpandedFormulaInItsFixedOrder)
     }, 0.0);
 }
 
-TEST(Sulmet, ClassAbsentFromEveryWindow)
-{
-    const index_t M = 37, N = 41, h = 4, w = 5;
-    const auto labels = test::random_labels(M, N, 3, 8); // class 4 never occurs
-    const std::vector<double> table = {0.2, 0.3, 0.1, 0.4};
-    const auto out = run_sulmet(table, labels, M, N, h, w);
-    test::expect_scored_map(out, M, N, h, w, [&](index_t i, index_t j) {
-        return direct_score(table, labels, M, i, j, h, w);
-    }, 1e-12);
-}
-
 // (h * w)^2 = 46656^2 passes 2^31 - 1: the square sums must still be exact.
 TEST(Sulmet, WindowWhoseSquaredAreaPassesThirtyTwoBits)
 {

@@ -1,7 +1,7 @@
 function test_ombrel ()
   % Tests of the Ombrel plug-in inside Octave; errors on the first failure.
   run_checks ("Ombrel", {@shared_arguments, @bad_input, @matches_conv2, @first_column_geometry, ...
-              @worked_examples, @small_rasters});
+              @small_rasters});
 end
 
 % The score from per-class window counts, placed where Ombrel places it: the
@@ -78,21 +78,6 @@ function first_column_geometry ()
   end
 end
 
-function worked_examples ()
-  % One class per window scores its class value; all values 1 and a window
-  % split half and half scores sqrt(2).
-  assert (Ombrel ([0.3 0.7], ones (5), int32 (2 * ones (30)))(13:17, 13:17), 0.7 * ones (5));
-  [r, ~] = ndgrid (0:29);
-  half = int32 (1 + mod (r, 2));
-  assert (Ombrel ([1 1], ones (2, 3), half)(12:18, 12:18), sqrt (2) * ones (7), 1e-15);
-  % Square roots of a distribution: a window of that composition scores 1.
-  assert (Ombrel (sqrt ([0.5 0.5]), ones (2, 3), half)(12:18, 12:18), ones (7), 1e-15);
-  % The 2 x 2 example: columns (1,1), (1,2), then (2,2).
-  L = int32 (ones (23, 24)); L(12, 12) = 2; L(11:12, 13) = 2;
-  out = Ombrel ([0.3 0.8], ones (2), L);
-  assert (out(12, 12:13), [(0.3 * sqrt (3) + 0.8) / 2, (0.3 + 0.8 * sqrt (3)) / 2], 1e-15);
-  assert (nnz (out), 2);
-end
 
 function small_rasters ()
   t = [0.2 0.8];
