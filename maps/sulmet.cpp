@@ -7,41 +7,55 @@
 namespace rw {
 namespace {
 
-// Window square sums, sum over k of n_k^2, of the windows with top row i and
-// left columns j0 <= j < j_end, into q[(j - j0) * stride]. The first window is counted
-// cell by cell; every later one slides one column to the right, the whole
-// leaving column going out before the entering one comes in. Taking a cell
-// from a class of count c turns c^2 into (c - 1)^2 = c^2 - 2c + 1; adding one
-// that brings the count to c turns (c - 1)^2 into (c - 1)^2 + 2c - 1. So s is
-// always a whole number no larger than (h * w)^2, held exactly by the double
-// for any window of up to 94 million cells, and its value does not depend on
-// the column where a sweep starts.
+// Window square sums, sum over k of n_k^2, of the windows with top rows
+// i .. i + R - 1 and left columns j0 <= j < j_end; that of top row i + g goes
+// to q[(j - j0) * stride + g]. The first window of a row is counted cell by
+// cell; every later one slides one column to the right, the whole leaving
+// column going out before the entering one comes in. Taking a cell from a
+// class of count c turns c^2 into (c - 1)^2 = c^2 - 2c + 1; adding one that
+// brings the count to c turns (c - 1)^2 into (c - 1)^2 + 2c - 1. So s is a
+// whole number no larger than (h * w)^2, held exactly in 64 bits, and its
+// value does not depend on the column where a sweep starts.
+//
+// Each row keeps its own class counts and running sum. Within a row, every
+// update reads the sum, and often the count, that the one before it wrote;
+// sliding R rows side by side gives the processor R independent chains of
+// updates to overlap.
+template <index_t R>
 void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
-                     std::vector<index_t>& count, std::int64_t* q, index_t stride)
+                     std::vector<index_t>& counts, std::int64_t* q, index_t stride)
 {
-    std::fill(count.begin(), count.end(), 0);
-    for (index_t c = j0; c < j0 + a.w; ++c) {
-        const std::int32_t* col = a.labels + a.M * c + i;
-        for (index_t r = 0; r < a.h; ++r) ++count[col[r] - 1];
+    index_t* count[R];
+    index_t s[R];
+    for (index_t g = 0; g < R; ++g) {
+        count[g] = counts.data() + g * a.K;
+        std::fill(count[g], count[g] + a.K, 0);
+        for (index_t c = j0; c < j0 + a.w; ++c) {
+            const std::int32_t* col = a.labels + a.M * c + i + g;
+            for (index_t r = 0; r < a.h; ++r) ++count[g][col[r] - 1];
+        }
+        s[g] = 0;
+        for (index_t k = 0; k < a.K; ++k) s[g] = s[g] + count[g][k] * count[g][k];
+        q[g] = s[g];
     }
-    double s = 0.0;
-    for (const index_t x : count) s = s + static_cast<double>(x * x);
-    q[0] = static_cast<std::int64_t>(s);
 
     for (index_t j = j0 + 1; j < j_end; ++j) {
+        // Row i + g reads cells g .. g + h - 1 of these columns.
         const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
         const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
-        for (index_t r = 0; r < a.h; ++r) {
-            index_t& c = count[leaving[r] - 1];
-            s = (s - static_cast<double>(2 * c)) + 1.0;
-            --c;
-        }
-        for (index_t r = 0; r < a.h; ++r) {
-            index_t& c = count[entering[r] - 1];
-            ++c;
-            s = (s + static_cast<double>(2 * c)) - 1.0;
-        }
-        q[(j - j0) * stride] = static_cast<std::int64_t>(s);
+        for (index_t r = 0; r < a.h; ++r)
+            for (index_t g = 0; g < R; ++g) {
+                index_t& c = count[g][leaving[g + r] - 1];
+                s[g] = s[g] - 2 * c + 1;
+                --c;
+            }
+        for (index_t r = 0; r < a.h; ++r)
+            for (index_t g = 0; g < R; ++g) {
+                index_t& c = count[g][entering[g + r] - 1];
+                ++c;
+                s[g] = s[g] + 2 * c - 1;
+            }
+        for (index_t g = 0; g < R; ++g) q[(j - j0) * stride + g] = s[g];
     }
 }
 
@@ -69,14 +83,20 @@ void sulmet_map(const raster_args& a)
 
     // Square sums are kept for a strip of top rows at a time, stored column
     // by column, so that the scoring reads the summed-area table and writes
-    // the output down columns, in memory order.
+    // the output down columns, in memory order. Its rows are swept eight at a
+    // time, any left over one by one.
     constexpr index_t strip_rows = 32;
-    std::vector<index_t> count(static_cast<std::size_t>(a.K));
+    constexpr index_t rows_at_once = 8;
+    std::vector<index_t> counts(static_cast<std::size_t>(rows_at_once * a.K));
     std::vector<std::int64_t> strip(static_cast<std::size_t>(strip_rows * (p.j_end - p.j0)));
     for (index_t top = p.i0; top < p.i_end; top += strip_rows) {
         const index_t rows = std::min(strip_rows, p.i_end - top);
-        for (index_t r = 0; r < rows; ++r)
-            row_square_sums(a, top + r, p.j0, p.j_end, count, strip.data() + r, strip_rows);
+        index_t r = 0;
+        for (; r + rows_at_once <= rows; r += rows_at_once)
+            row_square_sums<rows_at_once>(a, top + r, p.j0, p.j_end, counts, strip.data() + r,
+                                          strip_rows);
+        for (; r < rows; ++r)
+            row_square_sums<1>(a, top + r, p.j0, p.j_end, counts, strip.data() + r, strip_rows);
         for (index_t j = p.j0; j < p.j_end; ++j) {
             const std::int64_t* q = strip.data() + (j - p.j0) * strip_rows - top;
             double* out_col = a.out + a.M * (j + dj) + di;

@@ -10,7 +10,7 @@ namespace rw {
 
 // Fills a.out (M x N, zero on entry) with the squared-difference similarity
 // map. Needs every label in 1..K. Scratch: one M x N
-// double raster, the window square sums of 32 top rows and K class counts.
+// double raster, the window square sums of 32 top rows and 8 x K class counts.
 void sulmet_map(const raster_args& a);
 
 
