@@ -18,39 +18,55 @@ scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
     return p;
 }
 
-// Scores the windows with top row i and left columns j0 <= j < j_end into
-// scores[(j - j0) * stride], before the division by sqrt(h * w). The first
-// window is counted and scored directly over all K classes; each later one
-// carries the score on, so nothing passes from one row to the next.
-void row_sweep(const raster_args& a, index_t i, index_t j0, index_t j_end,
-               const std::vector<double>& root, const std::vector<double>& step,
-               std::vector<index_t>& count, double* scores, index_t stride)
+// Scores the windows with top rows i .. i + R - 1 and left columns
+// j0 <= j < j_end, before the division by sqrt(h * w); that of top row i + g
+// goes to scores[(j - j0) * stride + g]. The first window of a row is counted
+// and scored directly over all K classes; each later one carries the score
+// on, so nothing passes from one row to the next.
+//
+// Each row keeps its own class counts and running score and makes its
+// updates in the same order, with the same operands, as a sweep of that row
+// alone would. Within a row, every update reads the score, and often the
+// count, that the one before it wrote; sliding R rows side by side gives the
+// processor R independent chains of updates to overlap.
+template <index_t R>
+void row_sweeps(const raster_args& a, index_t i, index_t j0, index_t j_end,
+                const std::vector<double>& root, const std::vector<double>& step,
+                std::vector<index_t>& counts, double* scores, index_t stride)
 {
-    std::fill(count.begin(), count.end(), 0);
-    for (index_t c = j0; c < j0 + a.w; ++c) {
-        const std::int32_t* col = a.labels + a.M * c + i;
-        for (index_t r = 0; r < a.h; ++r) ++count[col[r] - 1];
+    index_t* count[R];
+    double score[R];
+    for (index_t g = 0; g < R; ++g) {
+        count[g] = counts.data() + g * a.K;
+        std::fill(count[g], count[g] + a.K, 0);
+        for (index_t c = j0; c < j0 + a.w; ++c) {
+            const std::int32_t* col = a.labels + a.M * c + i + g;
+            for (index_t r = 0; r < a.h; ++r) ++count[g][col[r] - 1];
+        }
+        score[g] = 0.0;
+        for (index_t k = 0; k < a.K; ++k) score[g] = score[g] + a.table[k] * root[count[g][k]];
+        scores[g] = score[g];
     }
-    double score = 0.0;
-    for (index_t k = 0; k < a.K; ++k) score = score + a.table[k] * root[count[k]];
-    scores[0] = score;
 
     // A slide takes the whole leaving column out before the entering one
     // comes in; each change reads the step at the larger of the two counts.
     for (index_t j = j0 + 1; j < j_end; ++j) {
+        // Row i + g reads cells g .. g + h - 1 of these columns.
         const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
         const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
-        for (index_t r = 0; r < a.h; ++r) {
-            const index_t k = leaving[r] - 1;
-            score = score - a.table[k] * step[count[k]];
-            --count[k];
-        }
-        for (index_t r = 0; r < a.h; ++r) {
-            const index_t k = entering[r] - 1;
-            ++count[k];
-            score = score + a.table[k] * step[count[k]];
-        }
-        scores[(j - j0) * stride] = score;
+        for (index_t r = 0; r < a.h; ++r)
+            for (index_t g = 0; g < R; ++g) {
+                const index_t k = leaving[g + r] - 1;
+                score[g] = score[g] - a.table[k] * step[count[g][k]];
+                --count[g][k];
+            }
+        for (index_t r = 0; r < a.h; ++r)
+            for (index_t g = 0; g < R; ++g) {
+                const index_t k = entering[g + r] - 1;
+                ++count[g][k];
+                score[g] = score[g] + a.table[k] * step[count[g][k]];
+            }
+        for (index_t g = 0; g < R; ++g) scores[(j - j0) * stride + g] = score[g];
     }
 }
 
@@ -78,11 +94,16 @@ void ombrel_map(const raster_args& a)
     for (index_t c = 0; c <= n; ++c) root[c] = std::sqrt(static_cast<double>(c));
     for (index_t c = 1; c <= n; ++c) step[c] = root[c] - root[c - 1];
 
+    // Top rows are swept eight at a time, any left over one by one.
+    constexpr index_t rows_at_once = 8;
     const index_t di = centre_offset(a.h), dj = centre_offset(a.w);
-    std::vector<index_t> count(static_cast<std::size_t>(a.K));
-    for (index_t i = p.i0; i < p.i_end; ++i)
-        row_sweep(a, i, p.j0, p.j_end, root, step, count, a.out + (i + di) + a.M * (p.j0 + dj),
-                  a.M);
+    std::vector<index_t> counts(static_cast<std::size_t>(rows_at_once * a.K));
+    const auto first_score = [&](index_t i) { return a.out + (i + di) + a.M * (p.j0 + dj); };
+    index_t i = p.i0;
+    for (; i + rows_at_once <= p.i_end; i += rows_at_once)
+        row_sweeps<rows_at_once>(a, i, p.j0, p.j_end, root, step, counts, first_score(i), a.M);
+    for (; i < p.i_end; ++i)
+        row_sweeps<1>(a, i, p.j0, p.j_end, root, step, counts, first_score(i), a.M);
 
     // The division by sqrt(h * w) is left to one pass over the whole output.
     const double divisor = root[n];

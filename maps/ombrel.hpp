@@ -17,7 +17,7 @@ namespace rw {
 
 // Fills a.out (M x N, zero on entry) with the square-root overlap map. Needs
 // every label in 1..K inside ombrel_read_block. Scratch: two tables of
-// h * w + 1 doubles and K class counts.
+// h * w + 1 doubles and 8 x K class counts.
 void ombrel_map(const raster_args& a);
 
 // The cells ombrel_map reads: rows 10 .. M-12 and columns 10 .. N-12
