@@ -1,5 +1,7 @@
 #include "ombrel.hpp"
 
+#include "kernels/class_counts.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,13 +24,8 @@ scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
 // j0 <= j < j_end, before the division by sqrt(h * w); that of top row i + g
 // goes to scores[(j - j0) * stride + g]. The first window of a row is counted
 // and scored directly over all K classes; each later one carries the score
-// on, so nothing passes from one row to the next.
-//
-// Each row keeps its own class counts and running score and makes its
-// updates in the same order, with the same operands, as a sweep of that row
-// alone would. Within a row, every update reads the score, and often the
-// count, that the one before it wrote; sliding R rows side by side gives the
-// processor R independent chains of updates to overlap.
+// on, so nothing passes from one row to the next. Each row makes its updates
+// in the same order, with the same operands, as a sweep of that row alone.
 template <index_t R>
 void row_sweeps(const raster_args& a, index_t i, index_t j0, index_t j_end,
                 const std::vector<double>& root, const std::vector<double>& step,
@@ -38,34 +35,23 @@ void row_sweeps(const raster_args& a, index_t i, index_t j0, index_t j_end,
     double score[R];
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts.data() + g * a.K;
-        std::fill(count[g], count[g] + a.K, 0);
-        for (index_t c = j0; c < j0 + a.w; ++c) {
-            const std::int32_t* col = a.labels + a.M * c + i + g;
-            for (index_t r = 0; r < a.h; ++r) ++count[g][col[r] - 1];
-        }
+        count_window(a, i + g, j0, count[g]);
         score[g] = 0.0;
         for (index_t k = 0; k < a.K; ++k) score[g] = score[g] + a.table[k] * root[count[g][k]];
         scores[g] = score[g];
     }
-
-    // A slide takes the whole leaving column out before the entering one
-    // comes in; each change reads the step at the larger of the two counts.
+    // Each change of a count reads the step at the larger of the two counts.
     for (index_t j = j0 + 1; j < j_end; ++j) {
-        // Row i + g reads cells g .. g + h - 1 of these columns.
-        const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
-        const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
-        for (index_t r = 0; r < a.h; ++r)
-            for (index_t g = 0; g < R; ++g) {
-                const index_t k = leaving[g + r] - 1;
+        slide_right<R>(
+            a, i, j,
+            [&](index_t g, index_t k) {
                 score[g] = score[g] - a.table[k] * step[count[g][k]];
                 --count[g][k];
-            }
-        for (index_t r = 0; r < a.h; ++r)
-            for (index_t g = 0; g < R; ++g) {
-                const index_t k = entering[g + r] - 1;
+            },
+            [&](index_t g, index_t k) {
                 ++count[g][k];
                 score[g] = score[g] + a.table[k] * step[count[g][k]];
-            }
+            });
         for (index_t g = 0; g < R; ++g) scores[(j - j0) * stride + g] = score[g];
     }
 }

@@ -1,5 +1,7 @@
 #include "sulmet.hpp"
 
+#include "kernels/class_counts.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -9,18 +11,11 @@ namespace {
 
 // Window square sums, sum over k of n_k^2, of the windows with top rows
 // i .. i + R - 1 and left columns j0 <= j < j_end; that of top row i + g goes
-// to q[(j - j0) * stride + g]. The first window of a row is counted cell by
-// cell; every later one slides one column to the right, the whole leaving
-// column going out before the entering one comes in. Taking a cell from a
-// class of count c turns c^2 into (c - 1)^2 = c^2 - 2c + 1; adding one that
-// brings the count to c turns (c - 1)^2 into (c - 1)^2 + 2c - 1. So s is a
-// whole number no larger than (h * w)^2, held exactly in 64 bits, and its
-// value does not depend on the column where a sweep starts.
-//
-// Each row keeps its own class counts and running sum. Within a row, every
-// update reads the sum, and often the count, that the one before it wrote;
-// sliding R rows side by side gives the processor R independent chains of
-// updates to overlap.
+// to q[(j - j0) * stride + g]. Taking a cell from a class of count c turns c^2
+// into (c - 1)^2 = c^2 - 2c + 1; adding one that brings the count to c turns
+// (c - 1)^2 into (c - 1)^2 + 2c - 1. So s is a whole number no larger than
+// (h * w)^2, held exactly in 64 bits, and its value does not depend on the
+// column where a sweep starts.
 template <index_t R>
 void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
                      std::vector<index_t>& counts, std::int64_t* q, index_t stride)
@@ -29,32 +24,24 @@ void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
     index_t s[R];
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts.data() + g * a.K;
-        std::fill(count[g], count[g] + a.K, 0);
-        for (index_t c = j0; c < j0 + a.w; ++c) {
-            const std::int32_t* col = a.labels + a.M * c + i + g;
-            for (index_t r = 0; r < a.h; ++r) ++count[g][col[r] - 1];
-        }
+        count_window(a, i + g, j0, count[g]);
         s[g] = 0;
         for (index_t k = 0; k < a.K; ++k) s[g] = s[g] + count[g][k] * count[g][k];
         q[g] = s[g];
     }
-
     for (index_t j = j0 + 1; j < j_end; ++j) {
-        // Row i + g reads cells g .. g + h - 1 of these columns.
-        const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
-        const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
-        for (index_t r = 0; r < a.h; ++r)
-            for (index_t g = 0; g < R; ++g) {
-                index_t& c = count[g][leaving[g + r] - 1];
+        slide_right<R>(
+            a, i, j,
+            [&](index_t g, index_t k) {
+                index_t& c = count[g][k];
                 s[g] = s[g] - 2 * c + 1;
                 --c;
-            }
-        for (index_t r = 0; r < a.h; ++r)
-            for (index_t g = 0; g < R; ++g) {
-                index_t& c = count[g][entering[g + r] - 1];
+            },
+            [&](index_t g, index_t k) {
+                index_t& c = count[g][k];
                 ++c;
                 s[g] = s[g] + 2 * c - 1;
-            }
+            });
         for (index_t g = 0; g < R; ++g) q[(j - j0) * stride + g] = s[g];
     }
 }
