@@ -13,13 +13,12 @@ namespace rw {
 
 // Counts the labels of the h x w window with top-left cell (i, j) into
 // count[0 .. K-1], clearing it first. Needs those labels in 1..K.
-inline void count_window(const raster_args& a, index_t i, index_t j, index_t* count)
+inline void count_window(raster_view<const std::int32_t> labels, index_t K, index_t h, index_t w,
+                         index_t i, index_t j, index_t* count)
 {
-    std::fill(count, count + a.K, index_t{0});
-    for (index_t c = j; c < j + a.w; ++c) {
-        const std::int32_t* col = a.labels + a.M * c + i;
-        for (index_t r = 0; r < a.h; ++r) ++count[col[r] - 1];
-    }
+    std::fill(count, count + K, index_t{0});
+    for (index_t c = j; c < j + w; ++c)
+        for_each_down(labels, c, i, i + h, [&](index_t, std::int32_t l) { ++count[l - 1]; });
 }
 
 // Slides the R windows with top rows i .. i + R - 1 from left column j - 1
@@ -30,14 +29,16 @@ inline void count_window(const raster_args& a, index_t i, index_t j, index_t* co
 // keep separate counts, so their updates form R independent chains that the
 // processor can overlap.
 template <index_t R, class Leave, class Enter>
-inline void slide_right(const raster_args& a, index_t i, index_t j, Leave&& leave, Enter&& enter)
+inline void slide_right(raster_view<const std::int32_t> labels, index_t h, index_t w, index_t i,
+                        index_t j, Leave&& leave, Enter&& enter)
 {
-    const std::int32_t* leaving = a.labels + a.M * (j - 1) + i;
-    const std::int32_t* entering = a.labels + a.M * (j + a.w - 1) + i;
-    for (index_t r = 0; r < a.h; ++r)
-        for (index_t g = 0; g < R; ++g) leave(g, index_t{leaving[g + r]} - 1);
-    for (index_t r = 0; r < a.h; ++r)
-        for (index_t g = 0; g < R; ++g) enter(g, index_t{entering[g + r]} - 1);
+    const std::int32_t* leaving = &labels(i, j - 1);
+    const std::int32_t* entering = &labels(i, j + w - 1);
+    const index_t s = labels.row_step;
+    for (index_t r = 0; r < h; ++r)
+        for (index_t g = 0; g < R; ++g) leave(g, index_t{leaving[(g + r) * s]} - 1);
+    for (index_t r = 0; r < h; ++r)
+        for (index_t g = 0; g < R; ++g) enter(g, index_t{entering[(g + r) * s]} - 1);
 }
 
 } // namespace rw

@@ -1,8 +1,12 @@
 #include "dravix.hpp"
 
+#include "kernels/sampling.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <new>
 #include <stdexcept>
 
@@ -10,6 +14,27 @@ namespace rw {
 namespace {
 
 __extension__ using wide_t = unsigned __int128;
+
+wide_t machine_memory_bytes()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page <= 0) return wide_t(PTRDIFF_MAX);
+    return wide_t(static_cast<std::uint64_t>(pages)) * static_cast<std::uint64_t>(page);
+}
+
+// A point's pool entries are regenerated; up to this many are held at once
+// for the points of one row, beyond it each point draws its own.
+constexpr index_t most_entries_held = index_t{1} << 22;
+
+// Keep thresholds are tabled by estimate for windows up to this area.
+constexpr index_t most_tabled_area = index_t{1} << 20;
+
+// A point of a row: its column and its keep threshold, or -1 when none of
+// its probes found its class (it keeps, without a draw).
+struct row_point {
+    index_t col;
+    std::int32_t keep;
+};
 
 } // namespace
 
@@ -21,7 +46,9 @@ index_t probe_reach(index_t size)
 cell_block sampling_region(index_t M, index_t N, index_t h, index_t w)
 {
     const index_t ri = probe_reach(h), rj = probe_reach(w);
-    return {ri + 1, M - ri - 1, rj + 1, N - rj - 1};
+    // Rows ri+1 .. M-ri-2, written so that no difference can overflow.
+    const index_t r1 = M > ri + 1 ? M - ri - 1 : 0, c1 = N > rj + 1 ? N - rj - 1 : 0;
+    return {ri + 1, r1, rj + 1, c1};
 }
 
 index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t n)
@@ -32,8 +59,7 @@ index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t 
     const wide_t cells = static_cast<std::uint64_t>(M * N);
     const wide_t P = wide_t(static_cast<std::uint32_t>(probes_per_cell)) * cells /
                      static_cast<std::uint64_t>(n);
-    constexpr wide_t most_entries = PTRDIFF_MAX / sizeof(index_t);
-    if (P + wide_t(static_cast<std::uint64_t>(n)) > most_entries) throw std::bad_alloc();
+    if ((P + static_cast<std::uint64_t>(n)) * 8 > machine_memory_bytes()) throw std::bad_alloc();
     return static_cast<index_t>(P);
 }
 
@@ -53,11 +79,175 @@ index_t same_class_estimate(index_t area, index_t l, index_t P)
                                 wide_t(static_cast<std::uint64_t>(P)));
 }
 
-void dravix_density(std::int32_t* points, const raster_args& a)
+dravix_map::dravix_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
+                       worker_pool& pool)
+    : q_(q), M_(M), N_(N), ri_(probe_reach(q.h)), rj_(probe_reach(q.w)),
+      region_(sampling_region(M, N, q.h, q.w)), p_(scored_positions_of(M, N, q.h, q.w)),
+      thresholds_(threshold_table(q.table, q.K)),
+      density_(p_.empty() ? 0 : N, q.h, strip_rows + ri_), pool_(pool)
 {
-    if (scored_positions_of(a.M, a.N, a.h, a.w).empty()) return;
-    summed_area_table(points, a.M, a.N);
-    write_window_means(points, a.M, a.N, a.h, a.w, a.out);
+    if (!region_.empty()) {
+        first_draw_.resize(static_cast<std::size_t>(region_.r1 - region_.r0));
+        first_point_.resize(first_draw_.size());
+    }
+    if (!p_.empty()) points_.resize(static_cast<std::size_t>((strip_rows + ri_) * N));
+}
+
+void dravix_map::count(label_view band, index_t a, index_t b)
+{
+    const index_t r0 = std::max(a, region_.r0), r1 = std::min(b, region_.r1);
+    if (p_.empty() || r1 <= r0) return;
+    const std::int32_t* thresholds = thresholds_.data();
+    // Draws per row, then each row's own copy of the generator at its first
+    // draw, then points per row, walking columns for the labels' sake.
+    std::vector<index_t> per_row(static_cast<std::size_t>(r1 - r0), 0);
+    pool_.parallel_for(r1 - r0, [&](index_t lo, index_t hi) {
+        for (index_t c = region_.c0; c < region_.c1; ++c)
+            for_each_down(band, c, r0 + lo, r0 + hi, [&](index_t k, std::int32_t l) {
+                per_row[lo + k] += thresholds[l - 1] > 0;
+            });
+    });
+    std::vector<crt_rand> rows;
+    crt_rand gen(q_.seed);
+    gen.discard(static_cast<std::uint64_t>(draws_));
+    for (index_t r = r0; r < r1; ++r) {
+        first_draw_[r - region_.r0] = draws_;
+        rows.push_back(gen);
+        gen.discard(static_cast<std::uint64_t>(per_row[r - r0]));
+        draws_ += per_row[r - r0];
+    }
+    std::fill(per_row.begin(), per_row.end(), 0);
+    pool_.parallel_for(r1 - r0, [&](index_t lo, index_t hi) {
+        for (index_t c = region_.c0; c < region_.c1; ++c)
+            for_each_down(band, c, r0 + lo, r0 + hi, [&](index_t k, std::int32_t l) {
+                per_row[lo + k] += sampling_test(thresholds[l - 1], rows[lo + k]);
+            });
+    });
+    for (index_t r = r0; r < r1; ++r) {
+        first_point_[r - region_.r0] = n_;
+        n_ += per_row[r - r0];
+    }
+}
+
+void dravix_map::end_count()
+{
+    if (n_ == 0) return; // no point: the map is all 0
+    P_ = probe_count(q_.probes_per_cell, M_, N_, n_);
+    const index_t area = q_.h * q_.w;
+    if (P_ > 0 && area < most_tabled_area) {
+        keep_.resize(static_cast<std::size_t>(area + 1));
+        for (index_t e = 0; e <= area; ++e) keep_[e] = keep_threshold(e);
+    }
+}
+
+void dravix_map::sample_row(label_view band, index_t r, crt_rand gen,
+                            std::vector<index_t>& columns) const
+{
+    columns.clear();
+    for (index_t c = region_.c0; c < region_.c1; ++c)
+        if (sampling_test(thresholds_[band(r, c) - 1], gen)) columns.push_back(c);
+}
+
+void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
+{
+    const index_t first = std::max(r0, region_.r0), last = std::min(r1, region_.r1);
+    if (last <= first) return;
+    const index_t area = q_.h * q_.w, P = P_;
+    const std::uint64_t pool_start = static_cast<std::uint64_t>(draws_);
+    // A draw is below 32768, so its remainder is the same modulo
+    // min(2r + 1, 32768), which keeps the division in 32 bits.
+    const auto span = [](index_t reach) {
+        return static_cast<std::uint32_t>(std::min<index_t>(2 * reach + 1, 32768));
+    };
+    const std::uint32_t row_span = span(ri_), col_span = span(rj_);
+    const index_t ri = ri_, rj = rj_, rs = band.row_step, cs = band.col_step;
+    // Pool entry q moves a probe by the two draws 2q and 2q + 1 after the
+    // sampling draws: a row offset, then a column offset.
+    const auto entry = [&](crt_rand& gen) {
+        const index_t dr = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % row_span) - ri;
+        const index_t dc = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % col_span) - rj;
+        return dr * rs + dc * cs;
+    };
+    const auto keep_of = [&](index_t l) {
+        const index_t e = same_class_estimate(area, l, P);
+        return keep_.empty() ? keep_threshold(e) : keep_[e];
+    };
+
+    // Same-class probes of every point: counts read only labels and the pool,
+    // so removing one point never changes another's count.
+    std::vector<std::vector<row_point>> rows(static_cast<std::size_t>(last - first));
+    pool_.parallel_for(last - first, [&](index_t lo, index_t hi) {
+        std::vector<index_t> columns, pool;
+        for (index_t r = first + lo; r < first + hi; ++r) {
+            crt_rand sampler(q_.seed);
+            sampler.discard(static_cast<std::uint64_t>(first_draw_[r - region_.r0]));
+            sample_row(band, r, sampler, columns);
+            std::vector<row_point>& points = rows[r - first];
+            points.reserve(columns.size());
+            const index_t m = static_cast<index_t>(columns.size());
+            const index_t ordinal = first_point_[r - region_.r0];
+            crt_rand gen(q_.seed);
+            gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal));
+            const bool held = P > 0 && m + P <= most_entries_held;
+            if (held) {
+                pool.resize(static_cast<std::size_t>(m + P));
+                for (index_t& offset : pool) offset = entry(gen);
+            }
+            for (index_t t = 0; t < m; ++t) {
+                const std::int32_t* cell = &band(r, columns[t]);
+                const std::int32_t own = *cell;
+                index_t l = 0;
+                if (held) {
+                    const index_t* probe = pool.data() + t;
+                    for (index_t k = 0; k < P; ++k) l += cell[probe[k]] == own;
+                } else if (P > 0) {
+                    crt_rand own_gen(q_.seed);
+                    own_gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal + t));
+                    for (index_t k = 0; k < P; ++k) l += cell[entry(own_gen)] == own;
+                }
+                points.push_back({columns[t], l == 0 ? -1 : keep_of(l)});
+            }
+        }
+    });
+
+    // One thinning draw per point with a same-class probe, in point order:
+    // each row's draws start where the rows before it leave off.
+    const std::uint64_t thinning_start =
+        pool_start + 2 * (static_cast<std::uint64_t>(n_) + static_cast<std::uint64_t>(P));
+    std::vector<std::uint64_t> row_start(rows.size());
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        row_start[k] = thinning_start + static_cast<std::uint64_t>(thinning_draws_);
+        for (const row_point& pt : rows[k]) thinning_draws_ += pt.keep >= 0;
+    }
+    // A point goes when its keep threshold is below the draw: a draw equal to
+    // the threshold keeps it, so a threshold of 32767 always keeps.
+    const index_t height = static_cast<index_t>(points_.size()) / N_;
+    pool_.parallel_for(last - first, [&](index_t lo, index_t hi) {
+        for (index_t r = first + lo; r < first + hi; ++r) {
+            crt_rand gen(q_.seed);
+            gen.discard(row_start[r - first]);
+            for (const row_point& pt : rows[r - first])
+                if (pt.keep < 0 || !(pt.keep < gen())) points_[(r - r0) + height * pt.col] = 1;
+        }
+    });
+}
+
+void dravix_map::advance(label_view band, index_t a, index_t b, output_view out)
+{
+    (void)a;
+    const index_t pa = thinned_, pb = points_final(b);
+    if (pb <= pa) return;
+    thinned_ = pb;
+    if (p_.empty() || n_ == 0) return;
+    const index_t height = static_cast<index_t>(points_.size()) / N_;
+    std::fill(points_.begin(), points_.end(), 0);
+    thin_rows(band, pa, pb);
+    density_.start(pa, pb, pool_);
+    density_.build(pa, pb, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
+        const std::int32_t* col = points_.data() + height * c + (r0 - pa);
+        std::copy(col, col + (r1 - r0), dst);
+    }, pool_);
+    write_window_means(density_, pa, pb, p_, q_.h, q_.w, out, pool_);
 }
 
 } // namespace rw

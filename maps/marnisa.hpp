@@ -2,31 +2,36 @@
 // its class value as the chance (the class's sampling threshold), and a
 // selected cell contributes that same value. Each scored cell receives the
 // mean over its window, where unselected cells count as 0.
+//
+// Cells are decided row by row over the whole raster, one draw per cell whose
+// threshold is positive, from a generator seeded with the request's seed.
 #pragma once
 
-#include "kernels/raster_window.hpp"
-#include "kernels/sampling.hpp"
+#include "kernels/crt_rand.hpp"
+#include "kernels/strip_driver.hpp"
+#include "kernels/summed_area.hpp"
+#include "maps/raster_maps.hpp"
 
-#include <cstdint>
 #include <vector>
 
 namespace rw {
 
-// Fills a.out (M x N, zero on entry) with the sampled class-value mean map.
-// thresholds is the threshold table of a.table; gen is the call's generator,
-// already seeded. One draw per cell whose threshold is positive, rows outer,
-// columns inner; none at all when there is no scored position, since the
-// output is then zero whatever is drawn. Needs every label in 1..K. Scratch:
-// one M x N double raster.
-template <class Generator>
-void marnisa_map(const raster_args& a, const std::int32_t* thresholds, Generator& gen)
-{
-    if (scored_positions_of(a.M, a.N, a.h, a.w).empty()) return;
-    std::vector<double> values(static_cast<std::size_t>(a.M * a.N), 0.0);
-    sampling_pass(a.labels, a.M, whole_raster(a.M, a.N), thresholds, gen,
-                  [&](index_t k, index_t, std::int32_t label) { values[k] = a.table[label - 1]; });
-    summed_area_table(values.data(), a.M, a.N);
-    write_window_means(values.data(), a.M, a.N, a.h, a.w, a.out);
-}
+class marnisa_map final : public strip_processor {
+public:
+    marnisa_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
+
+    index_t label_rows_kept() const override { return 0; }
+    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
+    void advance(label_view band, index_t a, index_t b, output_view out) override;
+
+private:
+    map_request q_;
+    index_t M_, N_;
+    scored_positions p_;
+    std::vector<std::int32_t> thresholds_;
+    crt_rand next_row_; // where the row-by-row walk starts the next strip's first row
+    summed_area_strip<double> values_;
+    worker_pool& pool_;
+};
 
 } // namespace rw

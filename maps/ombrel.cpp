@@ -4,46 +4,34 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <vector>
 
 namespace rw {
 namespace {
 
-// Top-left corners of the windows this map scores: the common scored rows,
-// and in each the first column whenever its window fits in the raster.
-scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
-{
-    scored_positions p = scored_positions_of(M, N, h, w);
-    const bool first_fits = N >= p.j0 + w;
-    p.j_end = first_fits ? std::max(p.j_end, p.j0 + 1) : p.j0;
-    return p;
-}
-
 // Scores the windows with top rows i .. i + R - 1 and left columns
-// j0 <= j < j_end, before the division by sqrt(h * w); that of top row i + g
-// goes to scores[(j - j0) * stride + g]. The first window of a row is counted
+// j0 <= j < j_end, before the division by sqrt(h * w), and hands each to
+// put(g, j, score) for top row i + g. The first window of a row is counted
 // and scored directly over all K classes; each later one carries the score
 // on, so nothing passes from one row to the next. Each row makes its updates
 // in the same order, with the same operands, as a sweep of that row alone.
-template <index_t R>
-void row_sweeps(const raster_args& a, index_t i, index_t j0, index_t j_end,
+template <index_t R, class Put>
+void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
                 const std::vector<double>& root, const std::vector<double>& step,
-                std::vector<index_t>& counts, double* scores, index_t stride)
+                index_t* counts, Put&& put)
 {
     index_t* count[R];
     double score[R];
     for (index_t g = 0; g < R; ++g) {
-        count[g] = counts.data() + g * a.K;
-        count_window(a, i + g, j0, count[g]);
+        count[g] = counts + g * a.K;
+        count_window(labels, a.K, a.h, a.w, i + g, j0, count[g]);
         score[g] = 0.0;
         for (index_t k = 0; k < a.K; ++k) score[g] = score[g] + a.table[k] * root[count[g][k]];
-        scores[g] = score[g];
+        put(g, j0, score[g]);
     }
     // Each change of a count reads the step at the larger of the two counts.
     for (index_t j = j0 + 1; j < j_end; ++j) {
         slide_right<R>(
-            a, i, j,
+            labels, a.h, a.w, i, j,
             [&](index_t g, index_t k) {
                 score[g] = score[g] - a.table[k] * step[count[g][k]];
                 --count[g][k];
@@ -52,11 +40,19 @@ void row_sweeps(const raster_args& a, index_t i, index_t j0, index_t j_end,
                 ++count[g][k];
                 score[g] = score[g] + a.table[k] * step[count[g][k]];
             });
-        for (index_t g = 0; g < R; ++g) scores[(j - j0) * stride + g] = score[g];
+        for (index_t g = 0; g < R; ++g) put(g, j, score[g]);
     }
 }
 
 } // namespace
+
+scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
+{
+    scored_positions p = scored_positions_of(M, N, h, w);
+    const bool first_fits = w <= N && N - w >= p.j0;
+    p.j_end = first_fits ? std::max(p.j_end, p.j0 + 1) : p.j0;
+    return p;
+}
 
 cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
 {
@@ -65,36 +61,44 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
     return {p.i0, p.i_end + h - 1, p.j0, p.j_end + w - 1};
 }
 
-void ombrel_map(const raster_args& a)
+ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t, worker_pool& pool)
+    : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)), pool_(pool)
 {
-    const scored_positions p = ombrel_positions(a.M, a.N, a.h, a.w);
-    if (p.empty()) return;
-
+    if (p_.empty()) return;
     // root[c] = sqrt(c). step[c] is the change of sqrt(count) when a count
     // moves between c - 1 and c, taken as the difference of the two stored
     // roots: that difference is exact (they lie within a factor of two), so
     // the steps of a count rising from 0 to c add up to root[c] itself.
-    const index_t n = a.h * a.w;
-    std::vector<double> root(static_cast<std::size_t>(n + 1));
-    std::vector<double> step(static_cast<std::size_t>(n + 1), 0.0);
-    for (index_t c = 0; c <= n; ++c) root[c] = std::sqrt(static_cast<double>(c));
-    for (index_t c = 1; c <= n; ++c) step[c] = root[c] - root[c - 1];
+    const index_t n = q.h * q.w;
+    root_.resize(static_cast<std::size_t>(n + 1));
+    step_.assign(static_cast<std::size_t>(n + 1), 0.0);
+    for (index_t c = 0; c <= n; ++c) root_[c] = std::sqrt(static_cast<double>(c));
+    for (index_t c = 1; c <= n; ++c) step_[c] = root_[c] - root_[c - 1];
+}
 
-    // Top rows are swept eight at a time, any left over one by one.
-    constexpr index_t rows_at_once = 8;
-    const index_t di = centre_offset(a.h), dj = centre_offset(a.w);
-    std::vector<index_t> counts(static_cast<std::size_t>(rows_at_once * a.K));
-    const auto first_score = [&](index_t i) { return a.out + (i + di) + a.M * (p.j0 + dj); };
-    index_t i = p.i0;
-    for (; i + rows_at_once <= p.i_end; i += rows_at_once)
-        row_sweeps<rows_at_once>(a, i, p.j0, p.j_end, root, step, counts, first_score(i), a.M);
-    for (; i < p.i_end; ++i)
-        row_sweeps<1>(a, i, p.j0, p.j_end, root, step, counts, first_score(i), a.M);
-
-    // The division by sqrt(h * w) is left to one pass over the whole output.
-    const double divisor = root[n];
-    const index_t cells = a.M * a.N;
-    for (index_t k = 0; k < cells; ++k) a.out[k] = a.out[k] / divisor;
+void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
+{
+    if (p_.empty()) return;
+    const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
+    if (i1 <= i0) return;
+    // Dividing each score by sqrt(h * w) as it is written gives the same bits
+    // as dividing the whole output afterwards.
+    const double divisor = root_[q_.h * q_.w];
+    const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
+    pool_.parallel_for(i1 - i0, [&](index_t lo, index_t hi) {
+        // Eight top rows at a time, any left over one by one.
+        constexpr index_t at_once = 8;
+        std::vector<index_t> counts(static_cast<std::size_t>(at_once * q_.K));
+        index_t i = i0 + lo;
+        const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
+            row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(),
+                          [&](index_t g, index_t j, double score) {
+                              out(i + g + di, j + dj) = score / divisor;
+                          });
+        };
+        for (; i + at_once <= i0 + hi; i += at_once) sweep(std::integral_constant<index_t, at_once>{});
+        for (; i < i0 + hi; ++i) sweep(std::integral_constant<index_t, 1>{});
+    });
 }
 
 } // namespace rw

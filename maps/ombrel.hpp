@@ -4,24 +4,45 @@
 // roots of target class proportions in the table this is the Bhattacharyya
 // coefficient between the target and the window's composition.
 //
+// The score is carried along each row of windows: the first window of a row
+// is scored over all K classes, each later one from the last by the changes
+// of the counts that move, read from tables of square roots. Those updates
+// and their order fix the rounding, so they are kept as they are.
+//
 // Its windows differ from the other maps' in one way: the first window of
 // every scored row (left column 10) is scored whenever it fits in the raster
 // (N >= w + 10), even where the common geometry has no scored column
 // (N < w + 21). Its score then lands at column 10 + w / 2.
 #pragma once
 
-#include "kernels/label_check.hpp"
-#include "kernels/raster_window.hpp"
+#include "kernels/strip_driver.hpp"
+#include "maps/raster_maps.hpp"
+
+#include <vector>
 
 namespace rw {
 
-// Fills a.out (M x N, zero on entry) with the square-root overlap map. Needs
-// every label in 1..K inside ombrel_read_block. Scratch: two tables of
-// h * w + 1 doubles and 8 x K class counts.
-void ombrel_map(const raster_args& a);
+// The windows Ombrel scores.
+scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w);
 
-// The cells ombrel_map reads: rows 10 .. M-12 and columns 10 .. N-12
+// The cells Ombrel reads: rows 10 .. M-12 and columns 10 .. N-12
 // (10 .. w+9 while N <= w + 21), or none when no window is scored.
 cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w);
+
+class ombrel_map final : public strip_processor {
+public:
+    ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
+
+    index_t label_rows_kept() const override { return q_.h - 1; }
+    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
+    void advance(label_view band, index_t a, index_t b, output_view out) override;
+
+private:
+    map_request q_;
+    index_t M_;
+    scored_positions p_;
+    std::vector<double> root_, step_;
+    worker_pool& pool_;
+};
 
 } // namespace rw

@@ -3,8 +3,6 @@
 #include "kernels/class_counts.hpp"
 
 #include <algorithm>
-#include <cstdint>
-#include <vector>
 
 namespace rw {
 namespace {
@@ -17,21 +15,21 @@ namespace {
 // (h * w)^2, held exactly in 64 bits, and its value does not depend on the
 // column where a sweep starts.
 template <index_t R>
-void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
-                     std::vector<index_t>& counts, std::int64_t* q, index_t stride)
+void row_square_sums(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
+                     index_t* counts, std::int64_t* q, index_t stride)
 {
     index_t* count[R];
     index_t s[R];
     for (index_t g = 0; g < R; ++g) {
-        count[g] = counts.data() + g * a.K;
-        count_window(a, i + g, j0, count[g]);
+        count[g] = counts + g * a.K;
+        count_window(labels, a.K, a.h, a.w, i + g, j0, count[g]);
         s[g] = 0;
         for (index_t k = 0; k < a.K; ++k) s[g] = s[g] + count[g][k] * count[g][k];
         q[g] = s[g];
     }
     for (index_t j = j0 + 1; j < j_end; ++j) {
         slide_right<R>(
-            a, i, j,
+            labels, a.h, a.w, i, j,
             [&](index_t g, index_t k) {
                 index_t& c = count[g][k];
                 s[g] = s[g] - 2 * c + 1;
@@ -48,53 +46,50 @@ void row_square_sums(const raster_args& a, index_t i, index_t j0, index_t j_end,
 
 } // namespace
 
-void sulmet_map(const raster_args& a)
+sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
+                       worker_pool& pool)
+    : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
+      values_(p_.empty() ? 0 : N, q.h, strip_rows), pool_(pool)
 {
-    const scored_positions p = scored_positions_of(a.M, a.N, a.h, a.w);
-    if (p.empty()) return;
+    for (index_t k = 0; k < q.K; ++k) table_square_sum_ = table_square_sum_ + q.table[k] * q.table[k];
+    if (!p_.empty()) square_sums_.resize(static_cast<std::size_t>(strip_rows * (p_.j_end - p_.j0)));
+}
 
-    // The sum over k of n_k * table[k - 1] is the window box sum of the
-    // class values.
-    const index_t cells = a.M * a.N;
-    std::vector<double> values(static_cast<std::size_t>(cells));
-    for (index_t k = 0; k < cells; ++k) values[k] = a.table[a.labels[k] - 1];
-    summed_area_table(values.data(), a.M, a.N);
+void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
+{
+    if (p_.empty()) return;
+    const double* table = q_.table;
+    values_.start(a, b, pool_);
+    values_.build(a, b, [&](index_t c, index_t r0, index_t r1, double* dst) {
+        for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
+    }, pool_);
 
-    double table_square_sum = 0.0;
-    for (index_t k = 0; k < a.K; ++k) table_square_sum = table_square_sum + a.table[k] * a.table[k];
+    // The windows whose bottom row is in this strip: top rows i0 .. i1-1.
+    const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
+    if (i1 <= i0) return;
+    const index_t rows = i1 - i0;
+    pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
+        // Eight top rows at a time, any left over one by one.
+        constexpr index_t at_once = 8;
+        std::vector<index_t> counts(static_cast<std::size_t>(at_once * q_.K));
+        index_t r = lo;
+        for (; r + at_once <= hi; r += at_once)
+            row_square_sums<at_once>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
+                                     square_sums_.data() + r, rows);
+        for (; r < hi; ++r)
+            row_square_sums<1>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
+                               square_sums_.data() + r, rows);
+    });
 
     // 64-bit products: (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on.
-    const double area = static_cast<double>(a.h * a.w);
-    const double area_squared = static_cast<double>(a.h * a.h * a.w * a.w);
-    const index_t di = centre_offset(a.h), dj = centre_offset(a.w);
-
-    // Square sums are kept for a strip of top rows at a time, stored column
-    // by column, so that the scoring reads the summed-area table and writes
-    // the output down columns, in memory order. Its rows are swept eight at a
-    // time, any left over one by one.
-    constexpr index_t strip_rows = 32;
-    constexpr index_t rows_at_once = 8;
-    std::vector<index_t> counts(static_cast<std::size_t>(rows_at_once * a.K));
-    std::vector<std::int64_t> strip(static_cast<std::size_t>(strip_rows * (p.j_end - p.j0)));
-    for (index_t top = p.i0; top < p.i_end; top += strip_rows) {
-        const index_t rows = std::min(strip_rows, p.i_end - top);
-        index_t r = 0;
-        for (; r + rows_at_once <= rows; r += rows_at_once)
-            row_square_sums<rows_at_once>(a, top + r, p.j0, p.j_end, counts, strip.data() + r,
-                                          strip_rows);
-        for (; r < rows; ++r)
-            row_square_sums<1>(a, top + r, p.j0, p.j_end, counts, strip.data() + r, strip_rows);
-        for (index_t j = p.j0; j < p.j_end; ++j) {
-            const std::int64_t* q = strip.data() + (j - p.j0) * strip_rows - top;
-            double* out_col = a.out + a.M * (j + dj) + di;
-            for (index_t i = top; i < top + rows; ++i) {
-                const double b = box_sum(values.data(), a.M, i, j, a.h, a.w);
-                const double t1 = static_cast<double>(q[i]) / area_squared;
-                const double t2 = (2.0 * b) / area;
-                out_col[i] = 1.0 - 0.5 * ((t1 - t2) + table_square_sum);
-            }
-        }
-    }
+    const double area = static_cast<double>(q_.h * q_.w);
+    const double area_squared = static_cast<double>(q_.h * q_.h * q_.w * q_.w);
+    const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
+    values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
+        const double t1 = static_cast<double>(square_sums_[(i - i0) + (j - p_.j0) * rows]) / area_squared;
+        const double t2 = (2.0 * box) / area;
+        out(i + di, j + dj) = 1.0 - 0.5 * ((t1 - t2) + table_square_sum_);
+    }, pool_);
 }
 
 } // namespace rw

@@ -1,17 +1,37 @@
 // Squared-difference similarity map: every scored cell receives one minus
 // half the squared difference between the class table, read as target class
 // proportions, and the class proportions of its window:
-//   1 - 0.5 * sum over k of (n_k / (h * w) - table[k - 1])^2.
+//   1 - 0.5 * sum over k of (n_k / (h * w) - table[k - 1])^2,
+// expanded as sum q_k^2 - 2 sum q_k p_k + sum p_k^2: the window square sum
+// sum n_k^2 from a sliding class-count histogram (exact integers), sum n_k p_k
+// as the window box sum of the class values, sum p_k^2 once per call.
 #pragma once
 
-#include "kernels/raster_window.hpp"
+#include "kernels/strip_driver.hpp"
+#include "kernels/summed_area.hpp"
+#include "maps/raster_maps.hpp"
+
+#include <cstdint>
+#include <vector>
 
 namespace rw {
 
-// Fills a.out (M x N, zero on entry) with the squared-difference similarity
-// map. Needs every label in 1..K. Scratch: one M x N
-// double raster, the window square sums of 32 top rows and 8 x K class counts.
-void sulmet_map(const raster_args& a);
+class sulmet_map final : public strip_processor {
+public:
+    sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
 
+    index_t label_rows_kept() const override { return q_.h - 1; }
+    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
+    void advance(label_view band, index_t a, index_t b, output_view out) override;
+
+private:
+    map_request q_;
+    index_t M_;
+    scored_positions p_;
+    double table_square_sum_ = 0.0;
+    summed_area_strip<double> values_;
+    std::vector<std::int64_t> square_sums_; // of a strip's windows, column by column
+    worker_pool& pool_;
+};
 
 } // namespace rw

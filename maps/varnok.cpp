@@ -1,18 +1,23 @@
 #include "varnok.hpp"
 
-#include <memory>
-
 namespace rw {
 
-void varnok_map(const raster_args& a)
+varnok_map::varnok_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
+                       worker_pool& pool)
+    : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
+      values_(p_.empty() ? 0 : N, q.h, strip_rows), pool_(pool)
 {
-    if (scored_positions_of(a.M, a.N, a.h, a.w).empty()) return;
-    const index_t cells = a.M * a.N;
-    // Every cell is written before it is read, so the scratch is not cleared.
-    const auto values = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(cells));
-    for (index_t k = 0; k < cells; ++k) values[k] = a.table[a.labels[k] - 1];
-    summed_area_table(values.get(), a.M, a.N);
-    write_window_means(values.get(), a.M, a.N, a.h, a.w, a.out);
+}
+
+void varnok_map::advance(label_view band, index_t a, index_t b, output_view out)
+{
+    if (p_.empty()) return;
+    const double* table = q_.table;
+    values_.start(a, b, pool_);
+    values_.build(a, b, [&](index_t c, index_t r0, index_t r1, double* dst) {
+        for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
+    }, pool_);
+    write_window_means(values_, a, b, p_, q_.h, q_.w, out, pool_);
 }
 
 } // namespace rw

@@ -1,13 +1,12 @@
-// The one layer between the MEX host and the map kernels: it checks and reads
-// the arguments into a raster_args record and turns every failure into a host
-// error with an identifier "<Plugin>:<kind>". Each gateway then reads as:
-// check, read, call one kernel, return.
+// The one layer between the MEX host and the core: it checks and reads the
+// arguments into a map request and raster views, and turns every failure
+// into a host error with an identifier "<Plugin>:<kind>". Each gateway then
+// reads as: check, read, call the core, return.
 #pragma once
 
 #include "mex.h"
 
-#include "kernels/label_check.hpp"
-#include "kernels/raster_window.hpp"
+#include "maps/raster_maps.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -42,20 +41,29 @@ public:
         if (nrhs < lo || nrhs > hi) fail("argCount", message);
     }
 
+    // A map call read from the host: the request, the label raster as a
+    // column-major view and, once created, the output raster.
+    struct map_call {
+        rw::map_request request;
+        rw::label_view labels;
+        rw::output_view out;
+    };
+
     // Reads the class table, window template and label raster (arguments 1 to
     // 3). Only the window template's size is read, never its elements.
-    rw::raster_args read_args(const mxArray* const prhs[]) const
+    map_call read_call(rw::map_kind map, const mxArray* const prhs[]) const
     {
-        rw::raster_args a;
-        read_table(prhs[0], a);
-        a.h = static_cast<rw::index_t>(mxGetM(prhs[1]));
-        a.w = static_cast<rw::index_t>(mxGetN(prhs[1]));
-        if (a.h == 0 || a.w == 0)
+        map_call call;
+        call.request.map = map;
+        read_table(prhs[0], call.request);
+        call.request.h = static_cast<rw::index_t>(mxGetM(prhs[1]));
+        call.request.w = static_cast<rw::index_t>(mxGetN(prhs[1]));
+        if (call.request.h == 0 || call.request.w == 0)
             fail("emptyWindow", "The window template (argument 2) is empty (" + size_text(prhs[1]) +
                                     "); its size is the window's, so it needs at least one row "
                                     "and one column, e.g. ones(21).");
-        read_labels(prhs[2], a);
-        return a;
+        call.labels = read_labels(prhs[2]);
+        return call;
     }
 
     // Reads an optional count argument: a real int32 scalar, 0 or more.
@@ -72,29 +80,52 @@ public:
         return value;
     }
 
-    // Rejects the call when a label inside block b lies outside 1..K, since
-    // the map would read outside the class table there.
-    void check_labels(const rw::raster_args& a, rw::cell_block b) const
+    // Rejects the call when the core finds its request or labels invalid,
+    // before anything is allocated.
+    void check(const map_call& call) const
     {
-        const auto bad = rw::find_bad_label(a.labels, a.M, a.N, a.K, b);
-        if (!bad) return;
+        if (const auto problem = rw::validate(call.request, call.labels)) fail_with(*problem, call);
+    }
+
+    // Turns a problem found by the core into this plug-in's error.
+    [[noreturn]] void fail_with(const rw::request_problem& p, const map_call& call) const
+    {
+        switch (p.kind) {
+        case rw::problem_kind::empty_window:
+            fail("emptyWindow", "The window template (argument 2) is empty.");
+        case rw::problem_kind::bad_probes_per_cell:
+            fail("badProbesPerCell", "probesPerCell (argument 4) must be 0 or more; it is " +
+                                         std::to_string(p.value) + ".");
+        case rw::problem_kind::label_out_of_range: break;
+        }
         char text[256];
         std::snprintf(text, sizeof text,
-                      "Label %d at row %lld, column %lld of the label raster (argument 3) is "
+                      "Label %lld at row %lld, column %lld of the label raster (argument 3) is "
                       "outside 1..%lld, the classes of the class table.",
-                      static_cast<int>(bad->value), static_cast<long long>(bad->row + 1),
-                      static_cast<long long>(bad->col + 1), static_cast<long long>(a.K));
+                      static_cast<long long>(p.value), static_cast<long long>(p.row + 1),
+                      static_cast<long long>(p.col + 1), static_cast<long long>(call.request.K));
         fail("labelOutOfRange", text);
     }
 
-    // Creates the M x N zero output raster and points a.out at it.
-    mxArray* create_output(rw::raster_args& a) const
+    // Creates the M x N zero output raster and points call.out at it.
+    mxArray* create_output(map_call& call) const
     {
-        mxArray* out = mxCreateDoubleMatrix(static_cast<mwSize>(a.M), static_cast<mwSize>(a.N),
-                                            mxREAL);
+        mxArray* out = mxCreateDoubleMatrix(static_cast<mwSize>(call.labels.rows),
+                                            static_cast<mwSize>(call.labels.cols), mxREAL);
         if (out == nullptr) throw std::bad_alloc();
-        a.out = mxGetPr(out);
+        call.out = rw::column_major(mxGetPr(out), call.labels.rows, call.labels.cols);
         return out;
+    }
+
+    // Runs the map of a checked call into its output raster, on every core
+    // unless RASTER_MAPS_THREADS caps them.
+    void run(map_call& call) const
+    {
+        try {
+            rw::run_map(call.request, call.labels, call.out);
+        } catch (const rw::invalid_request& e) {
+            fail_with(e.problem, call);
+        }
     }
 
 private:
@@ -111,7 +142,7 @@ private:
         return s;
     }
 
-    void read_table(const mxArray* t, rw::raster_args& a) const
+    void read_table(const mxArray* t, rw::map_request& q) const
     {
         if (!mxIsDouble(t) || mxIsComplex(t) || mxIsSparse(t))
             fail("badTable", "The class table (argument 1) must be a real, non-sparse double "
@@ -120,20 +151,20 @@ private:
                                  std::string(mxIsComplex(t) ? "complex " : "") + size_text(t) +
                                  ".");
         const mwSize rows = mxGetM(t);
-        a.K = static_cast<rw::index_t>(rows == 1 ? mxGetN(t) : rows);
-        a.table = mxGetPr(t);
+        q.K = static_cast<rw::index_t>(rows == 1 ? mxGetN(t) : rows);
+        q.table = mxGetPr(t);
     }
 
-    void read_labels(const mxArray* l, rw::raster_args& a) const
+    rw::label_view read_labels(const mxArray* l) const
     {
         if (!mxIsInt32(l) || mxIsComplex(l) || mxGetNumberOfDimensions(l) != 2)
             fail("badLabels", "The label raster (argument 3) must be a real int32 matrix of "
                               "labels 1..K; it is " +
                                   std::string(mxIsComplex(l) ? "complex " : "") + size_text(l) +
                                   ". Convert it with int32(labels).");
-        a.M = static_cast<rw::index_t>(mxGetM(l));
-        a.N = static_cast<rw::index_t>(mxGetN(l));
-        a.labels = static_cast<const std::int32_t*>(mxGetData(l));
+        return rw::column_major(static_cast<const std::int32_t*>(mxGetData(l)),
+                                static_cast<rw::index_t>(mxGetM(l)),
+                                static_cast<rw::index_t>(mxGetN(l)));
     }
 
     const char* plugin_;
@@ -165,6 +196,9 @@ void run(const char* plugin, Body&& body)
     } catch (const std::exception& e) {
         std::snprintf(id, sizeof id, "%s:internal", plugin);
         std::snprintf(text, sizeof text, "%s failed: %s", plugin, e.what());
+    } catch (...) {
+        std::snprintf(id, sizeof id, "%s:internal", plugin);
+        std::snprintf(text, sizeof text, "%s failed with an unknown error.", plugin);
     }
     mexErrMsgIdAndTxt(id, "%s", text);
 }

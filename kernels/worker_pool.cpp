@@ -1,0 +1,105 @@
+#include "worker_pool.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+namespace rw {
+
+int default_thread_count()
+{
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (const char* cap = std::getenv("RASTER_MAPS_THREADS")) {
+        char* end = nullptr;
+        const long value = std::strtol(cap, &end, 10);
+        if (end != cap && *end == '\0' && value >= 1) threads = static_cast<int>(std::min<long>(threads, value));
+    }
+    return threads;
+}
+
+worker_pool::worker_pool(int threads)
+{
+    if (threads <= 0) threads = default_thread_count();
+    workers_.reserve(static_cast<std::size_t>(threads - 1));
+    for (int id = 1; id < threads; ++id) workers_.emplace_back([this, id] { work(id); });
+}
+
+worker_pool::~worker_pool()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+namespace {
+
+// Part p of parts over 0 .. n-1: sizes differ by at most one.
+std::pair<index_t, index_t> part_of(index_t n, int parts, int p)
+{
+    const index_t base = n / parts, extra = n % parts;
+    const index_t begin = p * base + std::min<index_t>(p, extra);
+    return {begin, begin + base + (p < extra ? 1 : 0)};
+}
+
+} // namespace
+
+void worker_pool::parallel_for(index_t n, const std::function<void(index_t, index_t)>& body)
+{
+    if (n <= 0) return;
+    const int parts = static_cast<int>(std::min<index_t>(size(), n));
+    if (parts == 1) {
+        body(0, n);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        body_ = &body;
+        n_ = n;
+        parts_ = parts;
+        running_ = parts - 1;
+        error_ = nullptr;
+        ++round_;
+    }
+    start_.notify_all();
+    std::exception_ptr mine;
+    try {
+        const auto [begin, end] = part_of(n, parts, 0);
+        body(begin, end);
+    } catch (...) {
+        mine = std::current_exception();
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return running_ == 0; });
+    body_ = nullptr;
+    if (mine) std::rethrow_exception(mine);
+    if (error_) std::rethrow_exception(error_);
+}
+
+void worker_pool::work(int id)
+{
+    std::uint64_t seen = 0;
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        start_.wait(lock, [&] { return stopping_ || round_ != seen; });
+        if (stopping_) return;
+        seen = round_;
+        if (id >= parts_) continue; // fewer ranges than threads this round
+        const auto [begin, end] = part_of(n_, parts_, id);
+        const auto* body = body_;
+        lock.unlock();
+        std::exception_ptr error;
+        try {
+            (*body)(begin, end);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        if (error && !error_) error_ = error;
+        if (--running_ == 0) done_.notify_one();
+    }
+}
+
+} // namespace rw

@@ -1,0 +1,54 @@
+// A small pool of the standard library's threads for the maps' parallel
+// passes. Work is cut into contiguous ranges; every map gives each cell the
+// same arithmetic whichever thread computes it, so results do not depend on
+// the number of threads.
+#pragma once
+
+#include "raster_window.hpp"
+
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace rw {
+
+// The number of threads a map uses by default: every core of the machine,
+// capped by the environment variable RASTER_MAPS_THREADS when it holds a
+// positive whole number (1 = one thread). Other values are ignored.
+int default_thread_count();
+
+class worker_pool {
+public:
+    // threads <= 0 means default_thread_count(). The calling thread is one
+    // of them: a pool of 1 starts no thread.
+    explicit worker_pool(int threads = 0);
+    ~worker_pool();
+    worker_pool(const worker_pool&) = delete;
+    worker_pool& operator=(const worker_pool&) = delete;
+
+    int size() const { return static_cast<int>(workers_.size()) + 1; }
+
+    // Calls body(begin, end) on contiguous ranges that cover 0 .. n-1, at most
+    // one range per thread, and returns once all are done. The first
+    // exception thrown by any range is rethrown here.
+    void parallel_for(index_t n, const std::function<void(index_t, index_t)>& body);
+
+private:
+    void work(int id);
+
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable start_, done_;
+    const std::function<void(index_t, index_t)>* body_ = nullptr;
+    index_t n_ = 0;
+    int parts_ = 0;
+    std::uint64_t round_ = 0;
+    int running_ = 0;
+    bool stopping_ = false;
+    std::exception_ptr error_;
+};
+
+} // namespace rw

@@ -1,0 +1,93 @@
+// The core's entry: one call runs one whole map, for every front end.
+//
+//   rw::map_request q{rw::map_kind::varnok, table, K, h, w};
+//   if (auto problem = rw::validate(q, labels)) { ... report it ... }
+//   rw::run_map(q, labels, out);              // labels, out: any raster_view
+//
+// or, for rasters larger than memory, rw::stream_map(q, M, N, source, sink),
+// which reads label rows in strips and hands finished output rows on in
+// order. Both give the same bits for every layout, strip height and number
+// of threads.
+#pragma once
+
+#include "kernels/label_check.hpp"
+#include "kernels/raster_window.hpp"
+#include "kernels/strip_driver.hpp"
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace rw {
+
+enum class map_kind { varnok, marnisa, sulmet, ombrel, dravix };
+
+inline constexpr std::int32_t default_probes_per_cell = 12;
+
+// What to compute. table holds K class values; label k reads table[k - 1].
+// Only the window's size h x w matters. probes_per_cell is Dravix's; seed
+// fixes every draw of the random maps (Marnisa, Dravix).
+struct map_request {
+    map_kind map = map_kind::varnok;
+    const double* table = nullptr;
+    index_t K = 0;
+    index_t h = 0, w = 0;
+    std::int32_t probes_per_cell = default_probes_per_cell;
+    std::uint32_t seed = 0;
+};
+
+// What is wrong with a request or its labels, and where.
+enum class problem_kind {
+    empty_window,        // h or w is 0 or less
+    bad_probes_per_cell, // negative; value holds it
+    label_out_of_range,  // value holds the label, row and col its cell (0-based)
+};
+
+struct request_problem {
+    problem_kind kind;
+    std::int64_t value = 0;
+    index_t row = -1, col = -1;
+};
+
+// The request alone.
+std::optional<request_problem> check_request(const map_request& q);
+
+// The cells whose labels the map uses as classes (each must be in 1..K):
+// every cell for Varnok, Marnisa and Sulmet; the block under Ombrel's
+// windows; Dravix's sampling region. Other labels are never read, or only
+// compared with each other.
+cell_block label_block(const map_request& q, index_t M, index_t N);
+
+// Everything a map needs checked before it runs: the request, then the first
+// bad label (in column-major order) of the rows of `labels` that lie in the
+// map's label block. labels may be a band of rows of an M x N raster.
+std::optional<request_problem> validate(const map_request& q, index_t M, index_t N,
+                                        raster_view<const std::int32_t> labels);
+inline std::optional<request_problem> validate(const map_request& q,
+                                               raster_view<const std::int32_t> labels)
+{
+    return validate(q, labels.rows, labels.cols, labels);
+}
+
+// Thrown by run_map and stream_map for input that fails validation.
+class invalid_request : public std::exception {
+public:
+    explicit invalid_request(request_problem p) : problem(p) {}
+    const char* what() const noexcept override { return "invalid map request"; }
+    request_problem problem;
+};
+
+// Runs the map over the M x N labels into out (M x N, all 0 on entry): each
+// scored window's value goes to its centre cell, other cells stay 0. Throws
+// invalid_request, and std::bad_alloc when memory runs out.
+void run_map(const map_request& q, raster_view<const std::int32_t> labels, raster_view<double> out,
+             const run_options& options = {});
+
+// The same map over an M x N raster read strip by strip. Working memory is
+// O((h + strip rows) x N) whatever M is. Labels are validated strip by strip,
+// so an invalid_request may come after some rows were written.
+void stream_map(const map_request& q, index_t M, index_t N, label_source& source,
+                output_sink& sink, const run_options& options = {});
+
+} // namespace rw
