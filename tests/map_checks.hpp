@@ -2,7 +2,7 @@
 // whole output raster against an independent per-window computation.
 #pragma once
 
-#include "kernels/raster_window.hpp"
+#include "maps/raster_maps.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +14,26 @@
 
 namespace rw::test {
 
-// The argument record of a test raster; out may stay null for a pass that
-// writes no output raster.
-inline raster_args args_of(const std::vector<double>& table, const std::int32_t* labels, index_t M,
-                           index_t N, index_t h, index_t w, double* out = nullptr)
+// Runs map q (its table, K and window set by the call) over the M x N
+// column-major labels into a fresh all-zero output raster and returns it.
+inline std::vector<double> run_map(map_request q, const std::vector<double>& table,
+                                   const std::int32_t* labels, index_t M, index_t N, index_t h,
+                                   index_t w, const run_options& options = {})
 {
-    return {table.data(), static_cast<index_t>(table.size()), h, w, M, N, labels, out};
+    q.table = table.data();
+    q.K = static_cast<index_t>(table.size());
+    q.h = h;
+    q.w = w;
+    std::vector<double> out(static_cast<std::size_t>(M * N), 0.0);
+    rw::run_map(q, column_major(labels, M, N), column_major(out.data(), M, N), options);
+    return out;
 }
 
-// Runs map(args) into a fresh all-zero M x N output raster and returns it.
-template <class Map>
-std::vector<double> run_map(Map&& map, const std::vector<double>& table,
-                            const std::int32_t* labels, index_t M, index_t N, index_t h, index_t w)
+inline std::vector<double> run_map(map_kind map, const std::vector<double>& table,
+                                   const std::vector<std::int32_t>& labels, index_t M, index_t N,
+                                   index_t h, index_t w)
 {
-    std::vector<double> out(static_cast<std::size_t>(M * N), 0.0);
-    map(args_of(table, labels, M, N, h, w, out.data()));
-    return out;
+    return run_map(map_request{map}, table, labels.data(), M, N, h, w);
 }
 
 // Class counts n_k of the h x w window with top-left cell (i, j), by direct

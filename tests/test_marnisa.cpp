@@ -1,8 +1,4 @@
-#include "maps/marnisa.hpp"
-#include "maps/varnok.hpp"
-
 #include "kernels/crt_rand.hpp"
-#include "generators.hpp"
 #include "map_checks.hpp"
 
 #include <cmath>
@@ -10,30 +6,20 @@
 namespace rw {
 namespace {
 
-template <class Generator>
-std::vector<double> run_marnisa(const std::vector<double>& table,
-                                const std::vector<std::int32_t>& labels, index_t M, index_t N,
-                                index_t h, index_t w, Generator& gen)
-{
-    const std::vector<std::int32_t> thresholds =
-        threshold_table(table.data(), static_cast<index_t>(table.size()));
-    return test::run_map([&](const raster_args& a) { marnisa_map(a, thresholds.data(), gen); },
-                         table, labels.data(), M, N, h, w);
-}
-
 std::vector<double> run_marnisa(const std::vector<double>& table,
                                 const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                 index_t h, index_t w, std::uint32_t seed)
 {
-    crt_rand gen(seed);
-    return run_marnisa(table, labels, M, N, h, w, gen);
+    map_request q{map_kind::marnisa};
+    q.seed = seed;
+    return test::run_map(q, table, labels.data(), M, N, h, w);
 }
 
 std::vector<double> run_varnok(const std::vector<double>& table,
                                const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                index_t h, index_t w)
 {
-    return test::run_map(varnok_map, table, labels.data(), M, N, h, w);
+    return test::run_map(map_kind::varnok, table, labels, M, N, h, w);
 }
 
 // The sampled value raster built the slow way: every cell in row order,
@@ -82,22 +68,6 @@ TEST(Marnisa, EveryCellSelectedEqualsVarnok)
     const std::vector<double> all_two = {2.0, 2.0, 2.0, 2.0};
     EXPECT_EQ(run_marnisa(all_two, labels, M, N, h, w, 77),
               run_varnok(all_two, labels, M, N, h, w));
-    // Under a generator that always draws 0, every positive threshold selects.
-    const std::vector<double> mixed = {0.3, 0.00003, 1.5, -2.0};
-    test::constant_generator zero{0};
-    EXPECT_EQ(run_marnisa(mixed, labels, M, N, h, w, zero),
-              run_varnok({0.3, 0.0, 1.5, 0.0}, labels, M, N, h, w));
-}
-
-// Class value 1.0 fails only on a draw of 32767.
-TEST(Marnisa, ClassValueOneFailsOnlyOnTopDraw)
-{
-    const index_t M = 30, N = 30, h = 3, w = 3;
-    const std::vector<std::int32_t> labels(static_cast<std::size_t>(M * N), 1);
-    test::constant_generator top{32767}, below{32766};
-    for (double v : run_marnisa({1.0}, labels, M, N, h, w, top)) ASSERT_EQ(v, 0.0);
-    EXPECT_EQ(top.draws, M * N);
-    EXPECT_EQ(run_marnisa({1.0}, labels, M, N, h, w, below), run_varnok({1.0}, labels, M, N, h, w));
 }
 
 // Classes that can never be selected take no draws, so under one seed they

@@ -11,7 +11,7 @@ namespace {
 std::vector<double> run_ombrel(const std::vector<double>& table, const std::int32_t* labels,
                                index_t M, index_t N, index_t h, index_t w)
 {
-    return test::run_map(ombrel_map, table, labels, M, N, h, w);
+    return test::run_map(map_request{map_kind::ombrel}, table, labels, M, N, h, w);
 }
 
 std::vector<double> run_ombrel(const std::vector<double>& table,

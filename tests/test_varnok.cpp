@@ -1,5 +1,3 @@
-#include "maps/varnok.hpp"
-
 #include "map_checks.hpp"
 
 namespace rw {
@@ -9,7 +7,7 @@ std::vector<double> run_varnok(const std::vector<double>& table,
                                const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                index_t h, index_t w)
 {
-    return test::run_map(varnok_map, table, labels.data(), M, N, h, w);
+    return test::run_map(map_kind::varnok, table, labels, M, N, h, w);
 }
 
 double direct_mean(const std::vector<double>& table, const std::vector<std::int32_t>& labels,
