@@ -18,8 +18,8 @@ namespace {
 constexpr int K = 10;
 
 // Patches of one class with scattered cells of others, from a hash of the
-// cell: any row can be produced on its own, in any order.
-std::int32_t label_at(rw::index_t r, rw::index_t c)
+// cell.
+std::int32_t hashed_label(rw::index_t r, rw::index_t c)
 {
     std::uint64_t x = static_cast<std::uint64_t>(r) * 0x9E3779B97F4A7C15ull ^
                       static_cast<std::uint64_t>(c) * 0xC2B2AE3D27D4EB4Full;
@@ -30,12 +30,35 @@ std::int32_t label_at(rw::index_t r, rw::index_t c)
     return 1 + ((x & 3) == 0 ? static_cast<std::int32_t>((x >> 8) % K) : patch);
 }
 
+// The raster repeats a tile of 1000 x 1024 cells, so that making a strip
+// costs a copy, as reading one from a file would, not a hash per cell.
+constexpr rw::index_t tile_rows = 1000, tile_cols = 1024;
+
+const std::vector<std::int32_t>& tile()
+{
+    static const std::vector<std::int32_t> t = [] {
+        std::vector<std::int32_t> cells(static_cast<std::size_t>(tile_rows * tile_cols));
+        for (rw::index_t c = 0; c < tile_cols; ++c)
+            for (rw::index_t r = 0; r < tile_rows; ++r) cells[r + tile_rows * c] = hashed_label(r, c);
+        return cells;
+    }();
+    return t;
+}
+
+std::int32_t label_at(rw::index_t r, rw::index_t c)
+{
+    return tile()[(r % tile_rows) + tile_rows * (c % tile_cols)];
+}
+
 class synthetic_source final : public rw::label_source {
 public:
     void read(rw::index_t r0, rw::index_t r1, rw::raster_view<std::int32_t> into) override
     {
-        for (rw::index_t c = 0; c < into.cols; ++c)
-            for (rw::index_t r = r0; r < r1; ++r) into(r, c) = label_at(r, c);
+        const std::int32_t* t = tile().data();
+        for (rw::index_t c = 0; c < into.cols; ++c) {
+            const std::int32_t* from = t + tile_rows * (c % tile_cols);
+            for (rw::index_t r = r0; r < r1; ++r) into(r, c) = from[r % tile_rows];
+        }
     }
 };
 

@@ -44,6 +44,81 @@ void row_square_sums(label_view labels, const map_request& a, index_t i, index_t
     }
 }
 
+// The same window square sums from column counts: col[c][k] counts label
+// k + 1 in rows i .. i+h-1 of column c. Moving those rows down one costs two
+// updates per column, and each window's counts follow from its left
+// neighbour's by one column in and one out, K additions, so no cost grows
+// with the window. Needs (h * w)^2 below 2^31, so that 32-bit counts and
+// sums are exact. Top rows i0 .. i1-1; that of top row i goes to
+// q[(i - i0) + (j - j0) * stride].
+void column_square_sums(label_view labels, const map_request& a, index_t i0, index_t i1,
+                        index_t j0, index_t j_end, std::int64_t* q, index_t stride)
+{
+    const index_t K = a.K, h = a.h, w = a.w;
+    const index_t c_end = j_end + w - 1; // columns j0 .. c_end-1 are read
+    std::vector<std::int32_t> col(static_cast<std::size_t>((c_end - j0) * K), 0);
+    const auto column = [&](index_t c) { return col.data() + (c - j0) * K; };
+    for (index_t c = j0; c < c_end; ++c) {
+        std::int32_t* count = column(c);
+        for_each_down(labels, c, i0, i0 + h, [&](index_t, std::int32_t l) { ++count[l - 1]; });
+    }
+    // The labels that leave and enter the column counts, copied row by row
+    // for a group of top rows at a time, so that they are read in memory
+    // order whatever the layout.
+    constexpr index_t group = 16;
+    const index_t width = c_end - j0;
+    std::vector<std::int32_t> leaving(static_cast<std::size_t>(group * width)),
+        entering(leaving.size());
+    std::vector<std::int32_t> n(static_cast<std::size_t>(K));
+    for (index_t top = i0; top < i1; top += group) {
+        const index_t rows = std::min(group, i1 - top);
+        for (index_t c = j0; c < c_end; ++c) {
+            if (top > i0)
+                for_each_down(labels, c, top - 1, top - 1 + rows, [&](index_t g, std::int32_t l) {
+                    leaving[g * width + (c - j0)] = l;
+                });
+            else
+                for_each_down(labels, c, top, top + rows - 1, [&](index_t g, std::int32_t l) {
+                    leaving[(g + 1) * width + (c - j0)] = l;
+                });
+            for_each_down(labels, c, top + h - 1, top + h - 1 + rows, [&](index_t g, std::int32_t l) {
+                entering[g * width + (c - j0)] = l;
+            });
+        }
+        for (index_t g = 0; g < rows; ++g) {
+            const index_t i = top + g;
+            if (i > i0) {
+                const std::int32_t* out = leaving.data() + g * width;
+                const std::int32_t* in = entering.data() + g * width;
+                for (index_t c = 0; c < width; ++c) {
+                    std::int32_t* count = col.data() + c * K;
+                    --count[out[c] - 1];
+                    ++count[in[c] - 1];
+                }
+            }
+            std::fill(n.begin(), n.end(), 0);
+            for (index_t c = j0; c < j0 + w; ++c) {
+                const std::int32_t* count = column(c);
+                for (index_t k = 0; k < K; ++k) n[k] += count[k];
+            }
+            std::int32_t s = 0;
+            for (index_t k = 0; k < K; ++k) s += n[k] * n[k];
+            q[i - i0] = s;
+            std::int32_t* __restrict counts = n.data();
+            for (index_t j = j0 + 1; j < j_end; ++j) {
+                const std::int32_t* __restrict out = column(j - 1);
+                const std::int32_t* __restrict in = column(j + w - 1);
+                s = 0;
+                for (index_t k = 0; k < K; ++k) {
+                    counts[k] += in[k] - out[k];
+                    s += counts[k] * counts[k];
+                }
+                q[(i - i0) + (j - j0) * stride] = s;
+            }
+        }
+    }
+}
+
 } // namespace
 
 sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
@@ -68,7 +143,14 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
     const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
     if (i1 <= i0) return;
     const index_t rows = i1 - i0;
-    pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
+    // Column counts cost K per window, the sliding histogram 2h: take the
+    // cheaper, when its 32-bit sums are exact.
+    if (q_.K <= 3 * q_.h && q_.h * q_.w <= 46340) {
+        pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
+            column_square_sums(band, q_, i0 + lo, i0 + hi, p_.j0, p_.j_end,
+                               square_sums_.data() + lo, rows);
+        });
+    } else pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
         // Eight top rows at a time, any left over one by one.
         constexpr index_t at_once = 8;
         std::vector<index_t> counts(static_cast<std::size_t>(at_once * q_.K));

@@ -38,6 +38,10 @@
 %   seconds, so two calls with the same arguments within the same second
 %   return the same map, and calls in different seconds in general do not.
 %
+%   Threads: runs on every core; the environment variable RASTER_MAPS_THREADS
+%   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
+%   result is the same, bit for bit, on any number of threads.
+%
 %   Errors (by identifier): Dravix:argCount, Dravix:badTable,
 %   Dravix:badLabels (not an int32 matrix), Dravix:emptyWindow,
 %   Dravix:labelOutOfRange (names the label, its row and its column),

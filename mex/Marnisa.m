@@ -29,6 +29,10 @@
 %   return the same map, and calls in different seconds in general do not.
 %   Cells are decided row by row, left to right.
 %
+%   Threads: runs on every core; the environment variable RASTER_MAPS_THREADS
+%   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
+%   result is the same, bit for bit, on any number of threads.
+%
 %   Errors (by identifier): Marnisa:argCount, Marnisa:badTable,
 %   Marnisa:badLabels (not an int32 matrix), Marnisa:emptyWindow,
 %   Marnisa:labelOutOfRange (names the label, its row and its column).

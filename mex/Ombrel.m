@@ -28,6 +28,10 @@
 %           other cell is 0; fewer than h+21 rows or w+10 columns give all
 %           zeros.
 %
+%   Threads: runs on every core; the environment variable RASTER_MAPS_THREADS
+%   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
+%   result is the same, bit for bit, on any number of threads.
+%
 %   Errors (by identifier): Ombrel:argCount, Ombrel:badTable,
 %   Ombrel:badLabels (not an int32 matrix), Ombrel:emptyWindow,
 %   Ombrel:labelOutOfRange (names the label, its row and its column).

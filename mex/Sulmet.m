@@ -26,6 +26,10 @@
 %           even size). Every other cell is 0, and a raster smaller than
 %           (h+21) x (w+21) gives all zeros.
 %
+%   Threads: runs on every core; the environment variable RASTER_MAPS_THREADS
+%   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
+%   result is the same, bit for bit, on any number of threads.
+%
 %   Errors (by identifier): Sulmet:argCount, Sulmet:badTable,
 %   Sulmet:badLabels (not an int32 matrix), Sulmet:emptyWindow,
 %   Sulmet:labelOutOfRange (names the label, its row and its column).

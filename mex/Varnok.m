@@ -18,6 +18,10 @@
 %           size). Every other cell is 0, and a raster smaller than
 %           (h+21) x (w+21) gives all zeros.
 %
+%   Threads: runs on every core; the environment variable RASTER_MAPS_THREADS
+%   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
+%   result is the same, bit for bit, on any number of threads.
+%
 %   Errors (by identifier): Varnok:argCount, Varnok:badTable,
 %   Varnok:badLabels (not an int32 matrix), Varnok:emptyWindow,
 %   Varnok:labelOutOfRange (names the label, its row and its column).
