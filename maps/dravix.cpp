@@ -26,15 +26,8 @@ wide_t machine_memory_bytes()
 // for the points of one row, beyond it each point draws its own.
 constexpr index_t most_entries_held = index_t{1} << 22;
 
-// Keep thresholds are tabled by estimate for windows up to this area.
-constexpr index_t most_tabled_area = index_t{1} << 20;
-
-// A point of a row: its column and its keep threshold, or -1 when none of
-// its probes found its class (it keeps, without a draw).
-struct row_point {
-    index_t col;
-    std::int32_t keep;
-};
+// Keep thresholds are tabled by same-class count for up to this many probes.
+constexpr index_t most_tabled_counts = index_t{1} << 20;
 
 } // namespace
 
@@ -133,19 +126,12 @@ void dravix_map::end_count()
 {
     if (n_ == 0) return; // no point: the map is all 0
     P_ = probe_count(q_.probes_per_cell, M_, N_, n_);
-    const index_t area = q_.h * q_.w;
-    if (P_ > 0 && area < most_tabled_area) {
-        keep_.resize(static_cast<std::size_t>(area + 1));
-        for (index_t e = 0; e <= area; ++e) keep_[e] = keep_threshold(e);
+    // Keep thresholds by same-class count l = 0 .. P, when P is small.
+    if (P_ > 0 && P_ < most_tabled_counts) {
+        keep_.resize(static_cast<std::size_t>(P_ + 1));
+        for (index_t l = 0; l <= P_; ++l)
+            keep_[l] = keep_threshold(same_class_estimate(q_.h * q_.w, l, P_));
     }
-}
-
-void dravix_map::sample_row(label_view band, index_t r, crt_rand gen,
-                            std::vector<index_t>& columns) const
-{
-    columns.clear();
-    for (index_t c = region_.c0; c < region_.c1; ++c)
-        if (sampling_test(thresholds_[band(r, c) - 1], gen)) columns.push_back(c);
 }
 
 void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
@@ -169,43 +155,66 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
         return dr * rs + dc * cs;
     };
     const auto keep_of = [&](index_t l) {
-        const index_t e = same_class_estimate(area, l, P);
-        return keep_.empty() ? keep_threshold(e) : keep_[e];
+        return keep_.empty() ? keep_threshold(same_class_estimate(area, l, P)) : keep_[l];
     };
 
     // Same-class probes of every point: counts read only labels and the pool,
     // so removing one point never changes another's count.
-    std::vector<std::vector<row_point>> rows(static_cast<std::size_t>(last - first));
+    if (static_cast<index_t>(rows_.size()) < last - first)
+        rows_.resize(static_cast<std::size_t>(last - first));
+    const auto row = [&](index_t r) -> std::vector<row_point>& { return rows_[r - first]; };
     pool_.parallel_for(last - first, [&](index_t lo, index_t hi) {
-        std::vector<index_t> columns, pool;
-        for (index_t r = first + lo; r < first + hi; ++r) {
-            crt_rand sampler(q_.seed);
-            sampler.discard(static_cast<std::uint64_t>(first_draw_[r - region_.r0]));
-            sample_row(band, r, sampler, columns);
-            std::vector<row_point>& points = rows[r - first];
-            points.reserve(columns.size());
-            const index_t m = static_cast<index_t>(columns.size());
-            const index_t ordinal = first_point_[r - region_.r0];
-            crt_rand gen(q_.seed);
-            gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal));
-            const bool held = P > 0 && m + P <= most_entries_held;
-            if (held) {
+        // A group of rows at a time: sampled, then probed, walking columns
+        // outer, so that labels are read near where they were last read in
+        // either layout.
+        constexpr index_t group = 16;
+        std::vector<crt_rand> samplers;
+        std::vector<std::vector<index_t>> pools(group);
+        for (index_t top = first + lo; top < first + hi; top += group) {
+            const index_t bottom = std::min(top + group, first + hi);
+            samplers.clear();
+            for (index_t r = top; r < bottom; ++r) {
+                samplers.emplace_back(q_.seed);
+                samplers.back().discard(static_cast<std::uint64_t>(first_draw_[r - region_.r0]));
+                row(r).clear();
+            }
+            for (index_t c = region_.c0; c < region_.c1; ++c)
+                for_each_down(band, c, top, bottom, [&](index_t k, std::int32_t l) {
+                    if (sampling_test(thresholds_[l - 1], samplers[k])) row(top + k).push_back({c, -1});
+                });
+            bool held = P > 0;
+            for (index_t r = top; r < bottom; ++r) {
+                const index_t m = static_cast<index_t>(row(r).size());
+                held = held && m + P <= most_entries_held;
+            }
+            if (P == 0) continue; // no probes: every point keeps, without a draw
+            for (index_t r = top; held && r < bottom; ++r) {
+                const index_t m = static_cast<index_t>(row(r).size());
+                crt_rand gen(q_.seed);
+                gen.discard(pool_start + 2 * static_cast<std::uint64_t>(first_point_[r - region_.r0]));
+                std::vector<index_t>& pool = pools[r - top];
                 pool.resize(static_cast<std::size_t>(m + P));
                 for (index_t& offset : pool) offset = entry(gen);
             }
-            for (index_t t = 0; t < m; ++t) {
-                const std::int32_t* cell = &band(r, columns[t]);
-                const std::int32_t own = *cell;
-                index_t l = 0;
-                if (held) {
-                    const index_t* probe = pool.data() + t;
-                    for (index_t k = 0; k < P; ++k) l += cell[probe[k]] == own;
-                } else if (P > 0) {
-                    crt_rand own_gen(q_.seed);
-                    own_gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal + t));
-                    for (index_t k = 0; k < P; ++k) l += cell[entry(own_gen)] == own;
+            // Point t of a row (ordinal first + t) probes with entries t .. t+P-1.
+            for (index_t r = top; r < bottom; ++r) {
+                std::vector<row_point>& points = row(r);
+                const index_t* pool = pools[r - top].data();
+                const index_t ordinal = first_point_[r - region_.r0];
+                for (index_t t = 0; t < static_cast<index_t>(points.size()); ++t) {
+                    const std::int32_t* cell = &band(r, points[t].col);
+                    const std::int32_t own = *cell;
+                    index_t l = 0;
+                    if (held) {
+                        const index_t* probe = pool + t;
+                        for (index_t k = 0; k < P; ++k) l += cell[probe[k]] == own;
+                    } else {
+                        crt_rand own_gen(q_.seed);
+                        own_gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal + t));
+                        for (index_t k = 0; k < P; ++k) l += cell[entry(own_gen)] == own;
+                    }
+                    points[t].keep = l == 0 ? -1 : keep_of(l);
                 }
-                points.push_back({columns[t], l == 0 ? -1 : keep_of(l)});
             }
         }
     });
@@ -214,10 +223,10 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
     // each row's draws start where the rows before it leave off.
     const std::uint64_t thinning_start =
         pool_start + 2 * (static_cast<std::uint64_t>(n_) + static_cast<std::uint64_t>(P));
-    std::vector<std::uint64_t> row_start(rows.size());
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        row_start[k] = thinning_start + static_cast<std::uint64_t>(thinning_draws_);
-        for (const row_point& pt : rows[k]) thinning_draws_ += pt.keep >= 0;
+    std::vector<std::uint64_t> row_start(static_cast<std::size_t>(last - first));
+    for (index_t r = first; r < last; ++r) {
+        row_start[r - first] = thinning_start + static_cast<std::uint64_t>(thinning_draws_);
+        for (const row_point& pt : row(r)) thinning_draws_ += pt.keep >= 0;
     }
     // A point goes when its keep threshold is below the draw: a draw equal to
     // the threshold keeps it, so a threshold of 32767 always keeps.
@@ -226,7 +235,7 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
         for (index_t r = first + lo; r < first + hi; ++r) {
             crt_rand gen(q_.seed);
             gen.discard(row_start[r - first]);
-            for (const row_point& pt : rows[r - first])
+            for (const row_point& pt : row(r))
                 if (pt.keep < 0 || !(pt.keep < gen())) points_[(r - r0) + height * pt.col] = 1;
         }
     });

@@ -70,9 +70,6 @@ public:
 private:
     // Point rows 0 .. result-1 are thinned once label rows 0 .. have-1 are in.
     index_t points_final(index_t have) const { return have >= M_ ? M_ : std::max<index_t>(0, have - ri_); }
-    // The points of region row r, by column, and how many draws its sampling
-    // took; gen stands at the row's first sampling draw.
-    void sample_row(label_view band, index_t r, crt_rand gen, std::vector<index_t>& columns) const;
     void thin_rows(label_view band, index_t r0, index_t r1);
 
     map_request q_;
@@ -83,9 +80,16 @@ private:
     // Per region row: its first sampling draw, then its first point ordinal.
     std::vector<index_t> first_draw_, first_point_;
     index_t draws_ = 0, n_ = 0, P_ = 0, thinning_draws_ = 0;
-    std::vector<std::int32_t> keep_; // keep threshold by estimate, when h * w is small
+    std::vector<std::int32_t> keep_; // keep threshold by same-class count, when P is small
     index_t thinned_ = 0;            // point rows done
     std::vector<std::int32_t> points_; // point rows of the current strip, column by column
+    // A point of a row being thinned: its column and its keep threshold, or
+    // -1 when none of its probes found its class (it keeps, without a draw).
+    struct row_point {
+        index_t col;
+        std::int32_t keep;
+    };
+    std::vector<std::vector<row_point>> rows_;
     summed_area_strip<std::int32_t> density_;
     worker_pool& pool_;
 };
