@@ -24,6 +24,17 @@ public:
         return static_cast<std::int32_t>((state_ >> 16) & 0x7FFFu);
     }
 
+    // The sampling test of threshold t without a branch: draws only when
+    // t > 0 and selects when the draw is below t. Selection is random, so a
+    // branch on it would be mispredicted half the time.
+    bool draw_below(std::int32_t t)
+    {
+        const std::uint32_t next = state_ * 214013u + 2531011u;
+        const bool draws = t > 0;
+        state_ = draws ? next : state_;
+        return draws & (static_cast<std::int32_t>((next >> 16) & 0x7FFFu) < t);
+    }
+
     // Skips n draws in O(log n) steps: n steps of x -> a x + c are one affine
     // map, built from the maps of 1, 2, 4, ... steps by repeated squaring.
     void discard(std::uint64_t n)

@@ -8,6 +8,7 @@
 // would start that row, so every cell still gets the draw it would get.
 #pragma once
 
+#include "crt_rand.hpp"
 #include "raster_window.hpp"
 
 #include <cstdint>
@@ -32,5 +33,7 @@ inline bool sampling_test(std::int32_t t, Generator& gen)
 {
     return t > 0 && gen() < t;
 }
+
+inline bool sampling_test(std::int32_t t, crt_rand& gen) { return gen.draw_below(t); }
 
 } // namespace rw

@@ -2,6 +2,9 @@
 
 #include "kernels/sampling.hpp"
 
+#include <bit>
+#include <cstdint>
+
 namespace rw {
 
 marnisa_map::marnisa_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
@@ -39,7 +42,9 @@ void marnisa_map::advance(label_view band, index_t a, index_t b, output_view out
     values_.build(a, b, [&](index_t c, index_t r0, index_t r1, double* dst) {
         crt_rand* gen = rows.data() + (r0 - a);
         for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) {
-            dst[k] = sampling_test(thresholds[l - 1], gen[k]) ? table[l - 1] : 0.0;
+            // The class value, or +0.0 (all bits clear) for a cell not kept.
+            const std::uint64_t keep = -static_cast<std::uint64_t>(sampling_test(thresholds[l - 1], gen[k]));
+            dst[k] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table[l - 1]) & keep);
         });
     }, pool_);
     write_window_means(values_, a, b, p_, q_.h, q_.w, out, pool_);
