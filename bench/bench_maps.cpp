@@ -3,9 +3,11 @@
 // cell), on 1 and 2 threads.
 // Run: build/bench/bench_maps
 // A window-mean map (Varnok, Marnisa, Dravix) takes time linear in M x N and
-// the same for every window. Sulmet and Ombrel slide a class-count histogram
-// along each row of windows, 2h count updates per position, so their time
-// grows with h (never with h x w or K).
+// the same for every window. Sulmet counts classes by column when K <= 3h,
+// K additions per position, and so is the same for every window too. Ombrel
+// carries its score along each row of windows through 2h updates per
+// position, whose order fixes its rounding, so its time grows with h (never
+// with h x w or K).
 #include "maps/raster_maps.hpp"
 
 #include <benchmark/benchmark.h>

@@ -72,7 +72,8 @@ private:
 void drive_stream(strip_processor& p, index_t M, index_t N, label_source& source,
                   output_sink& sink, index_t strip_rows, const band_check& check)
 {
-    const index_t kept = p.label_rows_kept();
+    // Windows taller than the raster keep no more than the raster.
+    const index_t kept = std::min(p.label_rows_kept(), M);
     if (p.has_count_pass()) {
         label_band band(N, kept, strip_rows);
         for (index_t a = 0; a < M; a += strip_rows) {
