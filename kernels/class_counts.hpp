@@ -2,23 +2,56 @@
 // window's class composition. A histogram holds K counts, entry k for label
 // k + 1, and is counted once per row of windows, then kept up to date as the
 // window slides one column to the right at a time.
+//
+// A row of windows touches only the classes its cells hold, so nothing here
+// costs K per row: histograms start all 0, are counted up from the window's
+// cells, and are put back to all 0 from the last window's cells. Only making
+// a histogram costs K, once per thread and map.
 #pragma once
 
 #include "raster_window.hpp"
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace rw {
 
+// Windows slide side by side, each with its own histogram, only while K is
+// at most this: beyond it their histograms would take much memory and
+// every update a cache miss, which side by side windows cannot hide.
+inline constexpr index_t most_classes_side_by_side = index_t{1} << 16;
+
 // Counts the labels of the h x w window with top-left cell (i, j) into
-// count[0 .. K-1], clearing it first. Needs those labels in 1..K.
-inline void count_window(raster_view<const std::int32_t> labels, index_t K, index_t h, index_t w,
+// count[0 .. K-1], which must be all 0 on entry, column by column down each
+// column; after each increment calls added(k, c), c being the new count of
+// class k. Needs those labels in 1..K.
+template <class Added>
+inline void count_window(raster_view<const std::int32_t> labels, index_t h, index_t w, index_t i,
+                         index_t j, index_t* count, Added&& added)
+{
+    for (index_t c = j; c < j + w; ++c)
+        for_each_down(labels, c, i, i + h, [&](index_t, std::int32_t l) {
+            const index_t k = index_t{l} - 1;
+            added(k, ++count[k]);
+        });
+}
+
+// Puts count[0 .. K-1], the histogram of the window with top-left cell
+// (i, j), back to all 0: by clearing all K entries when that is no more work
+// than visiting the window's cells, else by clearing the window's classes.
+inline void clear_counts(raster_view<const std::int32_t> labels, index_t K, index_t h, index_t w,
                          index_t i, index_t j, index_t* count)
 {
-    std::fill(count, count + K, index_t{0});
+    if (K <= h * w) {
+        std::fill(count, count + K, index_t{0});
+        return;
+    }
     for (index_t c = j; c < j + w; ++c)
-        for_each_down(labels, c, i, i + h, [&](index_t, std::int32_t l) { ++count[l - 1]; });
+        for_each_down(labels, c, i, i + h, [&](index_t, std::int32_t l) { count[l - 1] = 0; });
 }
 
 // Slides the R windows with top rows i .. i + R - 1 from left column j - 1
@@ -40,5 +73,61 @@ inline void slide_right(raster_view<const std::int32_t> labels, index_t h, index
     for (index_t r = 0; r < h; ++r)
         for (index_t g = 0; g < R; ++g) enter(g, index_t{entering[(g + r) * s]} - 1);
 }
+
+// All-zero histograms of `size` counts for the threads of one map, made once
+// and handed back all 0 after each use, so that a map with a huge K clears
+// its histograms once, not once per strip or row.
+class zeroed_counts {
+public:
+    explicit zeroed_counts(index_t size) : size_(size) {}
+
+    // A histogram for the holder's use; all 0 when taken and when given back.
+    class lease {
+    public:
+        explicit lease(zeroed_counts& owner)
+            : owner_(owner), counts_(owner.take()), unwinding_(std::uncaught_exceptions())
+        {
+        }
+        // A histogram left mid-row by an exception may hold counts: drop it.
+        ~lease()
+        {
+            if (std::uncaught_exceptions() == unwinding_) owner_.give(std::move(counts_));
+        }
+        lease(const lease&) = delete;
+        lease& operator=(const lease&) = delete;
+        index_t* data() { return counts_.get(); }
+
+    private:
+        zeroed_counts& owner_;
+        std::unique_ptr<index_t[]> counts_;
+        int unwinding_;
+    };
+
+private:
+    std::unique_ptr<index_t[]> take()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                auto counts = std::move(free_.back());
+                free_.pop_back();
+                return counts;
+            }
+        }
+        return std::make_unique<index_t[]>(static_cast<std::size_t>(size_)); // all 0
+    }
+    void give(std::unique_ptr<index_t[]> counts) noexcept
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        try {
+            free_.push_back(std::move(counts));
+        } catch (...) { // no room to keep it: the next lease makes a new one
+        }
+    }
+
+    index_t size_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<index_t[]>> free_;
+};
 
 } // namespace rw

@@ -33,6 +33,10 @@ public:
 struct run_options {
     int threads = 0;        // 0: default_thread_count()
     index_t strip_rows = 0; // rows per strip; 0: chosen from N and the window
+    // Asked now and then on the calling thread (between strips, and every
+    // few milliseconds in long passes); answering true stops the run, which
+    // then throws rw::interrupted. A host wires it to its own interrupt key.
+    std::function<bool()> interrupted = nullptr;
 };
 
 class strip_processor {

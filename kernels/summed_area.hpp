@@ -52,9 +52,10 @@ template <class T>
 class summed_area_strip {
 public:
     // N columns; strips of at most strip_rows rows, each keeping `keep` rows
-    // of the table above it.
+    // of the table above it. N = 0 makes a table that holds nothing, for a
+    // map with no scored window, whose window height may be any size.
     summed_area_strip(index_t N, index_t keep, index_t strip_rows)
-        : N_(N), keep_(keep), height_(keep + strip_rows),
+        : N_(N), keep_(N > 0 ? keep : 0), height_(keep_ + strip_rows),
           cells_(static_cast<std::size_t>(height_ * N))
     {
     }

@@ -1,6 +1,7 @@
 #include "worker_pool.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -17,7 +18,8 @@ int default_thread_count()
     return threads;
 }
 
-worker_pool::worker_pool(int threads)
+worker_pool::worker_pool(int threads, std::function<bool()> stop_requested)
+    : stop_requested_(std::move(stop_requested))
 {
     if (threads <= 0) threads = default_thread_count();
     workers_.reserve(static_cast<std::size_t>(threads - 1));
@@ -46,8 +48,22 @@ std::pair<index_t, index_t> part_of(index_t n, int parts, int p)
 
 } // namespace
 
+bool worker_pool::poll_stop_request()
+{
+    if (!interrupted_.load(std::memory_order_relaxed) && stop_requested_ &&
+        std::this_thread::get_id() == owner_ && stop_requested_())
+        interrupted_.store(true, std::memory_order_relaxed);
+    return interrupted_.load(std::memory_order_relaxed);
+}
+
+void worker_pool::check_interrupt()
+{
+    if (poll_stop_request()) throw interrupted();
+}
+
 void worker_pool::parallel_for(index_t n, const std::function<void(index_t, index_t)>& body)
 {
+    check_interrupt();
     if (n <= 0) return;
     const int parts = static_cast<int>(std::min<index_t>(size(), n));
     if (parts == 1) {
@@ -71,8 +87,15 @@ void worker_pool::parallel_for(index_t n, const std::function<void(index_t, inde
     } catch (...) {
         mine = std::current_exception();
     }
+    // While the others finish, keep asking whether to stop, so that a
+    // request reaches threads that are deep in a long range.
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return running_ == 0; });
+    while (!done_.wait_for(lock, std::chrono::milliseconds(20), [this] { return running_ == 0; }))
+        if (stop_requested_) {
+            lock.unlock();
+            poll_stop_request();
+            lock.lock();
+        }
     body_ = nullptr;
     if (mine) std::rethrow_exception(mine);
     if (error_) std::rethrow_exception(error_);

@@ -6,6 +6,7 @@
 
 #include "raster_window.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -15,6 +16,12 @@
 
 namespace rw {
 
+// Thrown out of a run that its caller asked to stop (run_options::interrupted).
+class interrupted : public std::exception {
+public:
+    const char* what() const noexcept override { return "the map was interrupted"; }
+};
+
 // The number of threads a map uses by default: every core of the machine,
 // capped by the environment variable RASTER_MAPS_THREADS when it holds a
 // positive whole number (1 = one thread). Other values are ignored.
@@ -23,8 +30,11 @@ int default_thread_count();
 class worker_pool {
 public:
     // threads <= 0 means default_thread_count(). The calling thread is one
-    // of them: a pool of 1 starts no thread.
-    explicit worker_pool(int threads = 0);
+    // of them: a pool of 1 starts no thread. stop_requested, when given, is
+    // asked on the thread that made the pool only, whenever a parallel_for
+    // starts, while it waits for the other threads, and from
+    // check_interrupt(); once it answers true the pool throws interrupted.
+    explicit worker_pool(int threads = 0, std::function<bool()> stop_requested = {});
     ~worker_pool();
     worker_pool(const worker_pool&) = delete;
     worker_pool& operator=(const worker_pool&) = delete;
@@ -36,8 +46,15 @@ public:
     // exception thrown by any range is rethrown here.
     void parallel_for(index_t n, const std::function<void(index_t, index_t)>& body);
 
+    // Throws interrupted once the run was asked to stop. Any thread may call
+    // it, between rows or other pieces of work of bounded cost, so that a
+    // long pass ends soon after the request; it costs one atomic load, and on
+    // the pool's own thread one question to stop_requested.
+    void check_interrupt();
+
 private:
     void work(int id);
+    bool poll_stop_request();
 
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -49,6 +66,9 @@ private:
     int running_ = 0;
     bool stopping_ = false;
     std::exception_ptr error_;
+    std::function<bool()> stop_requested_;
+    std::thread::id owner_ = std::this_thread::get_id();
+    std::atomic<bool> interrupted_{false};
 };
 
 } // namespace rw

@@ -1,8 +1,7 @@
 #include "dravix.hpp"
 
+#include "kernels/machine_memory.hpp"
 #include "kernels/sampling.hpp"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,19 +14,16 @@ namespace {
 
 __extension__ using wide_t = unsigned __int128;
 
-wide_t machine_memory_bytes()
-{
-    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page <= 0) return wide_t(PTRDIFF_MAX);
-    return wide_t(static_cast<std::uint64_t>(pages)) * static_cast<std::uint64_t>(page);
-}
-
 // A point's pool entries are regenerated; up to this many are held at once
 // for the points of one row, beyond it each point draws its own.
 constexpr index_t most_entries_held = index_t{1} << 22;
 
 // Keep thresholds are tabled by same-class count for up to this many probes.
 constexpr index_t most_tabled_counts = index_t{1} << 20;
+
+// Probes drawn one by one between two checks for a stop request: a few
+// milliseconds' work.
+constexpr index_t probes_between_checks = index_t{1} << 18;
 
 } // namespace
 
@@ -48,11 +44,15 @@ index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t 
 {
     if (probes_per_cell < 0) throw std::invalid_argument("probesPerCell is negative");
     if (n < 1) throw std::invalid_argument("probe count of no points");
-    // Below 2^31 * 2^63, so the product cannot wrap in 128 bits.
-    const wide_t cells = static_cast<std::uint64_t>(M * N);
+    // M * N is below 2^126; a raster of 2^64 cells or more could never be
+    // read in this machine's lifetime, so beyond that the product of at most
+    // 2^31 * 2^64 cannot wrap in 128 bits. P fits in 64 bits whenever the
+    // pool fits in memory.
+    const wide_t cells = wide_t(static_cast<std::uint64_t>(M)) * static_cast<std::uint64_t>(N);
+    if (cells >> 64 != 0) throw std::bad_alloc();
     const wide_t P = wide_t(static_cast<std::uint32_t>(probes_per_cell)) * cells /
                      static_cast<std::uint64_t>(n);
-    if ((P + static_cast<std::uint64_t>(n)) * 8 > machine_memory_bytes()) throw std::bad_alloc();
+    if ((P + static_cast<std::uint64_t>(n)) * 8 > physical_memory_bytes()) throw std::bad_alloc();
     return static_cast<index_t>(P);
 }
 
@@ -171,6 +171,7 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
         std::vector<crt_rand> samplers;
         std::vector<std::vector<index_t>> pools(group);
         for (index_t top = first + lo; top < first + hi; top += group) {
+            pool_.check_interrupt();
             const index_t bottom = std::min(top + group, first + hi);
             samplers.clear();
             for (index_t r = top; r < bottom; ++r) {
@@ -206,12 +207,19 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
                     const std::int32_t own = *cell;
                     index_t l = 0;
                     if (held) {
+                        if (P >= probes_between_checks / 64) pool_.check_interrupt();
                         const index_t* probe = pool + t;
                         for (index_t k = 0; k < P; ++k) l += cell[probe[k]] == own;
                     } else {
+                        // Huge probe counts: a point alone may take seconds,
+                        // so a stop request is heeded between runs of probes.
                         crt_rand own_gen(q_.seed);
                         own_gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal + t));
-                        for (index_t k = 0; k < P; ++k) l += cell[entry(own_gen)] == own;
+                        for (index_t k0 = 0; k0 < P; k0 += probes_between_checks) {
+                            pool_.check_interrupt();
+                            const index_t k1 = std::min(P, k0 + probes_between_checks);
+                            for (index_t k = k0; k < k1; ++k) l += cell[entry(own_gen)] == own;
+                        }
                     }
                     points[t].keep = l == 0 ? -1 : keep_of(l);
                 }

@@ -8,24 +8,49 @@
 namespace rw {
 namespace {
 
+// Direct score of a counted window: the sum over the classes k = 0 .. K-1,
+// in that order, of table[k] * sqrt(count[k]). A class the window lacks adds
+// table[k] * 0.0, a zero, which leaves every partial sum as it is (the sum
+// starts at +0.0 and never becomes -0.0), since every class value is finite.
+// So when K is larger than the window, the classes present, in increasing
+// order, give the same bits at a cost that does not grow with K.
+// `present` lists each class of the window once, in any order.
+double direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
+                    const std::vector<double>& root)
+{
+    double score = 0.0;
+    if (a.K <= a.h * a.w) {
+        for (index_t k = 0; k < a.K; ++k) score = score + a.table[k] * root[count[k]];
+        return score;
+    }
+    std::sort(present.begin(), present.end());
+    for (const index_t k : present) score = score + a.table[k] * root[count[k]];
+    return score;
+}
+
 // Scores the windows with top rows i .. i + R - 1 and left columns
 // j0 <= j < j_end, before the division by sqrt(h * w), and hands each to
 // put(g, j, score) for top row i + g. The first window of a row is counted
 // and scored directly over all K classes; each later one carries the score
 // on, so nothing passes from one row to the next. Each row makes its updates
 // in the same order, with the same operands, as a sweep of that row alone.
+// counts holds R all-0 histograms of K entries on entry, and again on
+// return.
 template <index_t R, class Put>
 void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
                 const std::vector<double>& root, const std::vector<double>& step,
-                index_t* counts, Put&& put)
+                index_t* counts, std::vector<index_t>& present, Put&& put)
 {
     index_t* count[R];
     double score[R];
+    const bool list_present = a.K > a.h * a.w;
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts + g * a.K;
-        count_window(labels, a.K, a.h, a.w, i + g, j0, count[g]);
-        score[g] = 0.0;
-        for (index_t k = 0; k < a.K; ++k) score[g] = score[g] + a.table[k] * root[count[g][k]];
+        present.clear();
+        count_window(labels, a.h, a.w, i + g, j0, count[g], [&](index_t k, index_t c) {
+            if (list_present && c == 1) present.push_back(k);
+        });
+        score[g] = direct_score(a, count[g], present, root);
         put(g, j0, score[g]);
     }
     // Each change of a count reads the step at the larger of the two counts.
@@ -42,6 +67,7 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
             });
         for (index_t g = 0; g < R; ++g) put(g, j, score[g]);
     }
+    for (index_t g = 0; g < R; ++g) clear_counts(labels, a.K, a.h, a.w, i + g, j_end - 1, count[g]);
 }
 
 } // namespace
@@ -62,7 +88,9 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
 }
 
 ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t, worker_pool& pool)
-    : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)), pool_(pool)
+    : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)),
+      rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
+      pool_(pool)
 {
     if (p_.empty()) return;
     // root[c] = sqrt(c). step[c] is the change of sqrt(count) when a count
@@ -86,17 +114,19 @@ void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
     const double divisor = root_[q_.h * q_.w];
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     pool_.parallel_for(i1 - i0, [&](index_t lo, index_t hi) {
-        // Eight top rows at a time, any left over one by one.
-        constexpr index_t at_once = 8;
-        std::vector<index_t> counts(static_cast<std::size_t>(at_once * q_.K));
+        // Eight top rows at a time unless K is huge, any left over one by one.
+        zeroed_counts::lease counts(counts_);
+        std::vector<index_t> present;
         index_t i = i0 + lo;
         const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
-            row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(),
+            pool_.check_interrupt();
+            row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(), present,
                           [&](index_t g, index_t j, double score) {
                               out(i + g + di, j + dj) = score / divisor;
                           });
         };
-        for (; i + at_once <= i0 + hi; i += at_once) sweep(std::integral_constant<index_t, at_once>{});
+        if (rows_at_once_ == 8)
+            for (; i + 8 <= i0 + hi; i += 8) sweep(std::integral_constant<index_t, 8>{});
         for (; i < i0 + hi; ++i) sweep(std::integral_constant<index_t, 1>{});
     });
 }

@@ -15,6 +15,7 @@
 // (N < w + 21). Its score then lands at column 10 + w / 2.
 #pragma once
 
+#include "kernels/class_counts.hpp"
 #include "kernels/strip_driver.hpp"
 #include "maps/raster_maps.hpp"
 
@@ -42,6 +43,8 @@ private:
     index_t M_;
     scored_positions p_;
     std::vector<double> root_, step_;
+    index_t rows_at_once_; // windows slid side by side
+    zeroed_counts counts_; // rows_at_once_ histograms of K counts each
     worker_pool& pool_;
 };
 

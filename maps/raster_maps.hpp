@@ -39,10 +39,24 @@ struct map_request {
 
 // What is wrong with a request or its labels, and where.
 enum class problem_kind {
-    empty_window,        // h or w is 0 or less
-    bad_probes_per_cell, // negative; value holds it
-    label_out_of_range,  // value holds the label, row and col its cell (0-based)
+    empty_window,           // h or w is 0 or less
+    bad_probes_per_cell,    // negative; value holds it
+    label_out_of_range,     // value holds the label, row and col its cell (0-based)
+    empty_table,            // K is 0 or less: no class has a value
+    non_finite_class_value, // value holds the label k whose table[k - 1] the map cannot use
+    window_too_large,       // Sulmet: h * w above most_sulmet_window_cells
 };
+
+// Sulmet sums the squares of its windows' class counts exactly in 64 bits,
+// so a window it scores holds at most floor(sqrt(2^63 - 1)) cells.
+inline constexpr index_t most_sulmet_window_cells = 3037000499;
+
+// Whether the map computes with table value v: Varnok, Sulmet and Ombrel
+// with every class value, so NaN and infinities would spread over whole
+// rows; Marnisa only with the values it selects, and NaN or -Inf are never
+// selected, while +Inf always is; Dravix only compares its values with the
+// sampling scale, where NaN and infinities have their rules.
+bool usable_class_value(map_kind map, double v);
 
 struct request_problem {
     problem_kind kind;
@@ -50,8 +64,13 @@ struct request_problem {
     index_t row = -1, col = -1;
 };
 
-// The request alone.
+// The request alone: the table (K >= 1, every value usable by the map, the
+// first bad class reported), then the window, then probes_per_cell.
 std::optional<request_problem> check_request(const map_request& q);
+
+// The request for an M x N raster: check_request, then the sizes that only
+// matter when some window is scored.
+std::optional<request_problem> check_request(const map_request& q, index_t M, index_t N);
 
 // The cells whose labels the map uses as classes (each must be in 1..K):
 // every cell for Varnok, Marnisa and Sulmet; the block under Ombrel's
@@ -80,7 +99,8 @@ public:
 
 // Runs the map over the M x N labels into out (M x N, all 0 on entry): each
 // scored window's value goes to its centre cell, other cells stay 0. Throws
-// invalid_request, and std::bad_alloc when memory runs out.
+// invalid_request, std::bad_alloc when memory runs out, and interrupted when
+// options.interrupted asked to stop (out is then partly written).
 void run_map(const map_request& q, raster_view<const std::int32_t> labels, raster_view<double> out,
              const run_options& options = {});
 

@@ -13,7 +13,9 @@ namespace {
 // into (c - 1)^2 = c^2 - 2c + 1; adding one that brings the count to c turns
 // (c - 1)^2 into (c - 1)^2 + 2c - 1. So s is a whole number no larger than
 // (h * w)^2, held exactly in 64 bits, and its value does not depend on the
-// column where a sweep starts.
+// column where a sweep starts, nor on the order of the cells counted into
+// the first window. counts holds R all-0 histograms of K entries on entry,
+// and again on return.
 template <index_t R>
 void row_square_sums(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
                      index_t* counts, std::int64_t* q, index_t stride)
@@ -22,9 +24,9 @@ void row_square_sums(label_view labels, const map_request& a, index_t i, index_t
     index_t s[R];
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts + g * a.K;
-        count_window(labels, a.K, a.h, a.w, i + g, j0, count[g]);
         s[g] = 0;
-        for (index_t k = 0; k < a.K; ++k) s[g] = s[g] + count[g][k] * count[g][k];
+        count_window(labels, a.h, a.w, i + g, j0, count[g],
+                     [&](index_t, index_t c) { s[g] = s[g] + 2 * c - 1; });
         q[g] = s[g];
     }
     for (index_t j = j0 + 1; j < j_end; ++j) {
@@ -42,6 +44,7 @@ void row_square_sums(label_view labels, const map_request& a, index_t i, index_t
             });
         for (index_t g = 0; g < R; ++g) q[(j - j0) * stride + g] = s[g];
     }
+    for (index_t g = 0; g < R; ++g) clear_counts(labels, a.K, a.h, a.w, i + g, j_end - 1, count[g]);
 }
 
 // The same window square sums from column counts: col[c][k] counts label
@@ -124,7 +127,9 @@ void column_square_sums(label_view labels, const map_request& a, index_t i0, ind
 sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
                        worker_pool& pool)
     : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
-      values_(p_.empty() ? 0 : N, q.h, strip_rows), pool_(pool)
+      values_(p_.empty() ? 0 : N, q.h, strip_rows),
+      rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
+      pool_(pool)
 {
     for (index_t k = 0; k < q.K; ++k) table_square_sum_ = table_square_sum_ + q.table[k] * q.table[k];
     if (!p_.empty()) square_sums_.resize(static_cast<std::size_t>(strip_rows * (p_.j_end - p_.j0)));
@@ -151,21 +156,27 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
                                square_sums_.data() + lo, rows);
         });
     } else pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
-        // Eight top rows at a time, any left over one by one.
-        constexpr index_t at_once = 8;
-        std::vector<index_t> counts(static_cast<std::size_t>(at_once * q_.K));
+        // Eight top rows at a time unless K is huge, any left over one by one.
+        zeroed_counts::lease counts(counts_);
         index_t r = lo;
-        for (; r + at_once <= hi; r += at_once)
-            row_square_sums<at_once>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
-                                     square_sums_.data() + r, rows);
-        for (; r < hi; ++r)
+        if (rows_at_once_ == 8)
+            for (; r + 8 <= hi; r += 8) {
+                pool_.check_interrupt();
+                row_square_sums<8>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
+                                   square_sums_.data() + r, rows);
+            }
+        for (; r < hi; ++r) {
+            pool_.check_interrupt();
             row_square_sums<1>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
                                square_sums_.data() + r, rows);
+        }
     });
 
-    // 64-bit products: (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on.
+    // (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on. The double
+    // product of the exact area is the exact square rounded once, the same
+    // bits as rounding an exact integer square, and it cannot overflow.
     const double area = static_cast<double>(q_.h * q_.w);
-    const double area_squared = static_cast<double>(q_.h * q_.h * q_.w * q_.w);
+    const double area_squared = area * area;
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
         const double t1 = static_cast<double>(square_sums_[(i - i0) + (j - p_.j0) * rows]) / area_squared;

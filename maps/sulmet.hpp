@@ -7,6 +7,7 @@
 // as the window box sum of the class values, sum p_k^2 once per call.
 #pragma once
 
+#include "kernels/class_counts.hpp"
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
 #include "maps/raster_maps.hpp"
@@ -31,6 +32,8 @@ private:
     double table_square_sum_ = 0.0;
     summed_area_strip<double> values_;
     std::vector<std::int64_t> square_sums_; // of a strip's windows, column by column
+    index_t rows_at_once_;                  // windows slid side by side
+    zeroed_counts counts_;                  // rows_at_once_ histograms of K counts each
     worker_pool& pool_;
 };
 

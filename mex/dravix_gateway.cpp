@@ -2,10 +2,11 @@
 // map.
 #include "gateway.hpp"
 
-MEX_ENTRY void mexFunction(int, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+MEX_ENTRY void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     gw::run("Dravix", [&](const gw::gateway& g) {
         g.expect_arg_count(nrhs, 3, 4, "The number of input arguments must be three or four.");
+        g.expect_one_output(nlhs);
         const std::int32_t probes_per_cell =
             nrhs == 4 ? g.read_count(prhs[3], "badProbesPerCell", "probesPerCell (argument 4)")
                       : rw::default_probes_per_cell;

@@ -6,10 +6,13 @@
 
 #include "mex.h"
 
+#include "host_interrupt.hpp"
+#include "kernels/machine_memory.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <new>
@@ -24,6 +27,10 @@ struct gateway_error {
     const char* kind; // second half of the identifier, e.g. "badLabels"
     std::string text;
 };
+
+// The user interrupted a running map; run() hands the interrupt to the host
+// once every object is gone.
+struct gateway_interrupted {};
 
 class gateway {
 public:
@@ -41,6 +48,14 @@ public:
         if (nrhs < lo || nrhs > hi) fail("argCount", message);
     }
 
+    // Every plug-in returns one raster; nlhs is 0 when the result goes to ans.
+    void expect_one_output(int nlhs) const
+    {
+        if (nlhs > 1)
+            fail("outputCount", std::string(plugin_) + " returns one output, the map; " +
+                                    std::to_string(nlhs) + " were requested.");
+    }
+
     // A map call read from the host: the request, the label raster as a
     // column-major view and, once created, the output raster.
     struct map_call {
@@ -56,12 +71,7 @@ public:
         map_call call;
         call.request.map = map;
         read_table(prhs[0], call.request);
-        call.request.h = static_cast<rw::index_t>(mxGetM(prhs[1]));
-        call.request.w = static_cast<rw::index_t>(mxGetN(prhs[1]));
-        if (call.request.h == 0 || call.request.w == 0)
-            fail("emptyWindow", "The window template (argument 2) is empty (" + size_text(prhs[1]) +
-                                    "); its size is the window's, so it needs at least one row "
-                                    "and one column, e.g. ones(21).");
+        read_window(prhs[1], call.request);
         call.labels = read_labels(prhs[2]);
         return call;
     }
@@ -96,6 +106,15 @@ public:
         case rw::problem_kind::bad_probes_per_cell:
             fail("badProbesPerCell", "probesPerCell (argument 4) must be 0 or more; it is " +
                                          std::to_string(p.value) + ".");
+        case rw::problem_kind::empty_table:
+            fail("badTable", "The class table (argument 1) is empty; it needs one value per "
+                             "class.");
+        case rw::problem_kind::non_finite_class_value:
+            fail("badTable", non_finite_text(p.value, call.request.table[p.value - 1]));
+        case rw::problem_kind::window_too_large:
+            fail("badWindow", "The window (argument 2) holds " + std::to_string(p.value) +
+                                  " cells; " + plugin_ + " scores windows of at most " +
+                                  std::to_string(rw::most_sulmet_window_cells) + " cells.");
         case rw::problem_kind::label_out_of_range: break;
         }
         char text[256];
@@ -107,24 +126,46 @@ public:
         fail("labelOutOfRange", text);
     }
 
-    // Creates the M x N zero output raster and points call.out at it.
+    // Creates the M x N zero output raster and points call.out at it. A
+    // raster larger than the machine's memory is refused before asking the
+    // host, which might grant it and be killed once it is written; when the
+    // host cannot allocate it, Octave throws its own error (derived from
+    // std::exception), and any such failure here is one of memory.
     mxArray* create_output(map_call& call) const
     {
-        mxArray* out = mxCreateDoubleMatrix(static_cast<mwSize>(call.labels.rows),
-                                            static_cast<mwSize>(call.labels.cols), mxREAL);
-        if (out == nullptr) throw std::bad_alloc();
-        call.out = rw::column_major(mxGetPr(out), call.labels.rows, call.labels.cols);
+        const rw::index_t M = call.labels.rows, N = call.labels.cols;
+        const auto bytes = static_cast<unsigned long long>(M) * static_cast<unsigned long long>(N) *
+                           sizeof(double); // M * N int32 labels exist, so no wrap
+        const auto out_of_memory = [&] {
+            fail("outOfMemory", "There is no memory for the " + std::to_string(M) + " x " +
+                                    std::to_string(N) + " output raster (" +
+                                    std::to_string(bytes >> 20) + " MiB); try a smaller raster.");
+        };
+        if (bytes > rw::physical_memory_bytes()) out_of_memory();
+        mxArray* out = nullptr;
+        try {
+            out = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
+        } catch (const std::exception&) {
+            out = nullptr;
+        }
+        if (out == nullptr || (bytes > 0 && mxGetPr(out) == nullptr)) out_of_memory();
+        call.out = rw::column_major(mxGetPr(out), M, N);
         return out;
     }
 
     // Runs the map of a checked call into its output raster, on every core
-    // unless RASTER_MAPS_THREADS caps them.
+    // unless RASTER_MAPS_THREADS caps them, until it ends or the user
+    // presses Ctrl-C.
     void run(map_call& call) const
     {
+        rw::run_options options;
+        options.interrupted = host_interrupt_pending;
         try {
-            rw::run_map(call.request, call.labels, call.out);
+            rw::run_map(call.request, call.labels, call.out, options);
         } catch (const rw::invalid_request& e) {
             fail_with(e.problem, call);
+        } catch (const rw::interrupted&) {
+            throw gateway_interrupted{};
         }
     }
 
@@ -142,6 +183,14 @@ private:
         return s;
     }
 
+    std::string non_finite_text(std::int64_t label, double value) const
+    {
+        const char* name = value != value ? "NaN" : value > 0 ? "Inf" : "-Inf";
+        return "The class table (argument 1) holds " + std::string(name) + " for class " +
+               std::to_string(label) + " (label " + std::to_string(label) + "); " + plugin_ +
+               " computes with its class values, so each must be a finite number.";
+    }
+
     void read_table(const mxArray* t, rw::map_request& q) const
     {
         if (!mxIsDouble(t) || mxIsComplex(t) || mxIsSparse(t))
@@ -150,9 +199,29 @@ private:
                                  std::string(mxIsSparse(t) ? "sparse " : "") +
                                  std::string(mxIsComplex(t) ? "complex " : "") + size_text(t) +
                                  ".");
+        // K is the row count, or the column count of a row vector; with at
+        // least one element K never exceeds the element count.
+        if (mxGetNumberOfElements(t) == 0)
+            fail("badTable", "The class table (argument 1) is empty (" + size_text(t) +
+                                 "); it needs one value per class.");
         const mwSize rows = mxGetM(t);
         q.K = static_cast<rw::index_t>(rows == 1 ? mxGetN(t) : rows);
         q.table = mxGetPr(t);
+    }
+
+    // Only the window template's size is read, never its elements, so any
+    // class will do; it must have two dimensions, each at least 1.
+    void read_window(const mxArray* x, rw::map_request& q) const
+    {
+        if (mxGetNumberOfDimensions(x) != 2)
+            fail("badWindow", "The window template (argument 2) must be a matrix, h rows by w "
+                              "columns; it is " + size_text(x) + ".");
+        q.h = static_cast<rw::index_t>(mxGetM(x));
+        q.w = static_cast<rw::index_t>(mxGetN(x));
+        if (q.h == 0 || q.w == 0)
+            fail("emptyWindow", "The window template (argument 2) is empty (" + size_text(x) +
+                                    "); its size is the window's, so it needs at least one row "
+                                    "and one column, e.g. ones(21).");
     }
 
     rw::label_view read_labels(const mxArray* l) const
@@ -185,6 +254,9 @@ void run(const char* plugin, Body&& body)
     try {
         body(gateway(plugin));
         return;
+    } catch (const gateway_interrupted&) {
+        std::snprintf(id, sizeof id, "%s:interrupted", plugin);
+        std::snprintf(text, sizeof text, "%s was interrupted.", plugin);
     } catch (const gateway_error& e) {
         std::snprintf(id, sizeof id, "%s:%s", plugin, e.kind);
         std::snprintf(text, sizeof text, "%s", e.text.c_str());
@@ -200,6 +272,9 @@ void run(const char* plugin, Body&& body)
         std::snprintf(id, sizeof id, "%s:internal", plugin);
         std::snprintf(text, sizeof text, "%s failed with an unknown error.", plugin);
     }
+    // An interrupted map leaves as Octave's own loops do on Ctrl-C; should
+    // the interrupt be gone by now, as an error.
+    if (std::strcmp(id + std::strlen(plugin), ":interrupted") == 0) yield_to_host_interrupt();
     mexErrMsgIdAndTxt(id, "%s", text);
 }
 

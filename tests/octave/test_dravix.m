@@ -1,10 +1,11 @@
 function test_dravix ()
-  % Tests of the Dravix plug-in inside Octave; errors on the first failure.
+  % Tests of the Dravix plug-in inside Octave; fails if any check fails.
   run_checks ("Dravix", {@shared_arguments, @bad_probes_per_cell, @bad_input, ...
               @labels_checked_only_where_points_lie, @same_second_same_map, ...
               @default_is_twelve_probes, @no_probes_gives_mean_of_points, ...
               @one_by_one_window_keeps_every_point, @one_label_keeps_about_one_fifth, ...
-              @values_are_fractions_of_window, @no_point_gives_zeros});
+              @values_are_fractions_of_window, @non_finite_probabilities_keep_their_rules, ...
+              @no_point_gives_zeros});
 end
 
 function shared_arguments ()
@@ -102,6 +103,15 @@ function values_are_fractions_of_window ()
   assert (all (abs (counts(:) - round (counts(:))) < 1e-9));
   assert (all (out(:) >= 0 & out(:) <= 1));
   assert (any (out(:) > 0));
+end
+
+% Dravix only compares class values with its sampling scale: +Inf always
+% selects a cell, as 2 does, and NaN or -Inf never do.
+function non_finite_probabilities_keep_their_rules ()
+  M = 60; N = 50;
+  L = int32 (randi (3, M, N));
+  assert (Dravix ([Inf NaN -Inf], ones (5), L, int32 (0)), ...
+          Dravix ([2 0 0], ones (5), L, int32 (0)));
 end
 
 function no_point_gives_zeros ()

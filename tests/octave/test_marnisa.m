@@ -1,5 +1,5 @@
 function test_marnisa ()
-  % Tests of the Marnisa plug-in inside Octave; errors on the first failure.
+  % Tests of the Marnisa plug-in inside Octave; fails if any check fails.
   run_checks ("Marnisa", {@shared_arguments, @bad_input, @same_second_same_map, ...
               @all_selected_equals_varnok, @none_selected_is_zero, ...
               @one_by_one_window_shows_kept_cells, @mean_matches_selection_chance, ...
@@ -15,6 +15,9 @@ function bad_input ()
   bad = L; bad(30, 29) = 3;
   expect_error (@() Marnisa ([1 2], 1, bad), "Marnisa:labelOutOfRange", ...
                 "Label 3 at row 30, column 29");
+  % +Inf would always be selected and spread; NaN and -Inf never are.
+  expect_error (@() Marnisa ([0.5 Inf], 1, L), "Marnisa:badTable", "Inf for class 2 (label 2)");
+  assert (Marnisa ([NaN -Inf], ones (3), int32 (randi (2, 40))), zeros (40));
 end
 
 function same_second_same_map ()

@@ -1,5 +1,5 @@
 function test_sulmet ()
-  % Tests of the Sulmet plug-in inside Octave; errors on the first failure.
+  % Tests of the Sulmet plug-in inside Octave; fails if any check fails.
   run_checks ("Sulmet", {@shared_arguments, @bad_input, @matches_conv2, ...
               @large_window, @small_rasters});
 end
@@ -27,9 +27,11 @@ function bad_input ()
   expect_error (@() Sulmet (1, 1, bad), "Sulmet:labelOutOfRange", "Label 2 at row 30, column 30");
   bad = L; bad(1, 1) = 0;
   expect_error (@() Sulmet ([1 0], ones (3), bad), "Sulmet:labelOutOfRange", "Label 0 at row 1, column 1");
-  expect_error (@() Sulmet ([], 1, L), "Sulmet:labelOutOfRange");
   % Labels are checked even where no window is scored.
-  expect_error (@() Sulmet ([], ones (3), int32 (zeros (23, 40))), "Sulmet:labelOutOfRange");
+  expect_error (@() Sulmet (1, ones (3), int32 (zeros (23, 40))), "Sulmet:labelOutOfRange");
+  for v = [NaN Inf -Inf]
+    expect_error (@() Sulmet ([0.5 0.5 v], 1, L), "Sulmet:badTable", "for class 3 (label 3)");
+  end
   assert (Sulmet (1, ones (5, 50), int32 (ones (40, 20))), zeros (40, 20));
 end
 

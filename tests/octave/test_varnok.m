@@ -1,5 +1,5 @@
 function test_varnok ()
-  % Tests of the Varnok plug-in inside Octave; errors on the first failure.
+  % Tests of the Varnok plug-in inside Octave; fails if any check fails.
   run_checks ("Varnok", {@shared_arguments, @bad_input, @window_template_any_class, ...
               @row_and_column_tables, @matches_conv2, @small_and_empty_rasters});
 end
@@ -18,7 +18,11 @@ function bad_input ()
   expect_error (@() Varnok ([1 2], 1, bad), "Varnok:labelOutOfRange", "Label -7 at row 1, column 1");
   % A 3 x 2 table has K = 3 (its row count), so label 4 is out of range.
   expect_error (@() Varnok (ones (3, 2), 1, L * 4), "Varnok:labelOutOfRange", "outside 1..3");
-  expect_error (@() Varnok ([], 1, L), "Varnok:labelOutOfRange");
+  % Non-finite class values would spread over every window: refused, even
+  % for a class that never occurs.
+  for v = [NaN Inf -Inf]
+    expect_error (@() Varnok ([0.5 v 2], 1, L), "Varnok:badTable", "for class 2 (label 2)");
+  end
 end
 
 function window_template_any_class ()
