@@ -38,8 +38,10 @@ cell_block sampling_region(index_t M, index_t N, index_t h, index_t w);
 // Probes per point, (probes_per_cell * M * N) div n for n >= 1 points, so
 // that all points together make at most probes_per_cell * M * N probes. The
 // product is formed exactly. Throws std::bad_alloc when a probe pool of
-// n + P entries (two 32-bit offsets each) would not fit in this machine's
-// memory: that many probes could not be made in any reasonable time either.
+// n + P entries (two 32-bit offsets each) would take more than half this
+// machine's memory: the pool is never held whole here, but that many probes
+// could not be made in any reasonable time either, and a caller holding
+// such a pool would leave no room for anything else.
 index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t n);
 
 // Keep threshold of a point whose same-class estimate is e:

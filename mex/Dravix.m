@@ -15,7 +15,9 @@
 %   table          chance of a point per class, a real double vector:
 %                  table(k) belongs to label k. The chance is
 %                  floor(32767*p)/32768: just below p for 0 < p < 1, 1 for
-%                  p >= 32768/32767, and 0 below 1/32767 (0, negative, NaN).
+%                  p >= 32768/32767 (Inf included), and 0 below 1/32767 (0,
+%                  negative, -Inf, NaN). The values are only compared, never
+%                  summed, so their magnitudes cost no precision.
 %   window         any array; only its size matters: h = rows, w = columns
 %                  of the moving window. Probes reach floor(0.85*floor(h/2))
 %                  rows and floor(0.85*floor(w/2)) columns from their point,
@@ -26,7 +28,11 @@
 %   probesPerCell  optional int32 scalar, 0 or more (default 12): probes per
 %                  raster cell, shared among the points, so each point gets
 %                  P = floor(probesPerCell*M*N / number of points). With 0 no
-%                  point is thinned.
+%                  point is thinned. The thinning costs up to
+%                  probesPerCell*M*N label comparisons: large values take
+%                  long (Ctrl-C stops the call), and a probe pool of
+%                  8*(points + P) bytes beyond half the machine's memory is
+%                  refused with Dravix:outOfMemory before the thinning.
 %   out            M x N double matrix of multiples of 1/(h*w) in 0..1. The
 %                  window's top-left corner visits rows 11 .. M-h-10 and
 %                  columns 11 .. N-w-10 (1-based); each value goes to the
@@ -42,11 +48,13 @@
 %   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
 %   result is the same, bit for bit, on any number of threads.
 %
-%   Errors (by identifier): Dravix:argCount, Dravix:badTable,
+%   Errors (by identifier): Dravix:argCount, Dravix:outputCount (more than
+%   one output), Dravix:badTable (not a real double array, or empty),
 %   Dravix:badLabels (not an int32 matrix), Dravix:emptyWindow,
-%   Dravix:labelOutOfRange (names the label, its row and its column),
-%   Dravix:badProbesPerCell (not a non-negative int32 scalar),
-%   Dravix:outOfMemory (e.g. a huge probesPerCell with few points).
+%   Dravix:badWindow (more than two dimensions), Dravix:labelOutOfRange
+%   (names the label, its row and its column), Dravix:badProbesPerCell (not
+%   a non-negative int32 scalar), Dravix:outOfMemory (the output raster, or
+%   a huge probesPerCell with few points). Ctrl-C stops a running call.
 %
 %   Example: density of thinned points, forest twice as likely as grassland
 %     labels = int32(randi(5, 300, 400));

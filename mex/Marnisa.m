@@ -12,9 +12,12 @@
 %           and is both the chance of a cell of label k to be kept and the
 %           value it then contributes. The chance is floor(32767*p)/32768:
 %           just below p for 0 < p < 1; a value of 32768/32767 or more keeps
-%           every cell, and a value below 1/32767 (0, negative, NaN) none.
-%           (A matrix is read down its first column: K is its row count, or
-%           its column count when it has one row.)
+%           every cell, and a value below 1/32767 (0, negative, -Inf, NaN)
+%           none. +Inf, which would be kept and spread over every window, is
+%           refused. (A matrix is read down its first column: K is its row
+%           count, or its column count when it has one row.) The means come
+%           from running sums over the raster, so values of very different
+%           magnitude (1e16 next to 0.5) lose the small ones' precision.
 %   window  any array; only its size matters: h = rows, w = columns of the
 %           moving window. Its elements are never read.
 %   labels  M x N int32 matrix of class labels, each in 1..numel(table).
@@ -33,9 +36,12 @@
 %   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
 %   result is the same, bit for bit, on any number of threads.
 %
-%   Errors (by identifier): Marnisa:argCount, Marnisa:badTable,
-%   Marnisa:badLabels (not an int32 matrix), Marnisa:emptyWindow,
-%   Marnisa:labelOutOfRange (names the label, its row and its column).
+%   Errors (by identifier): Marnisa:argCount, Marnisa:outputCount (more than
+%   one output), Marnisa:badTable (not a real double array, empty, or +Inf
+%   for a class, named by its label), Marnisa:badLabels (not an int32
+%   matrix), Marnisa:emptyWindow, Marnisa:badWindow (more than two
+%   dimensions), Marnisa:labelOutOfRange (names the label, its row and its
+%   column), Marnisa:outOfMemory. Ctrl-C stops a running call.
 %
 %   Example: forest habitat quality with cells kept at random
 %     labels = int32(randi(5, 300, 400));

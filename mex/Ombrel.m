@@ -13,8 +13,10 @@
 %
 %   table   one real double per class: table(k) belongs to label k. (A matrix
 %           is read down its first column: K is its row count, or its column
-%           count when it has one row.) A NaN or Inf value spoils every
-%           score, even where its class is absent.
+%           count when it has one row.) Every value must be finite. The
+%           score is a running sum along each row, so values of very
+%           different magnitude (1e16 next to 0.5) lose the small ones'
+%           precision. The time per window does not grow with K.
 %   window  any array; only its size matters: h = rows, w = columns of the
 %           moving window. Its elements are never read.
 %   labels  M x N int32 matrix of class labels. Only rows 11 .. M-11 and
@@ -32,9 +34,12 @@
 %   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
 %   result is the same, bit for bit, on any number of threads.
 %
-%   Errors (by identifier): Ombrel:argCount, Ombrel:badTable,
-%   Ombrel:badLabels (not an int32 matrix), Ombrel:emptyWindow,
-%   Ombrel:labelOutOfRange (names the label, its row and its column).
+%   Errors (by identifier): Ombrel:argCount, Ombrel:outputCount (more than
+%   one output), Ombrel:badTable (not a real double array, empty, or NaN or
+%   Inf for a class, named by its label), Ombrel:badLabels (not an int32
+%   matrix), Ombrel:emptyWindow, Ombrel:badWindow (more than two
+%   dimensions), Ombrel:labelOutOfRange (names the label, its row and its
+%   column), Ombrel:outOfMemory. Ctrl-C stops a running call.
 %
 %   Example: overlap with a mix of 40% forest (class 2) and 60% grassland
 %   (class 3) in a 21 x 21 neighbourhood

@@ -16,7 +16,12 @@
 %   table   target class proportions, a real double vector: table(k) belongs
 %           to label k. It need not sum to 1; the formula is used as it is.
 %           (A matrix is read down its first column: K is its row count, or
-%           its column count when it has one row.)
+%           its column count when it has one row.) Every value must be
+%           finite. The sum of q(k)*p(k) comes from running sums over the
+%           raster, so values of very different magnitude (1e16 next to 0.5)
+%           lose the small ones' precision. The time per window does not
+%           grow with K: a table of millions of classes costs only its
+%           reading.
 %   window  any array; only its size matters: h = rows, w = columns of the
 %           moving window. Its elements are never read.
 %   labels  M x N int32 matrix of class labels, each in 1..numel(table).
@@ -30,9 +35,13 @@
 %   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
 %   result is the same, bit for bit, on any number of threads.
 %
-%   Errors (by identifier): Sulmet:argCount, Sulmet:badTable,
-%   Sulmet:badLabels (not an int32 matrix), Sulmet:emptyWindow,
-%   Sulmet:labelOutOfRange (names the label, its row and its column).
+%   Errors (by identifier): Sulmet:argCount, Sulmet:outputCount (more than
+%   one output), Sulmet:badTable (not a real double array, empty, or NaN or
+%   Inf for a class, named by its label), Sulmet:badLabels (not an int32
+%   matrix), Sulmet:emptyWindow, Sulmet:badWindow (more than two
+%   dimensions, or a scored window of more than 3037000499 cells),
+%   Sulmet:labelOutOfRange (names the label, its row and its column),
+%   Sulmet:outOfMemory. Ctrl-C stops a running call.
 %
 %   Example: closeness to a mix of 40% forest (class 2) and 60% grassland
 %   (class 3) in a 21 x 21 neighbourhood

@@ -8,7 +8,11 @@
 %
 %   table   class values, a real double vector: table(k) belongs to label k.
 %           (A matrix is read down its first column: K is its row count, or
-%           its column count when it has one row.)
+%           its column count when it has one row.) Every value must be
+%           finite. The means come from running sums over the raster, so
+%           values of very different magnitude (1e16 next to 0.5) lose the
+%           small ones' precision; keep the values within a few orders of
+%           magnitude of each other.
 %   window  any array; only its size matters: h = rows, w = columns of the
 %           moving window. Its elements are never read.
 %   labels  M x N int32 matrix of class labels, each in 1..numel(table).
@@ -22,9 +26,12 @@
 %   caps them, e.g. setenv("RASTER_MAPS_THREADS", "1") for one thread. The
 %   result is the same, bit for bit, on any number of threads.
 %
-%   Errors (by identifier): Varnok:argCount, Varnok:badTable,
-%   Varnok:badLabels (not an int32 matrix), Varnok:emptyWindow,
-%   Varnok:labelOutOfRange (names the label, its row and its column).
+%   Errors (by identifier): Varnok:argCount, Varnok:outputCount (more than
+%   one output), Varnok:badTable (not a real double array, empty, or NaN or
+%   Inf for a class, named by its label), Varnok:badLabels (not an int32
+%   matrix), Varnok:emptyWindow, Varnok:badWindow (more than two
+%   dimensions), Varnok:labelOutOfRange (names the label, its row and its
+%   column), Varnok:outOfMemory. Ctrl-C stops a running call.
 %
 %   Example: share of forest (class 2) in a 21 x 21 neighbourhood
 %     labels = int32(randi(5, 300, 400));

@@ -1,5 +1,7 @@
 #include "maps/dravix.hpp"
 
+#include "kernels/machine_memory.hpp"
+
 #include "kernels/crt_rand.hpp"
 #include "map_checks.hpp"
 
@@ -117,9 +119,17 @@ TEST(DravixSizes, ProbeCountIsExactOrOutOfMemory)
     EXPECT_EQ(probe_count(0, 50, 50, 400), 0);
     EXPECT_EQ(probe_count(1, 10, 10, 99), 1);
     constexpr std::int32_t most = std::numeric_limits<std::int32_t>::max();
-    EXPECT_EQ(probe_count(most, 1000, 1000, 1000000), most);
+    EXPECT_EQ(probe_count(most, 100, 100, index_t{1} << 20), 20479999);
+    EXPECT_EQ(probe_count(3, index_t{1} << 40, 3, index_t{1} << 24), 9 * 65536);
     // A pool of about 2^51 entries could never be held or worked through.
     EXPECT_THROW(probe_count(most, 1000, 1000, 1), std::bad_alloc);
+    // Pools of up to half the machine's memory, 8 bytes an entry, pass.
+    const auto half = static_cast<index_t>(physical_memory_bytes() / 16); // entries
+    EXPECT_EQ(probe_count(1, half - 1, 1, 1), half - 1);
+    EXPECT_THROW(probe_count(1, half + 1, 1, 1), std::bad_alloc);
+    // So do rasters of 2^64 cells or more, whose products would wrap.
+    EXPECT_THROW(probe_count(1, index_t{1} << 62, 8, 1), std::bad_alloc);
+    EXPECT_THROW(probe_count(0, std::numeric_limits<index_t>::max(), 3, 1), std::bad_alloc);
     EXPECT_EQ(same_class_estimate(index_t{1} << 40, index_t{1} << 30, index_t{1} << 31),
               index_t{1} << 39);
 }
