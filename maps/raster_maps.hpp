@@ -106,7 +106,8 @@ void run_map(const map_request& q, raster_view<const std::int32_t> labels, raste
 
 // The same map over an M x N raster read strip by strip. Working memory is
 // O((h + strip rows) x N) whatever M is. Labels are validated strip by strip,
-// so an invalid_request may come after some rows were written.
+// so an invalid_request (or interrupted) may come after some rows were
+// written.
 void stream_map(const map_request& q, index_t M, index_t N, label_source& source,
                 output_sink& sink, const run_options& options = {});
 
