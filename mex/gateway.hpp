@@ -110,7 +110,8 @@ public:
             fail("badTable", "The class table (argument 1) is empty; it needs one value per "
                              "class.");
         case rw::problem_kind::non_finite_class_value:
-            fail("badTable", non_finite_text(p.value, call.request.table[p.value - 1]));
+            fail("badTable", non_finite_text(call.request.map, p.value,
+                                             call.request.table[p.value - 1]));
         case rw::problem_kind::window_too_large:
             fail("badWindow", "The window (argument 2) holds " + std::to_string(p.value) +
                                   " cells; " + plugin_ + " scores windows of at most " +
@@ -183,12 +184,16 @@ private:
         return s;
     }
 
-    std::string non_finite_text(std::int64_t label, double value) const
+    std::string non_finite_text(rw::map_kind map, std::int64_t label, double value) const
     {
         const char* name = value != value ? "NaN" : value > 0 ? "Inf" : "-Inf";
+        const std::string why =
+            map == rw::map_kind::marnisa
+                ? " would keep every cell of that class and spread Inf over its windows; use a "
+                  "finite value (0, a negative value or NaN keeps none)."
+                : " computes with every class value, so each must be a finite number.";
         return "The class table (argument 1) holds " + std::string(name) + " for class " +
-               std::to_string(label) + " (label " + std::to_string(label) + "); " + plugin_ +
-               " computes with its class values, so each must be a finite number.";
+               std::to_string(label) + " (label " + std::to_string(label) + "); " + plugin_ + why;
     }
 
     void read_table(const mxArray* t, rw::map_request& q) const
