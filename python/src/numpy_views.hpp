@@ -1,0 +1,74 @@
+// The one layer between numpy and the core: numpy arrays as raster views and
+// map requests, read in place. A view's steps are the array's strides, so C
+// order, Fortran order and slices are all read without a copy.
+#pragma once
+
+#include "maps/raster_maps.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <string>
+
+namespace pyrw {
+
+namespace py = pybind11;
+
+using table_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+inline rw::map_kind map_kind_of(const std::string& name)
+{
+    if (name == "varnok") return rw::map_kind::varnok;
+    if (name == "marnisa") return rw::map_kind::marnisa;
+    if (name == "sulmet") return rw::map_kind::sulmet;
+    if (name == "ombrel") return rw::map_kind::ombrel;
+    if (name == "dravix") return rw::map_kind::dravix;
+    throw py::value_error("unknown map '" + name + "'");
+}
+
+// The request for a map; the table array must outlive it.
+inline rw::map_request request_of(const std::string& map, const table_array& table, rw::index_t h,
+                                  rw::index_t w, std::int32_t probes_per_cell, std::uint32_t seed)
+{
+    if (table.ndim() != 1) throw py::value_error("the class table must be 1-D");
+    rw::map_request q{map_kind_of(map), table.data(), static_cast<rw::index_t>(table.shape(0)), h, w};
+    q.probes_per_cell = probes_per_cell;
+    q.seed = seed;
+    return q;
+}
+
+// A 2-D array of native int32 with strides that are whole elements (the
+// Python layer converts anything else once, before it gets here).
+template <class T>
+rw::raster_view<T> view_of(const py::array& a)
+{
+    if (a.ndim() != 2 || !a.dtype().is(py::dtype::of<std::remove_const_t<T>>()))
+        throw py::type_error("expected a 2-D array of " + std::string(py::str(py::dtype::of<std::remove_const_t<T>>())));
+    const auto size = static_cast<py::ssize_t>(sizeof(T));
+    if (a.strides(0) % size != 0 || a.strides(1) % size != 0)
+        throw py::type_error("array strides are not whole elements");
+    T* data = static_cast<T*>(const_cast<void*>(a.data()));
+    return {data, a.shape(0), a.shape(1), a.strides(0) / size, a.strides(1) / size, 0, 0};
+}
+
+// A new rows x cols float64 array in C order, all 0.
+inline py::array_t<double> zeros(rw::index_t rows, rw::index_t cols)
+{
+    py::array_t<double> out({rows, cols});
+    std::fill(out.mutable_data(), out.mutable_data() + rows * cols, 0.0);
+    return out;
+}
+
+// A problem found by validation, as (kind, value, row, col) for the Python
+// layer to word; None when there is none.
+inline py::object problem_tuple(const std::optional<rw::request_problem>& p)
+{
+    if (!p) return py::none();
+    const char* kind = p->kind == rw::problem_kind::empty_window          ? "empty_window"
+                       : p->kind == rw::problem_kind::bad_probes_per_cell ? "bad_probes_per_cell"
+                                                                          : "label_out_of_range";
+    return py::make_tuple(kind, p->value, p->row, p->col);
+}
+
+} // namespace pyrw

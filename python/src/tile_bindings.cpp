@@ -1,0 +1,7 @@
+#include "numpy_views.hpp"
+
+namespace pyrw {
+
+void add_tile_functions(py::module_&) {}
+
+} // namespace pyrw
