@@ -1,9 +1,11 @@
 #include "ombrel.hpp"
 
 #include "kernels/class_counts.hpp"
+#include "map_setup.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace rw {
 namespace {
@@ -61,8 +63,10 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
     return {p.i0, p.i_end + h - 1, p.j0, p.j_end + w - 1};
 }
 
-ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t, worker_pool& pool)
-    : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)), pool_(pool)
+ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
+                       worker_pool& pool)
+    : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)),
+      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), pool_(pool)
 {
     if (p_.empty()) return;
     // root[c] = sqrt(c). step[c] is the change of sqrt(count) when a count
@@ -79,11 +83,15 @@ ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t, work
 void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
 {
     if (p_.empty()) return;
+    valid_.build(band, a, b, pool_);
     const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
     if (i1 <= i0) return;
     // Dividing each score by sqrt(h * w) as it is written gives the same bits
     // as dividing the whole output afterwards.
+    // With nodata, a window's score over its v valid cells is divided by
+    // sqrt(v) instead: root_[v] is the same double for v = h * w.
     const double divisor = root_[q_.h * q_.w];
+    const bool renormal = valid_.active();
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     pool_.parallel_for(i1 - i0, [&](index_t lo, index_t hi) {
         // Eight top rows at a time, any left over one by one.
@@ -93,7 +101,13 @@ void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
         const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
             row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(),
                           [&](index_t g, index_t j, double score) {
-                              out(i + g + di, j + dj) = score / divisor;
+                              if (!renormal) {
+                                  out(i + g + di, j + dj) = score / divisor;
+                                  return;
+                              }
+                              const index_t v = valid_.count(i + g, j);
+                              out(i + g + di, j + dj) =
+                                  valid_.scores(v) ? score / root_[v] : std::numeric_limits<double>::quiet_NaN();
                           });
         };
         for (; i + at_once <= i0 + hi; i += at_once) sweep(std::integral_constant<index_t, at_once>{});

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "kernels/strip_driver.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <vector>
@@ -42,6 +43,7 @@ private:
     index_t M_;
     scored_positions p_;
     std::vector<double> root_, step_;
+    window_valid_counts valid_;
     worker_pool& pool_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -30,6 +31,7 @@ private:
     scored_positions p_;
     double table_square_sum_ = 0.0;
     summed_area_strip<double> values_;
+    window_valid_counts valid_;
     std::vector<std::int64_t> square_sums_; // of a strip's windows, column by column
     worker_pool& pool_;
 };

@@ -97,6 +97,9 @@ public:
             fail("badProbesPerCell", "probesPerCell (argument 4) must be 0 or more; it is " +
                                          std::to_string(p.value) + ".");
         case rw::problem_kind::label_out_of_range: break;
+        case rw::problem_kind::bad_min_valid:
+        case rw::problem_kind::window_too_large:
+            fail("internal", "The plug-ins never ask for nodata handling.");
         }
         char text[256];
         std::snprintf(text, sizeof text,
