@@ -103,6 +103,10 @@ def raise_problem(problem, K, original=None):
     kind, value, row, col = problem
     if kind == "empty_window":
         raise ValueError("window is empty; it needs at least one row and one column")
+    if kind == "bad_min_valid":
+        raise ValueError("min_valid must be a fraction 0..1 of the window")
+    if kind == "window_too_large":
+        raise ValueError("window has too many cells for nodata counts (h * w must be below 2**31)")
     if kind == "bad_probes_per_cell":
         raise ValueError(f"probes_per_cell must be 0 or more; it is {value}")
     if original is not None:

@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace pyrw {
@@ -25,6 +26,13 @@ inline rw::map_kind map_kind_of(const std::string& name)
     if (name == "ombrel") return rw::map_kind::ombrel;
     if (name == "dravix") return rw::map_kind::dravix;
     throw py::value_error("unknown map '" + name + "'");
+}
+
+inline rw::nodata_policy policy_of(const std::string& name)
+{
+    if (name == "strict") return rw::nodata_policy::strict;
+    if (name == "renormalise") return rw::nodata_policy::renormalise;
+    throw py::value_error("nodata policy must be 'strict' or 'renormalise'; it is '" + name + "'");
 }
 
 // The request for a map; the table array must outlive it.
@@ -65,9 +73,14 @@ inline py::array_t<double> zeros(rw::index_t rows, rw::index_t cols)
 inline py::object problem_tuple(const std::optional<rw::request_problem>& p)
 {
     if (!p) return py::none();
-    const char* kind = p->kind == rw::problem_kind::empty_window          ? "empty_window"
-                       : p->kind == rw::problem_kind::bad_probes_per_cell ? "bad_probes_per_cell"
-                                                                          : "label_out_of_range";
+    const char* kind = "label_out_of_range";
+    switch (p->kind) {
+    case rw::problem_kind::empty_window: kind = "empty_window"; break;
+    case rw::problem_kind::bad_probes_per_cell: kind = "bad_probes_per_cell"; break;
+    case rw::problem_kind::bad_min_valid: kind = "bad_min_valid"; break;
+    case rw::problem_kind::window_too_large: kind = "window_too_large"; break;
+    case rw::problem_kind::label_out_of_range: break;
+    }
     return py::make_tuple(kind, p->value, p->row, p->col);
 }
 
