@@ -57,6 +57,11 @@ def _checked(spec, K, block, r0, c0):
     return labels
 
 
+def _call(function, *args):
+    """A core function by name: pickled tasks name it rather than hold it."""
+    return getattr(_core, function)(*args)
+
+
 def _assemble(shape, dtype, sources, places):
     out = np.empty(shape, dtype)
     for src, (s0, s1, s2, s3, d0, d1, d2, d3) in zip(sources, places):
@@ -175,7 +180,7 @@ class _Graph:
     # One builder per kind of map.
 
     def draw_positions(self):
-        counts = self.layer("draws", lambda a, b: (_core.tile_count_draws, self.spec, (self.lab, a, b),
+        counts = self.layer("draws", lambda a, b: (_call, "tile_count_draws", self.spec, (self.lab, a, b),
                                                    self.rows[a], self.cols[b]))
         return self.positions("draw", counts, 0)
 
@@ -192,7 +197,7 @@ class _Graph:
             self.dsk[(table, a, b)] = (_value_tile, self.spec, (self.lab, a, b), r0, c0, start, left, up)
         values = self.layer("table-values", lambda a, b: (operator.getitem, (table, a, b), 0))
         return self.scores(lambda a, b, r0, c0, rows, cols, halo: (
-            _core.tile_score_from_table, self.spec, self.gather(values, halo, np.float64),
+            _call, "tile_score_from_table", self.spec, self.gather(values, halo, np.float64),
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
     def ombrel(self):
@@ -219,10 +224,10 @@ class _Graph:
     def dravix(self):
         spec = self.spec
         draw_at, draws = self.draw_positions()
-        counts = self.layer("points", lambda a, b: (_core.tile_count_points, spec, (self.lab, a, b),
+        counts = self.layer("points", lambda a, b: (_call, "tile_count_points", spec, (self.lab, a, b),
                                                     self.rows[a], self.cols[b], (draw_at, a, b)))
         first_at, points = self.positions("point", counts, 0)
-        probes = self.one("probes", (_core.tile_probe_count, spec, draws, points))
+        probes = self.one("probes", (_call, "tile_probe_count", spec, draws, points))
         M, N = spec[4], spec[5]
         h, w = spec[2], spec[3]
         ri, rj = int(0.85 * (h // 2)), int(0.85 * (w // 2))
@@ -230,7 +235,7 @@ class _Graph:
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
             reach = (max(0, r0 - ri), min(M, r1 + ri), max(0, c0 - rj), min(N, c1 + rj))
-            self.dsk[(keep, a, b)] = (_core.tile_keep_thresholds, spec,
+            self.dsk[(keep, a, b)] = (_call, "tile_keep_thresholds", spec,
                                       self.gather(self.lab, reach, np.int32), reach[0], reach[2],
                                       r0, c0, r1 - r0, c1 - c0, (draw_at, a, b),
                                       (np.asarray, (first_at, a, b), np.int64), draws, points, probes)
@@ -238,10 +243,10 @@ class _Graph:
         thin_from = self.one("thin-from", (_thin_start, draws, points, probes))
         thin_at, _ = self.positions("thin", thinning, 0)
         alive = self.layer("alive", lambda a, b: (
-            _core.tile_thin, spec, (operator.getitem, (keep, a, b), 0), self.rows[a], self.cols[b],
+            _call, "tile_thin", spec, (operator.getitem, (keep, a, b), 0), self.rows[a], self.cols[b],
             (_shift, (thin_at, a, b), thin_from)))
         return self.scores(lambda a, b, r0, c0, rows, cols, halo: (
-            _core.tile_score_density, spec, self.gather(alive, halo, np.int32),
+            _call, "tile_score_density", spec, self.gather(alive, halo, np.int32),
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
 

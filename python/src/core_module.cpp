@@ -77,15 +77,14 @@ py::tuple recode(const py::array& codes, const std::vector<std::int64_t>& table_
         return py::make_tuple(py::none(), py::none(), py::none(),
                               py::make_tuple(kind, e.problem.code, e.problem.row, e.problem.col));
     }
-    const auto dtype = codes.dtype();
     py::object labels;
-    if (dtype.is(py::dtype::of<std::int8_t>())) labels = recode_as<std::int8_t>(codes, *classes);
-    else if (dtype.is(py::dtype::of<std::uint8_t>())) labels = recode_as<std::uint8_t>(codes, *classes);
-    else if (dtype.is(py::dtype::of<std::int16_t>())) labels = recode_as<std::int16_t>(codes, *classes);
-    else if (dtype.is(py::dtype::of<std::uint16_t>())) labels = recode_as<std::uint16_t>(codes, *classes);
-    else if (dtype.is(py::dtype::of<std::int32_t>())) labels = recode_as<std::int32_t>(codes, *classes);
-    else if (dtype.is(py::dtype::of<std::uint32_t>())) labels = recode_as<std::uint32_t>(codes, *classes);
-    else if (dtype.is(py::dtype::of<std::int64_t>())) labels = recode_as<std::int64_t>(codes, *classes);
+    if (holds<std::int8_t>(codes)) labels = recode_as<std::int8_t>(codes, *classes);
+    else if (holds<std::uint8_t>(codes)) labels = recode_as<std::uint8_t>(codes, *classes);
+    else if (holds<std::int16_t>(codes)) labels = recode_as<std::int16_t>(codes, *classes);
+    else if (holds<std::uint16_t>(codes)) labels = recode_as<std::uint16_t>(codes, *classes);
+    else if (holds<std::int32_t>(codes)) labels = recode_as<std::int32_t>(codes, *classes);
+    else if (holds<std::uint32_t>(codes)) labels = recode_as<std::uint32_t>(codes, *classes);
+    else if (holds<std::int64_t>(codes)) labels = recode_as<std::int64_t>(codes, *classes);
     else throw py::type_error("codes must be an integer array of at most 64 bits, and unsigned ones of at most 32");
     if (py::isinstance<py::tuple>(labels))
         return py::make_tuple(py::none(), py::none(), py::none(), labels);

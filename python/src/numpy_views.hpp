@@ -46,13 +46,23 @@ inline rw::map_request request_of(const std::string& map, const table_array& tab
     return q;
 }
 
+// Whether a holds T: dtypes are compared by what they mean, not by
+// identity (an array that crossed a process boundary has its own dtype
+// object).
+template <class T>
+bool holds(const py::array& a)
+{
+    return py::isinstance<py::array_t<T>>(a);
+}
+
 // A 2-D array of native int32 with strides that are whole elements (the
 // Python layer converts anything else once, before it gets here).
 template <class T>
 rw::raster_view<T> view_of(const py::array& a)
 {
-    if (a.ndim() != 2 || !a.dtype().is(py::dtype::of<std::remove_const_t<T>>()))
-        throw py::type_error("expected a 2-D array of " + std::string(py::str(py::dtype::of<std::remove_const_t<T>>())));
+    if (a.ndim() != 2 || !holds<std::remove_const_t<T>>(a))
+        throw py::type_error("expected a 2-D array of native " + std::to_string(8 * sizeof(T)) +
+                             "-bit elements");
     const auto size = static_cast<py::ssize_t>(sizeof(T));
     if (a.strides(0) % size != 0 || a.strides(1) % size != 0)
         throw py::type_error("array strides are not whole elements");
