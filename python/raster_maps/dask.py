@@ -298,9 +298,10 @@ def _run(map_name, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_P
     return _graph_of(map_name, t, h, w, labels, probes_per_cell, seed)
 
 
-def _recode_block(block, table_codes, values, nodata):
+def _recode_block(block, table_codes, values, nodata, block_info=None):
     from .xarray import code_labels
-    return code_labels(block, dict(zip(table_codes, values)), nodata)[0]
+    (r0, _), (c0, _) = block_info[0]["array-location"]
+    return code_labels(block, dict(zip(table_codes, values)), nodata, offset=(r0, c0))[0]
 
 
 def _data_array(map_name, table, window, labels, probes_per_cell, seed, **options):

@@ -91,9 +91,10 @@ def band_of(labels, band):
     return labels
 
 
-def code_labels(codes, table, nodata):
+def code_labels(codes, table, nodata, offset=(0, 0)):
     """Recodes an integer array of codes: (int32 labels 1..K, K + 1 for
-    nodata; class values in class order; whether any code is nodata)."""
+    nodata; class values in class order; whether any code is nodata).
+    offset: where codes lie in the whole raster, for messages."""
     a = np.asarray(codes)
     if a.dtype.kind not in "iu":
         raise TypeError(f"the raster must hold integer class codes; it is {a.dtype} (open it "
@@ -112,7 +113,8 @@ def code_labels(codes, table, nodata):
             raise ValueError(f"table gives code {code} twice")
         if kind == "no_classes":
             raise ValueError("table has no class left once the nodata codes are taken out")
-        raise ValueError(f"code {code} at row {row}, column {col} is neither in the table nor nodata")
+        raise ValueError(f"code {code} at row {row + offset[0]}, column {col + offset[1]} is "
+                         f"neither in the table nor nodata")
     return labels, classes, bool(nodata)
 
 

@@ -89,3 +89,6 @@ def test_dask_backed_data_arrays_keep_codes_nodata_and_coordinates():
             out = call(rmd, name, table, 7, arr.chunk({"y": 13, "x": 22}), policy=policy)
             assert out.values.tobytes() == expected.values.tobytes()
             assert out.rio.crs == arr.rio.crs
+    codes[45, 50] = 77
+    with pytest.raises(ValueError, match=r"code 77 at row 45, column 50"):
+        rmd.varnok(table, 7, arr.copy(data=codes).chunk(20)).compute()
