@@ -189,10 +189,15 @@ class _Graph:
         draw_at = self.draw_positions()[0] if random else None
         empty = np.zeros(0)
         table = self.name("table")
+        # Carries are keys of their own, so that a chunk fetches one row or
+        # column of its neighbours, not their whole tables.
+        right, down = self.name("row-sums"), self.name("table-row")
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
-            left = (operator.getitem, (table, a, b - 1), 1) if b > 0 else empty
-            up = (_last_row, (table, a - 1, b)) if a > 0 else empty
+            self.dsk[(right, a, b)] = (operator.getitem, (table, a, b), 1)
+            self.dsk[(down, a, b)] = (_last_row, (table, a, b))
+            left = (right, a, b - 1) if b > 0 else empty
+            up = (down, a - 1, b) if a > 0 else empty
             start = (draw_at, a, b) if random else np.zeros(0, np.uint64)
             self.dsk[(table, a, b)] = (_value_tile, self.spec, (self.lab, a, b), r0, c0, start, left, up)
         values = self.layer("table-values", lambda a, b: (operator.getitem, (table, a, b), 0))
@@ -201,11 +206,12 @@ class _Graph:
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
     def ombrel(self):
-        sweep = self.name("sweep")
+        sweep, scores = self.name("sweep"), self.name("row-scores")
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
             rows_of_windows = len(range(*self._window_rows(r0, r1)))
-            carry = (operator.getitem, (sweep, a, b - 1), 1) if b > 0 else np.zeros(rows_of_windows)
+            self.dsk[(scores, a, b)] = (operator.getitem, (sweep, a, b), 1)
+            carry = (scores, a, b - 1) if b > 0 else np.zeros(rows_of_windows)
             halo = self.halo(a, b)
             labels = self.gather(self.lab, halo, np.int32) if halo[1] > halo[0] else \
                 np.zeros((0, 0), np.int32)
