@@ -39,7 +39,7 @@ __all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix"]
 
 # --- tasks ---------------------------------------------------------------------
 
-def _checked(spec, K, block, r0, c0):
+def _checked(job, K, block, r0, c0):
     """A label chunk as native int32, after checking the labels the map uses."""
     labels = np.asarray(block)
     if labels.dtype.kind not in "iu":
@@ -48,7 +48,7 @@ def _checked(spec, K, block, r0, c0):
     if labels.dtype != np.dtype(np.int32) or not labels.dtype.isnative:
         converted, original = _args.labels_of(labels)
         labels = np.ascontiguousarray(converted, dtype=np.int32)
-    problem = _core.tile_check(spec, labels, r0, c0)
+    problem = _core.tile_check(job, labels, r0, c0)
     if problem is not None:
         kind, value, row, col = problem
         if original is not None:
@@ -84,12 +84,12 @@ def _positions(counts, start):
     return at, before - start
 
 
-def _ombrel_tile(spec, labels, h0, w0, carry, r0, c0, rows, cols):
-    return _core.tile_ombrel_scores(spec, labels, h0, w0, carry, r0, c0, rows, cols)
+def _ombrel_tile(job, labels, h0, w0, carry, r0, c0, rows, cols):
+    return _core.tile_ombrel_scores(job, labels, h0, w0, carry, r0, c0, rows, cols)
 
 
-def _value_tile(spec, labels, r0, c0, draw_start, left, up):
-    return _core.tile_value_table(spec, labels, r0, c0, draw_start, left, up)
+def _value_tile(job, labels, r0, c0, draw_start, left, up):
+    return _core.tile_value_table(job, labels, r0, c0, draw_start, left, up)
 
 
 def _last_row(table_and_right):
@@ -99,15 +99,15 @@ def _last_row(table_and_right):
 # --- the graph -----------------------------------------------------------------
 
 class _Graph:
-    def __init__(self, spec, labels, K):
-        self.spec, self.K = spec, K
+    def __init__(self, job, labels, K):
+        self.job, self.K = job, K
         self.rows = np.concatenate([[0], np.cumsum(labels.chunks[0])]).astype(int).tolist()
         self.cols = np.concatenate([[0], np.cumsum(labels.chunks[1])]).astype(int).tolist()
         self.R, self.C = len(self.rows) - 1, len(self.cols) - 1
-        self.token = tokenize(spec, labels.name)
+        self.token = tokenize(job, labels.name)
         self.dsk = {}
         self.labels_in = labels
-        self.lab = self.layer("labels", lambda a, b: (_checked, spec, K, (labels.name, a, b),
+        self.lab = self.layer("labels", lambda a, b: (_checked, job, K, (labels.name, a, b),
                                                       self.rows[a], self.cols[b]))
 
     def name(self, what):
@@ -149,7 +149,7 @@ class _Graph:
 
     def halo(self, a, b):
         r0, r1, c0, c1 = self.tile(a, b)
-        return _core.tile_window_cells(self.spec, r0, r1, c0, c1)
+        return _core.tile_window_cells(self.job, r0, r1, c0, c1)
 
     def positions(self, what, counts, start):
         """Per chunk, its rows' generator positions from a layer of
@@ -180,12 +180,12 @@ class _Graph:
     # One builder per kind of map.
 
     def draw_positions(self):
-        counts = self.layer("draws", lambda a, b: (_call, "tile_count_draws", self.spec, (self.lab, a, b),
+        counts = self.layer("draws", lambda a, b: (_call, "tile_count_draws", self.job, (self.lab, a, b),
                                                    self.rows[a], self.cols[b]))
         return self.positions("draw", counts, 0)
 
     def value_maps(self):
-        random = self.spec[0] == "marnisa"
+        random = self.job[0] == "marnisa"
         draw_at = self.draw_positions()[0] if random else None
         empty = np.zeros(0)
         table = self.name("table")
@@ -199,10 +199,10 @@ class _Graph:
             left = (right, a, b - 1) if b > 0 else empty
             up = (down, a - 1, b) if a > 0 else empty
             start = (draw_at, a, b) if random else np.zeros(0, np.uint64)
-            self.dsk[(table, a, b)] = (_value_tile, self.spec, (self.lab, a, b), r0, c0, start, left, up)
+            self.dsk[(table, a, b)] = (_value_tile, self.job, (self.lab, a, b), r0, c0, start, left, up)
         values = self.layer("table-values", lambda a, b: (operator.getitem, (table, a, b), 0))
         return self.scores(lambda a, b, r0, c0, rows, cols, halo: (
-            _call, "tile_score_from_table", self.spec, self.gather(values, halo, np.float64),
+            _call, "tile_score_from_table", self.job, self.gather(values, halo, np.float64),
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
     def ombrel(self):
@@ -215,33 +215,33 @@ class _Graph:
             halo = self.halo(a, b)
             labels = self.gather(self.lab, halo, np.int32) if halo[1] > halo[0] else \
                 np.zeros((0, 0), np.int32)
-            self.dsk[(sweep, a, b)] = (_ombrel_tile, self.spec, labels, halo[0], halo[2], carry,
+            self.dsk[(sweep, a, b)] = (_ombrel_tile, self.job, labels, halo[0], halo[2], carry,
                                        r0, c0, r1 - r0, c1 - c0)
         return self.layer("out", lambda a, b: (operator.getitem, (sweep, a, b), 0))
 
     def _window_rows(self, r0, r1):
         # Top rows of the windows centred in rows r0 .. r1-1, whatever the
         # columns: asked of the core through a full-width block.
-        cells = _core.tile_window_cells(self.spec, r0, r1, 0, self.spec[5])
+        cells = _core.tile_window_cells(self.job, r0, r1, 0, self.job[5])
         if cells[1] <= cells[0]:
             return 0, 0
-        return cells[0] + 1, cells[1] - self.spec[2] + 1
+        return cells[0] + 1, cells[1] - self.job[2] + 1
 
     def dravix(self):
-        spec = self.spec
+        job = self.job
         draw_at, draws = self.draw_positions()
-        counts = self.layer("points", lambda a, b: (_call, "tile_count_points", spec, (self.lab, a, b),
+        counts = self.layer("points", lambda a, b: (_call, "tile_count_points", job, (self.lab, a, b),
                                                     self.rows[a], self.cols[b], (draw_at, a, b)))
         first_at, points = self.positions("point", counts, 0)
-        probes = self.one("probes", (_call, "tile_probe_count", spec, draws, points))
-        M, N = spec[4], spec[5]
-        h, w = spec[2], spec[3]
+        probes = self.one("probes", (_call, "tile_probe_count", job, draws, points))
+        M, N = job[4], job[5]
+        h, w = job[2], job[3]
         ri, rj = int(0.85 * (h // 2)), int(0.85 * (w // 2))
         keep = self.name("keep")
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
             reach = (max(0, r0 - ri), min(M, r1 + ri), max(0, c0 - rj), min(N, c1 + rj))
-            self.dsk[(keep, a, b)] = (_call, "tile_keep_thresholds", spec,
+            self.dsk[(keep, a, b)] = (_call, "tile_keep_thresholds", job,
                                       self.gather(self.lab, reach, np.int32), reach[0], reach[2],
                                       r0, c0, r1 - r0, c1 - c0, (draw_at, a, b),
                                       (np.asarray, (first_at, a, b), np.int64), draws, points, probes)
@@ -249,10 +249,10 @@ class _Graph:
         thin_from = self.one("thin-from", (_thin_start, draws, points, probes))
         thin_at, _ = self.positions("thin", thinning, 0)
         alive = self.layer("alive", lambda a, b: (
-            _call, "tile_thin", spec, (operator.getitem, (keep, a, b), 0), self.rows[a], self.cols[b],
+            _call, "tile_thin", job, (operator.getitem, (keep, a, b), 0), self.rows[a], self.cols[b],
             (_shift, (thin_at, a, b), thin_from)))
         return self.scores(lambda a, b, r0, c0, rows, cols, halo: (
-            _call, "tile_score_density", spec, self.gather(alive, halo, np.int32),
+            _call, "tile_score_density", job, self.gather(alive, halo, np.int32),
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
 
@@ -275,11 +275,11 @@ def _graph_of(map_name, table, h, w, labels, probes_per_cell, seed, nodata=False
     if labels.dtype.kind not in "iu":
         raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
     M, N = (int(s) for s in labels.shape)
-    spec = (map_name, np.ascontiguousarray(table, np.float64), h, w, M, N, probes_per_cell, seed,
+    job = (map_name, np.ascontiguousarray(table, np.float64), h, w, M, N, probes_per_cell, seed,
             bool(nodata), policy, float(min_valid))
     if map_name == "dravix" and probes_per_cell < 0:
         raise ValueError(f"probes_per_cell must be 0 or more; it is {probes_per_cell}")
-    g = _Graph(spec, labels, len(table))
+    g = _Graph(job, labels, len(table))
     if map_name == "ombrel":
         out = g.ombrel()
     elif map_name == "dravix":

@@ -19,16 +19,16 @@ struct tiled {
     rw::tiles::tiled_map t;
 };
 
-tiled tiled_of(const py::tuple& spec)
+tiled tiled_of(const py::tuple& job)
 {
-    tiled x{spec[1].cast<table_array>(), {}};
-    rw::map_request q = request_of(spec[0].cast<std::string>(), x.table, spec[2].cast<index_t>(),
-                                   spec[3].cast<index_t>(), spec[6].cast<std::int32_t>(),
-                                   spec[7].cast<std::uint32_t>());
-    q.nodata = spec[8].cast<bool>();
-    q.policy = policy_of(spec[9].cast<std::string>());
-    q.min_valid = spec[10].cast<double>();
-    x.t = {q, spec[4].cast<index_t>(), spec[5].cast<index_t>()};
+    tiled x{job[1].cast<table_array>(), {}};
+    rw::map_request q = request_of(job[0].cast<std::string>(), x.table, job[2].cast<index_t>(),
+                                   job[3].cast<index_t>(), job[6].cast<std::int32_t>(),
+                                   job[7].cast<std::uint32_t>());
+    q.nodata = job[8].cast<bool>();
+    q.policy = policy_of(job[9].cast<std::string>());
+    q.min_valid = job[10].cast<double>();
+    x.t = {q, job[4].cast<index_t>(), job[5].cast<index_t>()};
     return x;
 }
 
@@ -59,22 +59,22 @@ using i64_array = py::array_t<std::int64_t, py::array::c_style | py::array::forc
 using f64_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 // The problem of the labels of one tile, as (kind, value, row, col), or None.
-py::object check_tile(const py::tuple& spec, const py::array& labels, index_t r0, index_t c0)
+py::object check_tile(const py::tuple& job, const py::array& labels, index_t r0, index_t c0)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     return problem_tuple(rw::validate(x.t.q, x.t.M, x.t.N, placed<const std::int32_t>(labels, r0, c0)));
 }
 
-py::tuple window_cells(const py::tuple& spec, index_t r0, index_t r1, index_t c0, index_t c1)
+py::tuple window_cells(const py::tuple& job, index_t r0, index_t r1, index_t c0, index_t c1)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     const rw::cell_block b = rw::tiles::window_cells(x.t, {r0, r1, c0, c1});
     return py::make_tuple(b.r0, b.r1, b.c0, b.c1);
 }
 
-py::array_t<std::int64_t> count_draws(const py::tuple& spec, const py::array& labels, index_t r0, index_t c0)
+py::array_t<std::int64_t> count_draws(const py::tuple& job, const py::array& labels, index_t r0, index_t c0)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     auto n = new_rows<std::int64_t>(labels.shape(0));
     py::gil_scoped_release free;
     rw::tiles::count_draws(x.t, placed<const std::int32_t>(labels, r0, c0), block_of(labels, r0, c0),
@@ -82,10 +82,10 @@ py::array_t<std::int64_t> count_draws(const py::tuple& spec, const py::array& la
     return n;
 }
 
-py::tuple value_table(const py::tuple& spec, const py::array& labels, index_t r0, index_t c0,
+py::tuple value_table(const py::tuple& job, const py::array& labels, index_t r0, index_t c0,
                       const u64_array& draw_start, const f64_array& left, const f64_array& top)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     const rw::cell_block b = block_of(labels, r0, c0);
     py::array_t<double> table = zeros(b.r1 - b.r0, b.c1 - b.c0);
     auto right = new_rows<double>(b.r1 - b.r0);
@@ -108,11 +108,11 @@ rw::raster_view<double> out_view(py::array_t<double>& out, index_t r0, index_t c
     return v;
 }
 
-py::array_t<double> score_from_table(const py::tuple& spec, const py::array& table,
+py::array_t<double> score_from_table(const py::tuple& job, const py::array& table,
                                      const py::array& labels, index_t h0, index_t w0, index_t r0,
                                      index_t c0, index_t rows, index_t cols)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     py::array_t<double> out = zeros(rows, cols);
     py::gil_scoped_release free;
     rw::tiles::score_from_table(x.t, placed<const double>(table, h0, w0),
@@ -120,10 +120,10 @@ py::array_t<double> score_from_table(const py::tuple& spec, const py::array& tab
     return out;
 }
 
-py::tuple ombrel_scores(const py::tuple& spec, const py::array& labels, index_t h0, index_t w0,
+py::tuple ombrel_scores(const py::tuple& job, const py::array& labels, index_t h0, index_t w0,
                         const f64_array& carry_in, index_t r0, index_t c0, index_t rows, index_t cols)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     py::array_t<double> out = zeros(rows, cols);
     auto carry_out = new_rows<double>(carry_in.shape(0));
     {
@@ -134,10 +134,10 @@ py::tuple ombrel_scores(const py::tuple& spec, const py::array& labels, index_t 
     return py::make_tuple(out, carry_out);
 }
 
-py::array_t<std::int64_t> count_points(const py::tuple& spec, const py::array& labels, index_t r0,
+py::array_t<std::int64_t> count_points(const py::tuple& job, const py::array& labels, index_t r0,
                                        index_t c0, const u64_array& draw_start)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     auto n = new_rows<std::int64_t>(labels.shape(0));
     py::gil_scoped_release free;
     rw::tiles::count_points(x.t, placed<const std::int32_t>(labels, r0, c0), block_of(labels, r0, c0),
@@ -145,18 +145,18 @@ py::array_t<std::int64_t> count_points(const py::tuple& spec, const py::array& l
     return n;
 }
 
-index_t probe_count(const py::tuple& spec, index_t draws, index_t points)
+index_t probe_count(const py::tuple& job, index_t draws, index_t points)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     return rw::tiles::totals_of(x.t, draws, points).probes;
 }
 
-py::tuple keep_thresholds(const py::tuple& spec, const py::array& labels, index_t h0, index_t w0,
+py::tuple keep_thresholds(const py::tuple& job, const py::array& labels, index_t h0, index_t w0,
                           index_t r0, index_t c0, index_t rows, index_t cols,
                           const u64_array& draw_start, const i64_array& first_point, index_t draws,
                           index_t points, index_t probes)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     py::array_t<std::int32_t> keep({rows, cols});
     auto thinning = new_rows<std::int64_t>(rows);
     {
@@ -173,10 +173,10 @@ py::tuple keep_thresholds(const py::tuple& spec, const py::array& labels, index_
     return py::make_tuple(keep, thinning);
 }
 
-py::array_t<std::int32_t> thin(const py::tuple& spec, const py::array& keep, index_t r0, index_t c0,
+py::array_t<std::int32_t> thin(const py::tuple& job, const py::array& keep, index_t r0, index_t c0,
                                const u64_array& thin_start)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     py::array_t<std::int32_t> points({keep.shape(0), keep.shape(1)});
     py::gil_scoped_release free;
     rw::raster_view<std::int32_t> v = rw::row_major(points.mutable_data(), keep.shape(0), keep.shape(1));
@@ -186,11 +186,11 @@ py::array_t<std::int32_t> thin(const py::tuple& spec, const py::array& keep, ind
     return points;
 }
 
-py::array_t<double> score_density(const py::tuple& spec, const py::array& points,
+py::array_t<double> score_density(const py::tuple& job, const py::array& points,
                                   const py::array& labels, index_t h0, index_t w0, index_t r0,
                                   index_t c0, index_t rows, index_t cols)
 {
-    const tiled x = tiled_of(spec);
+    const tiled x = tiled_of(job);
     py::array_t<double> out = zeros(rows, cols);
     py::gil_scoped_release free;
     rw::tiles::score_density(x.t, placed<const std::int32_t>(points, h0, w0),
