@@ -47,3 +47,7 @@ if [[ -z $python ]]; then
 else
   "$python" bench/opencv_bench.py
 fi
+
+echo
+echo "=== Python: raster_maps against scipy.ndimage, dask against in memory ==="
+PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py

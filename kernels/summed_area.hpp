@@ -127,6 +127,16 @@ public:
         });
     }
 
+    // The box sum of the h x w window with top-left (i, j), i >= 1 and
+    // j >= 1, whose rows the table holds (bottom row in the current strip).
+    T window_sum(index_t i, index_t j, index_t h, index_t w) const
+    {
+        const T* left = column(j - 1);
+        const T* right = column(j + w - 1);
+        const index_t top = i - 1 - top_, bottom = i + h - 1 - top_;
+        return box_sum(right[bottom], right[top], left[bottom], left[top]);
+    }
+
     // For every scored window (i, j) of p whose bottom row lies in a .. b-1,
     // calls write(i, j, box sum) once, columns split among threads. The
     // table must hold rows a - h .. b-1 (keep >= h).

@@ -2,6 +2,7 @@
 
 #include "kernels/machine_memory.hpp"
 #include "kernels/sampling.hpp"
+#include "map_setup.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -77,7 +78,8 @@ dravix_map::dravix_map(const map_request& q, index_t M, index_t N, index_t strip
     : q_(q), M_(M), N_(N), ri_(probe_reach(q.h)), rj_(probe_reach(q.w)),
       region_(sampling_region(M, N, q.h, q.w)), p_(scored_positions_of(M, N, q.h, q.w)),
       thresholds_(threshold_table(q.table, q.K)),
-      density_(p_.empty() ? 0 : N, q.h, strip_rows + ri_), pool_(pool)
+      density_(p_.empty() ? 0 : N, q.h, strip_rows + ri_),
+      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows + ri_)), pool_(pool)
 {
     if (!region_.empty()) {
         first_draw_.resize(static_cast<std::size_t>(region_.r1 - region_.r0));
@@ -255,16 +257,22 @@ void dravix_map::advance(label_view band, index_t a, index_t b, output_view out)
     const index_t pa = thinned_, pb = points_final(b);
     if (pb <= pa) return;
     thinned_ = pb;
-    if (p_.empty() || n_ == 0) return;
+    // No point at all: every density is 0, but windows with nodata still
+    // need their NaN.
+    if (p_.empty() || (n_ == 0 && !valid_.active())) return;
     const index_t height = static_cast<index_t>(points_.size()) / N_;
     std::fill(points_.begin(), points_.end(), 0);
-    thin_rows(band, pa, pb);
+    if (n_ > 0) thin_rows(band, pa, pb);
     density_.start(pa, pb, pool_);
     density_.build(pa, pb, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
         const std::int32_t* col = points_.data() + height * c + (r0 - pa);
         std::copy(col, col + (r1 - r0), dst);
     }, pool_);
-    write_window_means(density_, pa, pb, p_, q_.h, q_.w, out, pool_);
+    if (valid_.active()) {
+        valid_.build(band, pa, pb, pool_);
+        write_valid_means(density_, valid_, pa, pb, p_, q_.h, q_.w, out, pool_);
+    } else
+        write_window_means(density_, pa, pb, p_, q_.h, q_.w, out, pool_);
 }
 
 } // namespace rw

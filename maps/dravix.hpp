@@ -18,6 +18,7 @@
 #include "kernels/crt_rand.hpp"
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -93,6 +94,7 @@ private:
     };
     std::vector<std::vector<row_point>> rows_;
     summed_area_strip<std::int32_t> density_;
+    window_valid_counts valid_;
     worker_pool& pool_;
 };
 

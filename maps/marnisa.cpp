@@ -1,6 +1,7 @@
 #include "marnisa.hpp"
 
 #include "kernels/sampling.hpp"
+#include "map_setup.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -11,7 +12,8 @@ marnisa_map::marnisa_map(const map_request& q, index_t M, index_t N, index_t str
                          worker_pool& pool)
     : q_(q), M_(M), N_(N), p_(scored_positions_of(M, N, q.h, q.w)),
       thresholds_(threshold_table(q.table, q.K)), next_row_(q.seed),
-      values_(p_.empty() ? 0 : N, q.h, strip_rows), pool_(pool)
+      values_(p_.empty() ? 0 : N, q.h, strip_rows),
+      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), pool_(pool)
 {
 }
 
@@ -47,7 +49,11 @@ void marnisa_map::advance(label_view band, index_t a, index_t b, output_view out
             dst[k] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table[l - 1]) & keep);
         });
     }, pool_);
-    write_window_means(values_, a, b, p_, q_.h, q_.w, out, pool_);
+    if (valid_.active()) {
+        valid_.build(band, a, b, pool_);
+        write_valid_means(values_, valid_, a, b, p_, q_.h, q_.w, out, pool_);
+    } else
+        write_window_means(values_, a, b, p_, q_.h, q_.w, out, pool_);
 }
 
 } // namespace rw

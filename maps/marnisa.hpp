@@ -10,6 +10,7 @@
 #include "kernels/crt_rand.hpp"
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <vector>
@@ -31,6 +32,7 @@ private:
     std::vector<std::int32_t> thresholds_;
     crt_rand next_row_; // where the row-by-row walk starts the next strip's first row
     summed_area_strip<double> values_;
+    window_valid_counts valid_;
     worker_pool& pool_;
 };
 

@@ -1,32 +1,14 @@
 #include "ombrel.hpp"
 
 #include "kernels/class_counts.hpp"
+#include "map_setup.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace rw {
 namespace {
-
-// Direct score of a counted window: the sum over the classes k = 0 .. K-1,
-// in that order, of table[k] * sqrt(count[k]). A class the window lacks adds
-// table[k] * 0.0, a zero, which leaves every partial sum as it is (the sum
-// starts at +0.0 and never becomes -0.0), since every class value is finite.
-// So when K is larger than the window, the classes present, in increasing
-// order, give the same bits at a cost that does not grow with K.
-// `present` lists each class of the window once, in any order.
-double direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
-                    const std::vector<double>& root)
-{
-    double score = 0.0;
-    if (a.K <= a.h * a.w) {
-        for (index_t k = 0; k < a.K; ++k) score = score + a.table[k] * root[count[k]];
-        return score;
-    }
-    std::sort(present.begin(), present.end());
-    for (const index_t k : present) score = score + a.table[k] * root[count[k]];
-    return score;
-}
 
 // Scores the windows with top rows i .. i + R - 1 and left columns
 // j0 <= j < j_end, before the division by sqrt(h * w), and hands each to
@@ -50,7 +32,7 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
         count_window(labels, a.h, a.w, i + g, j0, count[g], [&](index_t k, index_t c) {
             if (list_present && c == 1) present.push_back(k);
         });
-        score[g] = direct_score(a, count[g], present, root);
+        score[g] = ombrel_direct_score(a, count[g], present, root);
         put(g, j0, score[g]);
     }
     // Each change of a count reads the step at the larger of the two counts.
@@ -72,6 +54,26 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
 
 } // namespace
 
+// Direct score of a counted window: the sum over the classes k = 0 .. K-1,
+// in that order, of table[k] * sqrt(count[k]). A class the window lacks adds
+// table[k] * 0.0, a zero, which leaves every partial sum as it is (the sum
+// starts at +0.0 and never becomes -0.0), since every class value is finite.
+// So when K is larger than the window, the classes present, in increasing
+// order, give the same bits at a cost that does not grow with K.
+// `present` lists each class of the window once, in any order.
+double ombrel_direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
+                    const std::vector<double>& root)
+{
+    double score = 0.0;
+    if (a.K <= a.h * a.w) {
+        for (index_t k = 0; k < a.K; ++k) score = score + a.table[k] * root[count[k]];
+        return score;
+    }
+    std::sort(present.begin(), present.end());
+    for (const index_t k : present) score = score + a.table[k] * root[count[k]];
+    return score;
+}
+
 scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
 {
     scored_positions p = scored_positions_of(M, N, h, w);
@@ -87,10 +89,11 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
     return {p.i0, p.i_end + h - 1, p.j0, p.j_end + w - 1};
 }
 
-ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t, worker_pool& pool)
+ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
+                       worker_pool& pool)
     : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)),
       rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
-      pool_(pool)
+      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), pool_(pool)
 {
     if (p_.empty()) return;
     // root[c] = sqrt(c). step[c] is the change of sqrt(count) when a count
@@ -107,11 +110,15 @@ ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t, work
 void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
 {
     if (p_.empty()) return;
+    valid_.build(band, a, b, pool_);
     const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
     if (i1 <= i0) return;
     // Dividing each score by sqrt(h * w) as it is written gives the same bits
     // as dividing the whole output afterwards.
+    // With nodata, a window's score over its v valid cells is divided by
+    // sqrt(v) instead: root_[v] is the same double for v = h * w.
     const double divisor = root_[q_.h * q_.w];
+    const bool renormal = valid_.active();
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     pool_.parallel_for(i1 - i0, [&](index_t lo, index_t hi) {
         // Eight top rows at a time unless K is huge, any left over one by one.
@@ -122,7 +129,13 @@ void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
             pool_.check_interrupt();
             row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(), present,
                           [&](index_t g, index_t j, double score) {
-                              out(i + g + di, j + dj) = score / divisor;
+                              if (!renormal) {
+                                  out(i + g + di, j + dj) = score / divisor;
+                                  return;
+                              }
+                              const index_t v = valid_.count(i + g, j);
+                              out(i + g + di, j + dj) =
+                                  valid_.scores(v) ? score / root_[v] : std::numeric_limits<double>::quiet_NaN();
                           });
         };
         if (rows_at_once_ == 8)

@@ -17,6 +17,7 @@
 
 #include "kernels/class_counts.hpp"
 #include "kernels/strip_driver.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <vector>
@@ -29,6 +30,12 @@ scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w);
 // The cells Ombrel reads: rows 10 .. M-12 and columns 10 .. N-12
 // (10 .. w+9 while N <= w + 21), or none when no window is scored.
 cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w);
+
+// The first score of a row of windows, before the division by sqrt(h * w):
+// sum over k of table[k] * root[count[k]], k increasing. present lists each
+// class of the window once (needed only when K > h * w); it is sorted.
+double ombrel_direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
+                           const std::vector<double>& root);
 
 class ombrel_map final : public strip_processor {
 public:
@@ -45,6 +52,7 @@ private:
     std::vector<double> root_, step_;
     index_t rows_at_once_; // windows slid side by side
     zeroed_counts counts_; // rows_at_once_ histograms of K counts each
+    window_valid_counts valid_;
     worker_pool& pool_;
 };
 

@@ -1,6 +1,7 @@
 #include "raster_maps.hpp"
 
 #include "dravix.hpp"
+#include "map_setup.hpp"
 #include "marnisa.hpp"
 #include "ombrel.hpp"
 #include "sulmet.hpp"
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace rw {
 
@@ -30,6 +32,14 @@ std::optional<request_problem> check_request(const map_request& q)
     if (q.h <= 0 || q.w <= 0) return request_problem{problem_kind::empty_window};
     if (q.map == map_kind::dravix && q.probes_per_cell < 0)
         return request_problem{problem_kind::bad_probes_per_cell, q.probes_per_cell};
+    if (q.nodata && !(q.min_valid >= 0.0 && q.min_valid <= 1.0))
+        return request_problem{problem_kind::bad_min_valid};
+    // Valid counts are summed in 32 bits.
+    if (q.nodata && q.h > std::numeric_limits<std::int32_t>::max() / q.w)
+        return request_problem{problem_kind::window_too_large,
+                               q.h > std::numeric_limits<index_t>::max() / q.w
+                                   ? std::numeric_limits<index_t>::max()
+                                   : q.h * q.w};
     return std::nullopt;
 }
 
@@ -41,6 +51,32 @@ std::optional<request_problem> check_request(const map_request& q, index_t M, in
         q.h * q.w > most_sulmet_window_cells)
         return request_problem{problem_kind::window_too_large, q.h * q.w};
     return std::nullopt;
+}
+
+index_t least_valid_cells(const map_request& q)
+{
+    const index_t area = q.h * q.w;
+    if (!q.nodata || q.policy == nodata_policy::strict) return area;
+    const double least = std::ceil(q.min_valid * static_cast<double>(area));
+    return std::clamp<index_t>(static_cast<index_t>(least), 1, area);
+}
+
+cell_block scored_cells(const map_request& q, index_t M, index_t N)
+{
+    const scored_positions p = q.map == map_kind::ombrel ? ombrel_positions(M, N, q.h, q.w)
+                                                         : scored_positions_of(M, N, q.h, q.w);
+    if (p.empty()) return {0, 0, 0, 0};
+    const index_t di = centre_offset(q.h), dj = centre_offset(q.w);
+    return {p.i0 + di, p.i_end + di, p.j0 + dj, p.j_end + dj};
+}
+
+void fill_unscored(const map_request& q, index_t M, index_t N, raster_view<double> out,
+                   double value)
+{
+    const cell_block s = scored_cells(q, M, N);
+    for (index_t r = out.row0; r < out.row_end(); ++r)
+        for (index_t c = out.col0; c < out.col0 + out.cols; ++c)
+            if (r < s.r0 || r >= s.r1 || c < s.c0 || c >= s.c1) out(r, c) = value;
 }
 
 cell_block label_block(const map_request& q, index_t M, index_t N)
@@ -56,7 +92,7 @@ std::optional<request_problem> validate(const map_request& q, index_t M, index_t
                                         raster_view<const std::int32_t> labels)
 {
     if (auto problem = check_request(q, M, N)) return problem;
-    if (const auto bad = find_bad_label(labels, q.K, label_block(q, M, N)))
+    if (const auto bad = find_bad_label(labels, label_count(q), label_block(q, M, N)))
         return request_problem{problem_kind::label_out_of_range, bad->value, bad->row, bad->col};
     return std::nullopt;
 }
@@ -84,6 +120,21 @@ index_t strip_rows_of(const run_options& options, const map_request& q, index_t 
 
 } // namespace
 
+map_setup::map_setup(const map_request& request) : q(request)
+{
+    if (!q.nodata) return;
+    table.assign(request.table, request.table + request.K);
+    table.push_back(0.0);
+    q.table = table.data();
+    q.K = request.K + 1;
+}
+
+window_valid_counts valid_counts_of(const map_request& run, index_t N, index_t strip_rows)
+{
+    const std::int32_t nodata = run.nodata ? static_cast<std::int32_t>(run.K) : 0;
+    return window_valid_counts(N, run.h, run.w, strip_rows, nodata, least_valid_cells(run));
+}
+
 void run_map(const map_request& q, raster_view<const std::int32_t> labels, raster_view<double> out,
              const run_options& options)
 {
@@ -92,7 +143,8 @@ void run_map(const map_request& q, raster_view<const std::int32_t> labels, raste
     if (M <= 0 || N <= 0) return;
     worker_pool pool(options.threads, options.interrupted);
     const index_t strip_rows = strip_rows_of(options, q, M, N);
-    const auto map = make_map(q, M, N, strip_rows, pool);
+    const map_setup setup(q);
+    const auto map = make_map(setup.q, M, N, strip_rows, pool);
     drive_in_memory(*map, labels, out, strip_rows);
 }
 
@@ -103,10 +155,11 @@ void stream_map(const map_request& q, index_t M, index_t N, label_source& source
     if (M <= 0 || N <= 0) return;
     worker_pool pool(options.threads, options.interrupted);
     const index_t strip_rows = strip_rows_of(options, q, M, N);
-    const auto map = make_map(q, M, N, strip_rows, pool);
+    const map_setup setup(q);
+    const auto map = make_map(setup.q, M, N, strip_rows, pool);
     const cell_block block = label_block(q, M, N);
     drive_stream(*map, M, N, source, sink, strip_rows, [&](raster_view<const std::int32_t> band) {
-        if (const auto bad = find_bad_label(band, q.K, block))
+        if (const auto bad = find_bad_label(band, label_count(q), block))
             throw invalid_request({problem_kind::label_out_of_range, bad->value, bad->row, bad->col});
     });
 }

@@ -25,9 +25,22 @@ enum class map_kind { varnok, marnisa, sulmet, ombrel, dravix };
 
 inline constexpr std::int32_t default_probes_per_cell = 12;
 
+// What a window holding nodata cells receives. strict: nodata (NaN).
+// renormalise: its score over the valid cells only (means, proportions and
+// densities over the count V of valid cells), or NaN when fewer than
+// min_valid of its h * w cells are valid.
+enum class nodata_policy { strict, renormalise };
+
+inline constexpr double default_min_valid = 0.5;
+
 // What to compute. table holds K class values; label k reads table[k - 1].
 // Only the window's size h x w matters. probes_per_cell is Dravix's; seed
 // fixes every draw of the random maps (Marnisa, Dravix).
+//
+// With nodata set, label K + 1 marks cells that hold no class. They are
+// never sampled and draw nothing, and the maps treat them as a class of
+// value 0, so a window without nodata gets exactly the score it would get
+// without this setting; a window with some gets what the policy says.
 struct map_request {
     map_kind map = map_kind::varnok;
     const double* table = nullptr;
@@ -35,6 +48,9 @@ struct map_request {
     index_t h = 0, w = 0;
     std::int32_t probes_per_cell = default_probes_per_cell;
     std::uint32_t seed = 0;
+    bool nodata = false;
+    nodata_policy policy = nodata_policy::strict;
+    double min_valid = default_min_valid; // fraction of the window, renormalise only
 };
 
 // What is wrong with a request or its labels, and where.
@@ -44,7 +60,9 @@ enum class problem_kind {
     label_out_of_range,     // value holds the label, row and col its cell (0-based)
     empty_table,            // K is 0 or less: no class has a value
     non_finite_class_value, // value holds the label k whose table[k - 1] the map cannot use
-    window_too_large,       // Sulmet: h * w above most_sulmet_window_cells
+    bad_min_valid,          // min_valid is not a fraction 0..1
+    window_too_large,       // value holds h * w (saturated): above most_sulmet_window_cells
+                            // for Sulmet, or 2^31 - 1 with nodata (valid counts are 32-bit)
 };
 
 // Sulmet sums the squares of its windows' class counts exactly in 64 bits,
@@ -71,6 +89,23 @@ std::optional<request_problem> check_request(const map_request& q);
 // The request for an M x N raster: check_request, then the sizes that only
 // matter when some window is scored.
 std::optional<request_problem> check_request(const map_request& q, index_t M, index_t N);
+
+// The labels a request accepts: 1..K, and K + 1 with nodata.
+inline index_t label_count(const map_request& q) { return q.K + (q.nodata ? 1 : 0); }
+
+// The least count of valid cells for which a window is scored: all h * w
+// under the strict policy, min_valid of them (at least one) when
+// renormalising.
+index_t least_valid_cells(const map_request& q);
+
+// The cells that receive a score (the centres of the scored windows); every
+// other output cell stays 0.
+cell_block scored_cells(const map_request& q, index_t M, index_t N);
+
+// Sets every cell of out outside scored_cells to value, e.g. NaN for
+// outputs that mark unscored cells as nodata. out may be a band of rows.
+void fill_unscored(const map_request& q, index_t M, index_t N, raster_view<double> out,
+                   double value);
 
 // The cells whose labels the map uses as classes (each must be in 1..K):
 // every cell for Varnok, Marnisa and Sulmet; the block under Ombrel's

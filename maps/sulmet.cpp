@@ -1,8 +1,10 @@
 #include "sulmet.hpp"
 
 #include "kernels/class_counts.hpp"
+#include "map_setup.hpp"
 
 #include <algorithm>
+#include <limits>
 
 namespace rw {
 namespace {
@@ -128,6 +130,7 @@ sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip
                        worker_pool& pool)
     : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
       values_(p_.empty() ? 0 : N, q.h, strip_rows),
+      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)),
       rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
       pool_(pool)
 {
@@ -143,6 +146,7 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
     values_.build(a, b, [&](index_t c, index_t r0, index_t r1, double* dst) {
         for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
     }, pool_);
+    valid_.build(band, a, b, pool_);
 
     // The windows whose bottom row is in this strip: top rows i0 .. i1-1.
     const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
@@ -178,9 +182,26 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
     const double area = static_cast<double>(q_.h * q_.w);
     const double area_squared = area * area;
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
+    if (!valid_.active()) {
+        values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
+            const double t1 = static_cast<double>(square_sums_[(i - i0) + (j - p_.j0) * rows]) / area_squared;
+            const double t2 = (2.0 * box) / area;
+            out(i + di, j + dj) = 1.0 - 0.5 * ((t1 - t2) + table_square_sum_);
+        }, pool_);
+        return;
+    }
+    // Proportions over the v valid cells: the nodata class (value 0, so
+    // absent from box and the table's square sum) leaves the square sum with
+    // its count's square. For v = h * w every operand is as above.
     values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
-        const double t1 = static_cast<double>(square_sums_[(i - i0) + (j - p_.j0) * rows]) / area_squared;
-        const double t2 = (2.0 * box) / area;
+        const index_t v = valid_.count(i, j), none = q_.h * q_.w - v;
+        if (!valid_.scores(v)) {
+            out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
+            return;
+        }
+        const std::int64_t squares = square_sums_[(i - i0) + (j - p_.j0) * rows] - none * none;
+        const double t1 = static_cast<double>(squares) / static_cast<double>(v * v);
+        const double t2 = (2.0 * box) / static_cast<double>(v);
         out(i + di, j + dj) = 1.0 - 0.5 * ((t1 - t2) + table_square_sum_);
     }, pool_);
 }

@@ -10,6 +10,7 @@
 #include "kernels/class_counts.hpp"
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -31,6 +32,7 @@ private:
     scored_positions p_;
     double table_square_sum_ = 0.0;
     summed_area_strip<double> values_;
+    window_valid_counts valid_;
     std::vector<std::int64_t> square_sums_; // of a strip's windows, column by column
     index_t rows_at_once_;                  // windows slid side by side
     zeroed_counts counts_;                  // rows_at_once_ histograms of K counts each

@@ -4,6 +4,7 @@
 
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
+#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 namespace rw {
@@ -21,6 +22,7 @@ private:
     index_t M_;
     scored_positions p_;
     summed_area_strip<double> values_;
+    window_valid_counts valid_;
     worker_pool& pool_;
 };
 

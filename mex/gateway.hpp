@@ -117,6 +117,8 @@ public:
                                   " cells; " + plugin_ + " scores windows of at most " +
                                   std::to_string(rw::most_sulmet_window_cells) + " cells.");
         case rw::problem_kind::label_out_of_range: break;
+        case rw::problem_kind::bad_min_valid:
+            fail("internal", "The plug-ins never ask for nodata handling.");
         }
         char text[256];
         std::snprintf(text, sizeof text,

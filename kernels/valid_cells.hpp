@@ -1,0 +1,80 @@
+// Counts of the valid cells of each window, for maps over rasters with
+// nodata cells: an integer summed-area table of "cell is valid" built strip
+// by strip beside the map's own, so a count is exact whatever the window.
+//
+// A window's divisor is its count V of valid cells as a double: h * w for a
+// window without nodata, the very double the maps divide by without nodata,
+// so such windows keep their bits. A window with fewer than the least valid
+// count gets NaN, which turns its score into NaN.
+#pragma once
+
+#include "summed_area.hpp"
+
+#include <cstdint>
+#include <limits>
+
+namespace rw {
+
+class window_valid_counts {
+public:
+    // nodata_label 0: no cell is nodata, nothing is built, every window is
+    // full. Needs h * w below 2^31 otherwise.
+    window_valid_counts(index_t N, index_t h, index_t w, index_t strip_rows,
+                        std::int32_t nodata_label, index_t least_valid)
+        : h_(h), w_(w), nodata_(nodata_label), least_(least_valid),
+          table_(nodata_label == 0 ? 0 : N, nodata_label == 0 ? 0 : h,
+                 nodata_label == 0 ? 0 : strip_rows)
+    {
+    }
+
+    bool active() const { return nodata_ != 0; }
+
+    // Counts label rows a .. b-1, the rows after the last call's (a = 0 for
+    // the first); the windows whose bottom row lies there can then be read.
+    void build(raster_view<const std::int32_t> band, index_t a, index_t b, worker_pool& pool)
+    {
+        if (!active()) return;
+        const std::int32_t nodata = nodata_;
+        table_.start(a, b, pool);
+        table_.build(a, b, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
+            for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = l != nodata; });
+        }, pool);
+    }
+
+    // Valid cells of the window with top-left (i, j).
+    index_t count(index_t i, index_t j) const
+    {
+        return active() ? table_.window_sum(i, j, h_, w_) : h_ * w_;
+    }
+
+    // Whether a window of v valid cells is scored.
+    bool scores(index_t v) const { return v >= least_; }
+
+    // v as the divisor of a mean over the valid cells, or NaN when too few.
+    double divisor(index_t v) const
+    {
+        return scores(v) ? static_cast<double>(v) : std::numeric_limits<double>::quiet_NaN();
+    }
+
+private:
+    index_t h_, w_;
+    std::int32_t nodata_;
+    index_t least_;
+    summed_area_strip<std::int32_t> table_;
+};
+
+// For every scored window of p whose bottom row lies in a .. b-1, writes its
+// mean over its valid cells, the box sum over their count, at its centre
+// cell of out; NaN where too few are valid.
+template <class T>
+void write_valid_means(const summed_area_strip<T>& table, const window_valid_counts& valid,
+                       index_t a, index_t b, const scored_positions& p, index_t h, index_t w,
+                       raster_view<double> out, worker_pool& pool)
+{
+    const index_t di = centre_offset(h), dj = centre_offset(w);
+    table.window_sums(a, b, p, h, w, [&](index_t i, index_t j, T box) {
+        out(i + di, j + dj) = static_cast<double>(box) / valid.divisor(valid.count(i, j));
+    }, pool);
+}
+
+} // namespace rw

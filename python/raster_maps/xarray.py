@@ -1,0 +1,195 @@
+"""The maps for xarray DataArrays of land-cover class codes.
+
+    import raster_maps.xarray as rmx
+    quality = rmx.varnok({11: 0.1, 21: 1.0, 41: 0.6}, 21, landcover)
+
+The DataArray holds the raster's own class codes (any integer dtype), 2-D,
+or 3-D with a `band` dimension (band=1 picks the first, as GDAL counts). The
+table maps each code to its class value; classes follow the codes in
+increasing order. The result is a float64 DataArray with the input's
+dimensions, coordinates (the CRS's spatial_ref included) and attributes,
+named after the map, with these attributes added: raster_maps_map,
+raster_maps_window ("h x w"), raster_maps_seed (random maps), and _FillValue
+NaN, the result's nodata.
+
+Codes and nodata are treated as by the raster-maps command-line tool:
+
+- nodata codes: the array's own nodata value (rioxarray's .rio.nodata, else
+  its _FillValue) unless src_nodata gives another (or None for none), and
+  every code in exclude. Such cells never take part: they are never
+  sampled and draw nothing.
+- A code that is neither in the table nor nodata is a ValueError naming the
+  code and a 0-based row and column where it occurs.
+- policy="strict" (the default): a window holding any nodata cell gets NaN.
+  policy="renormalise": means, shares and densities over the window's valid
+  cells only, NaN when fewer than min_valid (a fraction) of them are valid.
+  A window without nodata gets exactly the plug-ins' value either way.
+- Cells that no window scores are NaN; border="zero" gives the plug-ins' 0.
+"""
+from collections.abc import Mapping
+
+import numpy as np
+import xarray as xr
+
+from . import _arguments as _args
+from . import _core
+
+__all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix", "code_labels"]
+
+_KEEP_DEFAULT = object()
+_DROPPED_ATTRS = ("_FillValue", "missing_value", "scale_factor", "add_offset", "_Unsigned", "nodata")
+
+
+def table_rows(table):
+    """(codes, values) of a mapping code -> value, or of (code, value) pairs."""
+    items = list(table.items()) if isinstance(table, Mapping) or hasattr(table, "items") else list(table)
+    codes, values = [], []
+    for item in items:
+        try:
+            code, value = item
+        except (TypeError, ValueError):
+            raise TypeError(f"table must map codes to values; {item!r} is not a (code, value) pair") \
+                from None
+        codes.append(_args._whole(code, "a table code"))
+        values.append(float(value))
+    if not codes:
+        raise ValueError("table is empty; it needs at least one code -> value entry")
+    return codes, values
+
+
+def source_nodata(labels):
+    """The nodata code a DataArray declares, or None."""
+    try:
+        value = labels.rio.nodata  # rioxarray reads attrs and encoding alike
+    except AttributeError:
+        value = labels.attrs.get("_FillValue", labels.encoding.get("_FillValue"))
+    if value is None or (isinstance(value, float) and np.isnan(value)):
+        return None
+    if float(value) != int(value):
+        raise ValueError(f"the raster's nodata value {value} is not a whole number")
+    return int(value)
+
+
+def nodata_codes(labels, src_nodata, exclude):
+    own = source_nodata(labels) if src_nodata is _KEEP_DEFAULT else src_nodata
+    codes = [] if own is None else [_args._whole(own, "src_nodata")]
+    return codes + [_args._whole(c, "an excluded code") for c in exclude]
+
+
+def band_of(labels, band):
+    """The 2-D band of a DataArray: itself, or band `band` (1-based) of a
+    3-D one with a band dimension."""
+    if not isinstance(labels, xr.DataArray):
+        raise TypeError(f"labels must be an xarray DataArray; it is {type(labels).__name__}")
+    if labels.ndim == 3 and "band" in labels.dims:
+        count = labels.sizes["band"]
+        if not 1 <= band <= count:
+            raise ValueError(f"band {band} does not exist; the raster has bands 1..{count}")
+        labels = labels.isel(band=band - 1)
+    if labels.ndim != 2:
+        raise ValueError(f"labels must be 2-D, or 3-D with a band dimension; its dims are {labels.dims}")
+    return labels
+
+
+def code_labels(codes, table, nodata, offset=(0, 0)):
+    """Recodes an integer array of codes: (int32 labels 1..K, K + 1 for
+    nodata; class values in class order; whether any code is nodata).
+    offset: where codes lie in the whole raster, for messages."""
+    a = np.asarray(codes)
+    if a.dtype.kind not in "iu":
+        raise TypeError(f"the raster must hold integer class codes; it is {a.dtype} (open it "
+                        f"with masked=False to keep the codes)")
+    if a.dtype == np.uint64:
+        if a.size and a.max() > np.iinfo(np.int64).max:
+            raise ValueError("codes above 2**63 - 1 are not supported")
+        a = a.astype(np.int64)
+    if not a.dtype.isnative:
+        a = a.astype(a.dtype.newbyteorder("="))
+    table_codes, values = table_rows(table)
+    labels, classes, _, problem = _core.recode(a, table_codes, values, nodata)
+    if problem is not None:
+        kind, code, row, col = problem
+        if kind == "duplicate_code":
+            raise ValueError(f"table gives code {code} twice")
+        if kind == "no_classes":
+            raise ValueError("table has no class left once the nodata codes are taken out")
+        raise ValueError(f"code {code} at row {row + offset[0]}, column {col + offset[1]} is "
+                         f"neither in the table nor nodata")
+    return labels, classes, bool(nodata)
+
+
+def map_options(policy, min_valid, border):
+    if policy not in ("strict", "renormalise"):
+        raise ValueError(f"policy must be 'strict' or 'renormalise'; it is {policy!r}")
+    min_valid = float(min_valid)
+    if not 0.0 <= min_valid <= 1.0:
+        raise ValueError(f"min_valid must be a fraction 0..1 of the window; it is {min_valid}")
+    if border not in ("nodata", "zero"):
+        raise ValueError(f"border must be 'nodata' (NaN) or 'zero'; it is {border!r}")
+    return policy, min_valid, (None if border == "zero" else np.nan)
+
+
+def result_array(data, like, name, window, seed):
+    """A DataArray of data with like's dims, coords and attributes, marked
+    as a map of this package."""
+    attrs = {k: v for k, v in like.attrs.items() if k not in _DROPPED_ATTRS}
+    attrs.update(raster_maps_map=name, raster_maps_window=f"{window[0]}x{window[1]}",
+                 _FillValue=np.nan)
+    if seed is not None:
+        attrs["raster_maps_seed"] = seed
+    out = xr.DataArray(data, dims=like.dims, coords=like.coords, attrs=attrs, name=name)
+    grid_mapping = like.encoding.get("grid_mapping", like.attrs.get("grid_mapping"))
+    if grid_mapping is not None:
+        out.encoding["grid_mapping"] = grid_mapping
+    return out
+
+
+def _run(name, table, window, labels, *, src_nodata, exclude, policy, min_valid, border, band,
+         threads, seed=None, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL):
+    window = _args.window_of(window)
+    labels = band_of(labels, band)
+    policy, min_valid, unscored = map_options(policy, min_valid, border)
+    lab, classes, nodata = code_labels(labels.values, table, nodata_codes(labels, src_nodata, exclude))
+    out, problem = _core.run_map(name, classes, window[0], window[1], lab, probes_per_cell,
+                                 0 if seed is None else seed, _args.threads_of(threads), nodata,
+                                 policy, min_valid, unscored)
+    if problem is not None:
+        _args.raise_problem(problem, len(classes))
+    return result_array(out, labels, name, window, seed)
+
+
+def _options(src_nodata=_KEEP_DEFAULT, exclude=(), policy="strict", min_valid=0.5, border="nodata",
+             band=1, threads=None):
+    return dict(src_nodata=src_nodata, exclude=exclude, policy=policy, min_valid=min_valid,
+                border=border, band=band, threads=threads)
+
+
+def varnok(table, window, labels, **options):
+    """Mean class value over each window. Options: src_nodata, exclude,
+    policy, min_valid, border, band, threads (see the module's help)."""
+    return _run("varnok", table, window, labels, **_options(**options))
+
+
+def marnisa(table, window, labels, *, seed=None, **options):
+    """Mean over each window of randomly kept class values; the seed used
+    is in the result's raster_maps_seed attribute."""
+    return _run("marnisa", table, window, labels, seed=_args.seed_of(seed, _core.clock_seed),
+                **_options(**options))
+
+
+def sulmet(table, window, labels, **options):
+    """1 - 0.5 * sum over classes of (window share - table value)**2."""
+    return _run("sulmet", table, window, labels, **_options(**options))
+
+
+def ombrel(table, window, labels, **options):
+    """sum over classes of table value * sqrt(window share)."""
+    return _run("ombrel", table, window, labels, **_options(**options))
+
+
+def dravix(table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *, seed=None,
+           **options):
+    """Share of each window's cells holding a thinned random point; the
+    seed used is in the result's raster_maps_seed attribute."""
+    return _run("dravix", table, window, labels, seed=_args.seed_of(seed, _core.clock_seed),
+                probes_per_cell=_args.probes_of(probes_per_cell), **_options(**options))

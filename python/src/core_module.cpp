@@ -1,0 +1,114 @@
+// raster_maps._core: the core's maps for numpy arrays. The Python package
+// reads and checks the arguments, words the errors and calls these.
+#include "numpy_views.hpp"
+
+#include <pybind11/stl.h>
+
+#include "maps/class_codes.hpp"
+#include "maps/raster_maps.hpp"
+
+#include <cmath>
+#include <ctime>
+
+namespace pyrw {
+namespace {
+
+// Runs one whole map. Returns (out, None), or (None, problem) when the
+// request or its labels are invalid, before anything is allocated. The GIL
+// is released while the core runs; labels must not change meanwhile.
+// With nodata, label K + 1 marks cells of no class, and the policy
+// ("strict" or "renormalise") and min_valid say what windows holding some
+// receive. unscored, when not None, is written to every cell that no window
+// scores (NaN marks them as nodata; None leaves the plug-ins' 0).
+py::tuple run_map(const std::string& map, const table_array& table, rw::index_t h, rw::index_t w,
+                  const py::array& labels, std::int32_t probes_per_cell, std::uint32_t seed,
+                  int threads, bool nodata, const std::string& policy, double min_valid,
+                  std::optional<double> unscored)
+{
+    rw::map_request q = request_of(map, table, h, w, probes_per_cell, seed);
+    q.nodata = nodata;
+    q.policy = policy_of(policy);
+    q.min_valid = min_valid;
+    const rw::label_view in = view_of<const std::int32_t>(labels);
+    std::optional<rw::request_problem> problem;
+    {
+        py::gil_scoped_release free;
+        problem = rw::validate(q, in);
+    }
+    if (problem) return py::make_tuple(py::none(), problem_tuple(problem));
+    py::array_t<double> out = zeros(in.rows, in.cols);
+    const rw::output_view view = rw::row_major(out.mutable_data(), in.rows, in.cols);
+    {
+        py::gil_scoped_release free;
+        rw::run_map(q, in, view, {threads});
+        if (unscored) rw::fill_unscored(q, in.rows, in.cols, view, *unscored);
+    }
+    return py::make_tuple(out, py::none());
+}
+
+// Codes of any integer dtype recoded to labels: (labels, class values in
+// class order, class codes, problem). The table is (code, value) rows; codes
+// in nodata become label K + 1. problem is None or (kind, code, row, col).
+template <class T>
+py::object recode_as(const py::array& codes, const rw::class_codes& classes)
+{
+    const auto in = view_of<const T>(codes);
+    py::array_t<std::int32_t> labels({in.rows, in.cols});
+    const auto out = rw::row_major(labels.mutable_data(), in.rows, in.cols);
+    std::optional<rw::code_problem> missing;
+    {
+        py::gil_scoped_release free;
+        missing = classes.recode(in, out);
+    }
+    if (missing) return py::make_tuple("code_missing", missing->code, missing->row, missing->col);
+    return labels;
+}
+
+py::tuple recode(const py::array& codes, const std::vector<std::int64_t>& table_codes,
+                 const std::vector<double>& table_values, const std::vector<std::int64_t>& nodata)
+{
+    std::vector<rw::code_row> rows;
+    for (std::size_t k = 0; k < table_codes.size(); ++k) rows.push_back({table_codes[k], table_values[k]});
+    std::optional<rw::class_codes> classes;
+    try {
+        classes.emplace(std::move(rows), nodata);
+    } catch (const rw::invalid_codes& e) {
+        const char* kind = e.problem.kind == rw::code_problem_kind::duplicate_code ? "duplicate_code" : "no_classes";
+        return py::make_tuple(py::none(), py::none(), py::none(),
+                              py::make_tuple(kind, e.problem.code, e.problem.row, e.problem.col));
+    }
+    py::object labels;
+    if (holds<std::int8_t>(codes)) labels = recode_as<std::int8_t>(codes, *classes);
+    else if (holds<std::uint8_t>(codes)) labels = recode_as<std::uint8_t>(codes, *classes);
+    else if (holds<std::int16_t>(codes)) labels = recode_as<std::int16_t>(codes, *classes);
+    else if (holds<std::uint16_t>(codes)) labels = recode_as<std::uint16_t>(codes, *classes);
+    else if (holds<std::int32_t>(codes)) labels = recode_as<std::int32_t>(codes, *classes);
+    else if (holds<std::uint32_t>(codes)) labels = recode_as<std::uint32_t>(codes, *classes);
+    else if (holds<std::int64_t>(codes)) labels = recode_as<std::int64_t>(codes, *classes);
+    else throw py::type_error("codes must be an integer array of at most 64 bits, and unsigned ones of at most 32");
+    if (py::isinstance<py::tuple>(labels))
+        return py::make_tuple(py::none(), py::none(), py::none(), labels);
+    return py::make_tuple(labels, py::array(py::cast(classes->table())), py::cast(classes->codes()), py::none());
+}
+
+} // namespace
+
+void add_tile_functions(py::module_& m);
+
+} // namespace pyrw
+
+PYBIND11_MODULE(_core, m)
+{
+    namespace py = pybind11;
+    m.doc() = "Moving-window maps over categorical rasters: the compiled core.";
+    m.def("run_map", &pyrw::run_map, py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"),
+          py::arg("labels"), py::arg("probes_per_cell"), py::arg("seed"), py::arg("threads"),
+          py::arg("nodata") = false, py::arg("policy") = "strict", py::arg("min_valid") = 0.5,
+          py::arg("unscored") = py::none());
+    m.def("recode", &pyrw::recode, py::arg("codes"), py::arg("table_codes"), py::arg("table_values"),
+          py::arg("nodata"));
+    m.def("clock_seed", [] { return static_cast<std::uint32_t>(std::time(nullptr)); },
+          "The calendar time in whole seconds, modulo 2**32: the seed of an unseeded call.");
+    m.def("default_thread_count", &rw::default_thread_count);
+    pyrw::add_tile_functions(m);
+}

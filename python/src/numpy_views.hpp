@@ -1,0 +1,99 @@
+// The one layer between numpy and the core: numpy arrays as raster views and
+// map requests, read in place. A view's steps are the array's strides, so C
+// order, Fortran order and slices are all read without a copy.
+#pragma once
+
+#include "maps/raster_maps.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace pyrw {
+
+namespace py = pybind11;
+
+using table_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+inline rw::map_kind map_kind_of(const std::string& name)
+{
+    if (name == "varnok") return rw::map_kind::varnok;
+    if (name == "marnisa") return rw::map_kind::marnisa;
+    if (name == "sulmet") return rw::map_kind::sulmet;
+    if (name == "ombrel") return rw::map_kind::ombrel;
+    if (name == "dravix") return rw::map_kind::dravix;
+    throw py::value_error("unknown map '" + name + "'");
+}
+
+inline rw::nodata_policy policy_of(const std::string& name)
+{
+    if (name == "strict") return rw::nodata_policy::strict;
+    if (name == "renormalise") return rw::nodata_policy::renormalise;
+    throw py::value_error("nodata policy must be 'strict' or 'renormalise'; it is '" + name + "'");
+}
+
+// The request for a map; the table array must outlive it.
+inline rw::map_request request_of(const std::string& map, const table_array& table, rw::index_t h,
+                                  rw::index_t w, std::int32_t probes_per_cell, std::uint32_t seed)
+{
+    if (table.ndim() != 1) throw py::value_error("the class table must be 1-D");
+    rw::map_request q{map_kind_of(map), table.data(), static_cast<rw::index_t>(table.shape(0)), h, w};
+    q.probes_per_cell = probes_per_cell;
+    q.seed = seed;
+    return q;
+}
+
+// Whether a holds T: dtypes are compared by what they mean, not by
+// identity (an array that crossed a process boundary has its own dtype
+// object).
+template <class T>
+bool holds(const py::array& a)
+{
+    return py::isinstance<py::array_t<T>>(a);
+}
+
+// A 2-D array of native int32 with strides that are whole elements (the
+// Python layer converts anything else once, before it gets here).
+template <class T>
+rw::raster_view<T> view_of(const py::array& a)
+{
+    if (a.ndim() != 2 || !holds<std::remove_const_t<T>>(a))
+        throw py::type_error("expected a 2-D array of native " + std::to_string(8 * sizeof(T)) +
+                             "-bit elements");
+    const auto size = static_cast<py::ssize_t>(sizeof(T));
+    if (a.strides(0) % size != 0 || a.strides(1) % size != 0)
+        throw py::type_error("array strides are not whole elements");
+    T* data = static_cast<T*>(const_cast<void*>(a.data()));
+    return {data, a.shape(0), a.shape(1), a.strides(0) / size, a.strides(1) / size, 0, 0};
+}
+
+// A new rows x cols float64 array in C order, all 0.
+inline py::array_t<double> zeros(rw::index_t rows, rw::index_t cols)
+{
+    py::array_t<double> out({rows, cols});
+    std::fill(out.mutable_data(), out.mutable_data() + rows * cols, 0.0);
+    return out;
+}
+
+// A problem found by validation, as (kind, value, row, col) for the Python
+// layer to word; None when there is none.
+inline py::object problem_tuple(const std::optional<rw::request_problem>& p)
+{
+    if (!p) return py::none();
+    const char* kind = "label_out_of_range";
+    switch (p->kind) {
+    case rw::problem_kind::empty_window: kind = "empty_window"; break;
+    case rw::problem_kind::bad_probes_per_cell: kind = "bad_probes_per_cell"; break;
+    case rw::problem_kind::empty_table: kind = "empty_table"; break;
+    case rw::problem_kind::non_finite_class_value: kind = "non_finite_class_value"; break;
+    case rw::problem_kind::bad_min_valid: kind = "bad_min_valid"; break;
+    case rw::problem_kind::window_too_large: kind = "window_too_large"; break;
+    case rw::problem_kind::label_out_of_range: break;
+    }
+    return py::make_tuple(kind, p->value, p->row, p->col);
+}
+
+} // namespace pyrw

@@ -1,0 +1,94 @@
+"""raster_maps.dask: the in-memory bits for every chunking and scheduler."""
+import numpy as np
+import pytest
+
+da = pytest.importorskip("dask.array")
+distributed = pytest.importorskip("dask.distributed")
+
+import raster_maps as rm
+import raster_maps.dask as rmd
+from conftest import MAPS, class_table, patchy_labels
+
+
+def random_chunks(size, rng, smallest):
+    cuts = []
+    while sum(cuts) < size:
+        cuts.append(int(min(size - sum(cuts), rng.integers(smallest, 25))))
+    return tuple(cuts)
+
+
+def chunkings(M, N, seed):
+    """Whole, one row and one column at a time, and random cuts."""
+    rng = np.random.default_rng(seed)
+    yield (M, N)
+    yield ((1,) * M, (N,))
+    yield ((M,), (1,) * N)
+    for _ in range(3):
+        yield (random_chunks(M, rng, 1), random_chunks(N, rng, 1))
+
+
+def call(module, name, table, window, labels, **kw):
+    if name in ("marnisa", "dravix"):
+        kw.setdefault("seed", 11)
+    return getattr(module, name)(table, window, labels, **kw)
+
+
+@pytest.mark.parametrize("name", MAPS)
+def test_every_chunking_gives_the_in_memory_bits(name):
+    for n, (M, N, K, window) in enumerate([(61, 47, 7, (5, 7)), (48, 52, 4, (21, 3))]):
+        labels = patchy_labels(M, N, K, 20 + n)
+        table = class_table(K, 30 + n)
+        expected = call(rm, name, table, window, labels)
+        for chunks in chunkings(M, N, n):
+            out = call(rmd, name, table, window, da.from_array(labels, chunks=chunks))
+            assert out.chunks == da.from_array(labels, chunks=chunks).chunks
+            assert out.compute(scheduler="threads").tobytes() == expected.tobytes(), chunks
+
+
+def test_the_distributed_scheduler_gives_the_same_bits():
+    labels = patchy_labels(70, 66, 5, 40)
+    table = class_table(5, 41)
+    chunked = da.from_array(labels.astype(np.int16), chunks=(17, 9))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        for name in MAPS:
+            out = client.compute(call(rmd, name, table, 9, chunked)).result()
+            assert out.tobytes() == call(rm, name, table, 9, labels).tobytes()
+
+
+def test_a_seed_is_taken_once_for_the_whole_graph():
+    labels = patchy_labels(40, 40, 3, 42)
+    out, seed = rmd.marnisa([0.5, 0.7, 0.2], 5, da.from_array(labels, chunks=7), return_seed=True)
+    assert out.compute().tobytes() == rm.marnisa([0.5, 0.7, 0.2], 5, labels, seed=seed).tobytes()
+
+
+def test_a_bad_label_fails_the_computation_with_its_cell():
+    labels = patchy_labels(40, 45, 3, 43)
+    labels[22, 31] = 9
+    out = rmd.sulmet([0.2, 0.3, 0.5], 5, da.from_array(labels, chunks=(10, 10)))
+    with pytest.raises(ValueError, match=r"label 9 at row 22, column 31"):
+        out.compute(scheduler="sync")
+    with pytest.raises(TypeError):
+        rmd.varnok([0.2], 5, da.zeros((30, 30), chunks=10))
+
+
+def test_dask_backed_data_arrays_keep_codes_nodata_and_coordinates():
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("rioxarray")
+    import raster_maps.xarray as rmx
+    labels = patchy_labels(60, 64, 3, 44)
+    codes = np.array([10, 20, 30], np.uint8)[labels - 1]
+    codes[20:24, 30:33] = 0
+    arr = xr.DataArray(codes, dims=("y", "x"), coords={"y": np.arange(60.0), "x": np.arange(64.0)})
+    arr = arr.rio.write_crs("EPSG:3035").rio.write_nodata(0)
+    table = {10: 0.2, 20: 0.5, 30: 0.3}
+    for name in MAPS:
+        for policy in ("strict", "renormalise"):
+            expected = call(rmx, name, table, 7, arr, policy=policy)
+            out = call(rmd, name, table, 7, arr.chunk({"y": 13, "x": 22}), policy=policy)
+            assert out.values.tobytes() == expected.values.tobytes()
+            assert out.rio.crs == arr.rio.crs
+    codes[45, 50] = 77
+    with pytest.raises(ValueError, match=r"code 77 at row 45, column 50"):
+        rmd.varnok(table, 7, arr.copy(data=codes).chunk(20)).compute()
