@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev)
+packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev libgdal-dev gdal-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
