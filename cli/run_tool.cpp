@@ -7,6 +7,7 @@
 #include "tool_error.hpp"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -107,6 +108,11 @@ void run_tool(const tool_options& o)
     const std::vector<rw::code_row> rows = read_class_table(o.table_path);
     input_raster input(o.input, o.band);
     const rw::index_t M = input.rows(), N = input.cols();
+    // GDAL's block cache defaults to a share of the machine's memory and
+    // would hold much of the output; a few rows of output tiles is all a
+    // strip needs. GDAL_CACHEMAX still decides when it is set.
+    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr)
+        GDALSetCacheMax64(std::max<GIntBig>(GIntBig{256} << 20, GIntBig{2} * N * 512 * 8));
     if (o.h > M || o.w > N)
         throw tool_error("the window " + std::to_string(o.h) + "x" + std::to_string(o.w) +
                          " is larger than the input " + o.input + " (" + std::to_string(M) + "x" +
