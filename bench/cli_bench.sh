@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${1:-build/cli_bench}
 size=${2:-20000}
-tool=$PWD/build/raster-maps
+tool=${RASTER_MAPS_TOOL:-$PWD/build/raster-maps}
 [ -x "$tool" ] || bash scripts/setup.sh
 
 missing=()
