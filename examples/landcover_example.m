@@ -43,6 +43,11 @@ function landcover_example (outdir)
     imwrite (side_by_side ({cover_rgb, map_rgb}), fullfile (outdir, [lower(name) ".png"]));
     tiles{end + 1} = map_rgb;
   end
+  % The same land cover as a GDAL-readable grid of NLCD-like class codes
+  % (water 11, urban 23, forest 41, grassland 71, cropland 82), for the
+  % raster-maps command-line tool (scripts/run_example.sh).
+  codes = [11 41 71 82 23];
+  write_ascii_grid (fullfile (outdir, "landcover.asc"), codes(labels));
   overview = fullfile (outdir, "all_maps.png");
   imwrite (grid_of (tiles, 3), overview);
   printf ("figures written to %s\n", outdir);
@@ -60,6 +65,15 @@ function labels = synthetic_landcover (M, N, K)
   for k = 1:K-1
     labels(field > edges(k)) = k + 1;
   end
+end
+
+function write_ascii_grid (file, grid)
+  % An ESRI ASCII grid of 30 m cells, first row north.
+  f = fopen (file, "w");
+  fprintf (f, "ncols %d\nnrows %d\nxllcorner 500000\nyllcorner 4000000\ncellsize 30\n", ...
+           columns (grid), rows (grid));
+  fprintf (f, [repmat("%d ", 1, columns (grid) - 1) "%d\n"], grid');
+  fclose (f);
 end
 
 function c = landcover_colours ()

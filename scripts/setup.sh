@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev
+packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev libgdal-dev gdal-bin
           python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-xarray
           python3-rioxarray python3-dask python3-distributed python3-matplotlib)
 missing=()

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# raster-maps on a large land-cover GeoTIFF: a 20000 x 20000 Byte raster of
+# 10 codes in patches, every map with a 21 x 21 window, against R terra
+# (focal mean of the reclassified raster) and GRASS r.neighbors (average of
+# the recoded raster) for Varnok, all in one run so that the numbers compare.
+# Time and peak resident memory come from /usr/bin/time -v. Not part of CI:
+# it installs r-cran-terra and grass-core when they are missing, and needs
+# about 15 GB of disk in the work directory.
+#
+#   bash bench/cli_bench.sh [work directory, default build/cli_bench] [size, default 20000]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+work=${1:-build/cli_bench}
+size=${2:-20000}
+tool=${RASTER_MAPS_TOOL:-$PWD/build/raster-maps}
+[ -x "$tool" ] || bash scripts/setup.sh
+
+missing=()
+for p in r-cran-terra grass-core time; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+mkdir -p "$work"
+cd "$work"
+codes=(10 20 30 40 50 60 70 80 90 100)
+values=(0.1 1.0 0.6 0.3 0.0 0.45 0.8 0.2 0.05 0.7)
+{
+  echo "code,value"
+  for i in "${!codes[@]}"; do echo "${codes[$i]},${values[$i]}"; done
+} > table.csv
+
+# Patches: random codes on a grid 10 times coarser, blown up by nearest
+# neighbour, so the land cover has 10 x 10-cell patches as real maps have
+# patches, not independent cells.
+if [ ! -f landcover.tif ]; then
+  /usr/bin/python3 - "$size" <<'PY'
+import sys
+import numpy as np
+from osgeo import gdal
+gdal.UseExceptions()
+n = int(sys.argv[1]) // 10
+codes = np.arange(10, 101, 10, dtype=np.uint8)
+grid = codes[np.random.default_rng(1).integers(0, 10, (n, n))]
+ds = gdal.GetDriverByName("GTiff").Create("coarse.tif", n, n, 1, gdal.GDT_Byte)
+ds.SetGeoTransform([500000, 300, 0, 4100000, 0, -300])
+ds.SetProjection("EPSG:32633")
+ds.GetRasterBand(1).WriteArray(grid)
+PY
+  gdal_translate -q -outsize "$size" "$size" -r nearest -co TILED=YES -co COMPRESS=DEFLATE \
+    coarse.tif landcover.tif
+  rm -f coarse.tif
+fi
+
+results=results.txt
+: > "$results"
+# measure NAME COMMAND...: runs it under /usr/bin/time -v and records the
+# wall time and peak resident memory.
+measure() {
+  local name=$1
+  shift
+  /usr/bin/time -v "$@" 2> time.log > /dev/null || { cat time.log; exit 1; }
+  local wall rss
+  wall=$(grep "Elapsed (wall clock)" time.log | awk '{print $NF}')
+  rss=$(grep "Maximum resident set size" time.log | awk '{print $NF}')
+  printf '%-28s %10s  %8d MB\n' "$name" "$wall" $((rss / 1024)) | tee -a "$results"
+}
+
+echo "land cover ${size} x ${size} Byte, 10 codes, window 21 x 21, $(nproc) cores" | tee -a "$results"
+for map in varnok marnisa sulmet ombrel dravix; do
+  seed=()
+  [[ $map == marnisa || $map == dravix ]] && seed=(--seed 1)
+  measure "raster-maps $map" "$tool" "$map" -q --table table.csv --window 21 "${seed[@]}" \
+    --overwrite landcover.tif "$map.tif"
+done
+measure "raster-maps varnok ZSTD" "$tool" varnok -q --table table.csv --window 21 --overwrite \
+  --co COMPRESS=ZSTD --co PREDICTOR=3 landcover.tif varnok_zstd.tif
+measure "raster-maps varnok no comp." "$tool" varnok -q --table table.csv --window 21 --overwrite \
+  --co COMPRESS=NONE landcover.tif varnok_plain.tif
+
+# R terra: the codes reclassified to their values, then a 21 x 21 focal mean.
+rcl=$(paste -sd, <(for i in "${!codes[@]}"; do echo "${codes[$i]},${values[$i]}"; done))
+cat > terra_varnok.R <<R
+library(terra)
+r <- rast("landcover.tif")
+v <- classify(r, matrix(c($rcl), ncol = 2, byrow = TRUE))
+focal(v, w = 21, fun = "mean", filename = "terra_varnok.tif", overwrite = TRUE,
+      wopt = list(datatype = "FLT8S", gdal = c("COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES")))
+R
+measure "R terra focal mean" Rscript terra_varnok.R
+
+# GRASS: the codes recoded to their values (r.recode), then a 21 x 21
+# average (r.neighbors), read and written through GDAL.
+{
+  echo "#!/usr/bin/env bash"
+  echo "set -e"
+  echo "r.external -o input=$PWD/landcover.tif output=lc --quiet"
+  echo "g.region raster=lc"
+  echo "r.recode input=lc output=value --quiet rules=- <<RULES"
+  for i in "${!codes[@]}"; do echo "${codes[$i]}:${codes[$i]}:${values[$i]}:${values[$i]}"; done
+  echo "RULES"
+  echo "r.neighbors input=value output=mean size=21 method=average --quiet"
+  echo "r.out.gdal input=mean output=$PWD/grass_varnok.tif type=Float64 createopt=COMPRESS=DEFLATE,PREDICTOR=3,TILED=YES --overwrite --quiet"
+} > grass_varnok.sh
+chmod +x grass_varnok.sh
+rm -rf grassdb
+measure "GRASS r.neighbors average" grass -c "$PWD/landcover.tif" "$PWD/grassdb/bench" --exec "$PWD/grass_varnok.sh"
+echo "results in $work/$results"

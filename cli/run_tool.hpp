@@ -1,0 +1,12 @@
+// One run of the tool: read the table, open the input, check the request,
+// stream the map from the input to a temporary output and move it into place.
+#pragma once
+
+#include "tool_options.hpp"
+
+namespace cli {
+
+// Throws tool_error on any failure, after removing what it wrote.
+void run_tool(const tool_options& o);
+
+} // namespace cli

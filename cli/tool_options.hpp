@@ -1,0 +1,51 @@
+// The command line of raster-maps: one subcommand per map, then options,
+// the input raster and the output raster.
+#pragma once
+
+#include "maps/raster_maps.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli {
+
+struct tool_options {
+    rw::map_kind map = rw::map_kind::varnok;
+    std::string table_path;
+    rw::index_t h = 0, w = 0;
+    std::optional<std::uint32_t> seed;
+    std::int32_t probes_per_cell = rw::default_probes_per_cell;
+    int band = 1;
+    // --src-nodata: a code, or "none" to ignore the input's own nodata value.
+    bool src_nodata_given = false;
+    std::optional<std::int64_t> src_nodata;
+    std::vector<std::int64_t> exclude;
+    rw::nodata_policy policy = rw::nodata_policy::strict;
+    double min_valid = rw::default_min_valid;
+    bool border_zero = false;
+    std::string format = "GTiff";
+    bool float32 = false;
+    std::vector<std::pair<std::string, std::string>> creation_options; // --co KEY=VALUE, in order
+    bool overwrite = false;
+    bool quiet = false;
+    int threads = 0;
+    rw::index_t strip_rows = 0;
+    std::string input, output;
+};
+
+// What the command line asks for: a run, or help text to print.
+struct command {
+    std::optional<tool_options> run;
+    std::string help;
+};
+
+// Throws usage_error for anything it cannot read.
+command parse_command_line(int argc, const char* const argv[]);
+
+const char* map_name(rw::map_kind map);
+bool is_random(rw::map_kind map);
+
+} // namespace cli
