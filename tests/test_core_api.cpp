@@ -3,6 +3,7 @@
 #include "maps/dravix.hpp"
 #include "maps/ombrel.hpp"
 #include "maps/raster_maps.hpp"
+#include "stream_fixtures.hpp"
 
 #include "map_checks.hpp"
 
@@ -47,32 +48,6 @@ TEST(Validate, ReportsWhatIsWrongAndWhere)
     EXPECT_TRUE(validate(request(map_kind::sulmet, table, 3, 3), view));
 }
 
-class column_source final : public label_source {
-public:
-    column_source(const std::vector<std::int32_t>& labels, index_t M) : labels_(labels), M_(M) {}
-    void read(index_t r0, index_t r1, raster_view<std::int32_t> into) override
-    {
-        for (index_t c = 0; c < into.cols; ++c)
-            for (index_t r = r0; r < r1; ++r) into(r, c) = labels_[r + M_ * c];
-        rows_read += r1 - r0;
-    }
-    index_t rows_read = 0;
-
-private:
-    const std::vector<std::int32_t>& labels_;
-    index_t M_;
-};
-
-class discarding_sink final : public output_sink {
-public:
-    void write(index_t r0, index_t r1, raster_view<const double>) override
-    {
-        EXPECT_EQ(r0, next);
-        next = r1;
-    }
-    index_t next = 0;
-};
-
 // A bad label far down the raster is found when its strip arrives, with the
 // same facts that validate gives for the whole raster.
 TEST(StreamMap, FindsBadLabelsInLaterStrips)
@@ -83,8 +58,8 @@ TEST(StreamMap, FindsBadLabelsInLaterStrips)
     const std::vector<double> table = {0.2, 0.5, 0.3};
     for (map_kind map : {map_kind::varnok, map_kind::sulmet, map_kind::dravix}) {
         const map_request q = request(map, table, 5, 5);
-        column_source source(labels, M);
-        discarding_sink sink;
+        test::view_source source(column_major<const std::int32_t>(labels.data(), M, N));
+        test::view_sink sink;
         try {
             stream_map(q, M, N, source, sink, {2, 16});
             ADD_FAILURE() << "no error";
@@ -108,8 +83,8 @@ TEST(StreamMap, DravixReadsTheRasterTwice)
     const auto labels = test::random_labels(M, N, 3, 5);
     const std::vector<double> table = {0.2, 0.5, 0.3};
     for (const auto& [map, reads] : {std::pair{map_kind::dravix, 2 * M}, {map_kind::ombrel, M}}) {
-        column_source source(labels, M);
-        discarding_sink sink;
+        test::view_source source(column_major<const std::int32_t>(labels.data(), M, N));
+        test::view_sink sink;
         stream_map(request(map, table, 7, 7), M, N, source, sink, {1, 13});
         EXPECT_EQ(source.rows_read, reads);
         EXPECT_EQ(sink.next, M);

@@ -4,6 +4,7 @@
 // recorded for it.
 #include "golden_corpus.hpp"
 #include "maps/raster_maps.hpp"
+#include "stream_fixtures.hpp"
 
 #include <gtest/gtest.h>
 
@@ -74,39 +75,6 @@ const path paths[] = {
     {"streamed, 300", false, true, 7, 300},
 };
 
-// Reads rows from a row-major raster, as a GeoTIFF reader would.
-class row_major_source final : public label_source {
-public:
-    row_major_source(const std::vector<std::int32_t>& labels, index_t N) : labels_(labels), N_(N) {}
-    void read(index_t r0, index_t r1, raster_view<std::int32_t> into) override
-    {
-        for (index_t r = r0; r < r1; ++r)
-            for (index_t c = 0; c < N_; ++c) into(r, c) = labels_[r * N_ + c];
-    }
-
-private:
-    const std::vector<std::int32_t>& labels_;
-    index_t N_;
-};
-
-// Collects output rows into a column-major raster, checking their order.
-class collecting_sink final : public output_sink {
-public:
-    collecting_sink(std::vector<double>& out, index_t M) : out_(out), M_(M) {}
-    void write(index_t r0, index_t r1, raster_view<const double> rows) override
-    {
-        EXPECT_EQ(r0, next_) << "rows out of order";
-        for (index_t c = 0; c < rows.cols; ++c)
-            for (index_t r = r0; r < r1; ++r) out_[r + M_ * c] = rows(r, c);
-        next_ = r1;
-    }
-    index_t next_ = 0;
-
-private:
-    std::vector<double>& out_;
-    index_t M_;
-};
-
 std::vector<double> run_path(const path& p, const map_request& q,
                              const std::vector<std::int32_t>& column_major_labels, index_t M,
                              index_t N)
@@ -117,10 +85,10 @@ std::vector<double> run_path(const path& p, const map_request& q,
     const run_options options{p.threads, p.strip_rows < 0 ? q.h + 1 : p.strip_rows};
     std::vector<double> out(column_major_labels.size(), 0.0);
     if (p.streamed) {
-        row_major_source source(by_rows, N);
-        collecting_sink sink(out, M);
+        test::view_source source(row_major<const std::int32_t>(by_rows.data(), M, N));
+        test::view_sink sink(column_major(out.data(), M, N));
         stream_map(q, M, N, source, sink, options);
-        EXPECT_EQ(sink.next_, M) << "not every row was written";
+        EXPECT_EQ(sink.next, M) << "not every row was written";
     } else if (p.row_major) {
         std::vector<double> by_rows_out(out.size(), 0.0);
         run_map(q, rw::row_major(by_rows.data(), M, N), rw::row_major(by_rows_out.data(), M, N),

@@ -3,6 +3,7 @@
 // counts, and runs stopped from outside. Each must be refused by validation
 // or give the right map, on every path.
 #include "maps/raster_maps.hpp"
+#include "stream_fixtures.hpp"
 
 #include "map_checks.hpp"
 
@@ -28,34 +29,6 @@ map_request request(map_kind map, const std::vector<double>& table, index_t h, i
     return q;
 }
 
-class column_source final : public label_source {
-public:
-    column_source(const std::vector<std::int32_t>& labels, index_t M) : labels_(labels), M_(M) {}
-    void read(index_t r0, index_t r1, raster_view<std::int32_t> into) override
-    {
-        for (index_t c = 0; c < into.cols; ++c)
-            for (index_t r = r0; r < r1; ++r) into(r, c) = labels_[r + M_ * c];
-    }
-
-private:
-    const std::vector<std::int32_t>& labels_;
-    index_t M_;
-};
-
-class column_sink final : public output_sink {
-public:
-    column_sink(std::vector<double>& out, index_t M) : out_(out), M_(M) {}
-    void write(index_t r0, index_t r1, raster_view<const double> rows) override
-    {
-        for (index_t c = 0; c < rows.cols; ++c)
-            for (index_t r = r0; r < r1; ++r) out_[r + M_ * c] = rows(r, c);
-    }
-
-private:
-    std::vector<double>& out_;
-    index_t M_;
-};
-
 // The map in memory (threads 1 and 2) and streamed in strips of 3 rows;
 // all three must agree bit for bit, and the first is returned.
 std::vector<double> run_every_path(const map_request& q, const std::vector<std::int32_t>& labels,
@@ -68,8 +41,8 @@ std::vector<double> run_every_path(const map_request& q, const std::vector<std::
                 {threads, 0});
     }
     outs.emplace_back(labels.size(), 0.0);
-    column_source source(labels, M);
-    column_sink sink(outs.back(), M);
+    test::view_source source(column_major<const std::int32_t>(labels.data(), M, N));
+    test::view_sink sink(column_major(outs.back().data(), M, N));
     stream_map(q, M, N, source, sink, {2, 3});
     for (std::size_t k = 1; k < outs.size(); ++k)
         EXPECT_EQ(std::memcmp(outs[0].data(), outs[k].data(), labels.size() * sizeof(double)), 0)
@@ -253,8 +226,8 @@ TEST(Interruption, StopRequestEndsEveryMap)
             run_options stop{threads, 16, [] { return true; }};
             EXPECT_THROW(run_map(q, column_major(labels.data(), M, N), column_major(out.data(), M, N), stop),
                          interrupted);
-            column_source source(labels, M);
-            column_sink sink(out, M);
+            test::view_source source(column_major<const std::int32_t>(labels.data(), M, N));
+            test::view_sink sink(column_major(out.data(), M, N));
             EXPECT_THROW(stream_map(q, M, N, source, sink, stop), interrupted);
             int asked = 0;
             run_options never{threads, 16, [&] { return ++asked < 0; }};

@@ -4,6 +4,7 @@
 // NaN (strict) or its score over the valid cells only (renormalise), checked
 // against a direct per-window computation.
 #include "maps/raster_maps.hpp"
+#include "stream_fixtures.hpp"
 
 #include "map_checks.hpp"
 
@@ -185,32 +186,6 @@ TEST(Nodata, DravixWithoutPointsStillMarksNodataWindows)
         }
 }
 
-class row_major_source final : public label_source {
-public:
-    explicit row_major_source(const std::vector<std::int32_t>& rows) : rows_(rows) {}
-    void read(index_t r0, index_t r1, raster_view<std::int32_t> into) override
-    {
-        for (index_t r = r0; r < r1; ++r)
-            for (index_t c = 0; c < N; ++c) into(r, c) = rows_[r * N + c];
-    }
-
-private:
-    const std::vector<std::int32_t>& rows_;
-};
-
-class row_major_sink final : public output_sink {
-public:
-    explicit row_major_sink(std::vector<double>& rows) : rows_(rows) {}
-    void write(index_t r0, index_t r1, raster_view<const double> rows) override
-    {
-        for (index_t r = r0; r < r1; ++r)
-            for (index_t c = 0; c < N; ++c) rows_[r * N + c] = rows(r, c);
-    }
-
-private:
-    std::vector<double>& rows_;
-};
-
 // Streaming row-major strips of any height on any threads gives the bits of
 // the column-major run in memory.
 TEST(Nodata, StreamedRowMajorEqualsColumnMajorInMemory)
@@ -229,8 +204,8 @@ TEST(Nodata, StreamedRowMajorEqualsColumnMajorInMemory)
         run_map(q, column_major<const std::int32_t>(labels.data(), M, N), column_major(want.data(), M, N));
         for (const run_options& options : {run_options{1, 1}, run_options{2, 7}, run_options{3, 200}}) {
             std::vector<double> got(labels.size());
-            row_major_source source(rows);
-            row_major_sink sink(got);
+            test::view_source source(row_major<const std::int32_t>(rows.data(), M, N));
+            test::view_sink sink(row_major(got.data(), M, N));
             stream_map(q, M, N, source, sink, options);
             for (index_t r = 0; r < M; ++r)
                 for (index_t c = 0; c < N; ++c)
