@@ -6,6 +6,7 @@
 
 #include <gdal_priv.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -18,6 +19,16 @@ bool quiet_warnings = false;
 void CPL_STDCALL on_gdal_message(CPLErr level, CPLErrorNum, const char* text)
 {
     if (level == CE_Warning && !quiet_warnings) std::fprintf(stderr, "raster-maps: warning: %s\n", text);
+}
+
+// Ctrl-C (or a TERM signal) asks the run to stop between strips, so that the
+// partial output is removed; a second one ends the process at once.
+volatile std::sig_atomic_t stop_requested = 0;
+
+extern "C" void on_stop_signal(int signal)
+{
+    stop_requested = 1;
+    std::signal(signal, SIG_DFL);
 }
 
 } // namespace
@@ -33,8 +44,13 @@ int main(int argc, char** argv)
         quiet_warnings = c.run->quiet;
         GDALAllRegister();
         CPLSetErrorHandler(on_gdal_message);
-        cli::run_tool(*c.run);
+        std::signal(SIGINT, on_stop_signal);
+        std::signal(SIGTERM, on_stop_signal);
+        cli::run_tool(*c.run, [] { return stop_requested != 0; });
         return 0;
+    } catch (const rw::interrupted&) {
+        std::fprintf(stderr, "raster-maps: interrupted; no output was written\n");
+        return 130;
     } catch (const cli::usage_error& e) {
         std::fprintf(stderr, "raster-maps: error: %s (see raster-maps --help)\n", e.what());
         return 2;

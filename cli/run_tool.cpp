@@ -100,7 +100,7 @@ metadata_items metadata_of(const tool_options& o, const rw::class_codes& codes,
 
 } // namespace
 
-void run_tool(const tool_options& o)
+void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
 {
     const std::vector<rw::code_row> rows = read_class_table(o.table_path);
     input_raster input(o.input, o.band);
@@ -149,7 +149,7 @@ void run_tool(const tool_options& o)
     });
     gdal_output_sink sink(output.band(), q, M, N, o.border_zero);
     try {
-        rw::stream_map(q, M, N, source, sink, {o.threads, o.strip_rows});
+        rw::stream_map(q, M, N, source, sink, {o.threads, o.strip_rows, interrupted});
     } catch (const rw::invalid_request& e) {
         throw tool_error(problem_text(e.problem, o, codes));
     } catch (const std::bad_alloc&) {

@@ -4,9 +4,12 @@
 
 #include "tool_options.hpp"
 
+#include <functional>
+
 namespace cli {
 
-// Throws tool_error on any failure, after removing what it wrote.
-void run_tool(const tool_options& o);
+// Throws tool_error on any failure, and rw::interrupted once `interrupted`
+// answers true (it is asked between strips), after removing what it wrote.
+void run_tool(const tool_options& o, const std::function<bool()>& interrupted = nullptr);
 
 } // namespace cli

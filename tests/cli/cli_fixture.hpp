@@ -85,11 +85,12 @@ struct tool_run {
     std::string message; // standard error
 };
 
-// Runs raster-maps with the given arguments (already quoted where needed).
-inline tool_run run_tool(const scratch_dir& dir, const std::string& args)
+// Runs raster-maps with the given arguments (already quoted where needed),
+// under `wrapper` (a command such as timeout) when given.
+inline tool_run run_tool(const scratch_dir& dir, const std::string& args, const std::string& wrapper = "")
 {
     const std::string err = dir / "stderr.txt";
-    const std::string line = std::string(RASTER_MAPS_TOOL) + " " + args + " 2> '" + err + "'";
+    const std::string line = wrapper + RASTER_MAPS_TOOL + " " + args + " 2> '" + err + "'";
     const int raw = std::system(line.c_str());
     std::stringstream text;
     text << std::ifstream(err).rdbuf();
