@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Installs what the build needs (Debian 12 packages; run as root) when it is
-# missing, then configures and builds into build/. Sourced by run_example.sh
-# and run_tests.sh; extra CMake options may be passed as arguments.
+# Installs what the build and the CI jobs need (Debian 12 packages; run as
+# root) when it is missing, then configures and builds into build/. Run by
+# run_example.sh and by each job of run_tests.sh.
+#
+#   bash scripts/setup.sh [--build-dir DIR] [CMake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev)
+build_dir=build
+if [[ ${1:-} == --build-dir ]]; then
+  build_dir=$2
+  shift 2
+fi
+
+# g++ brings the sanitizer runtimes (libasan8, libubsan1) that the sanitized
+# plug-ins load into Octave; clang-14, its runtimes and libFuzzer build the
+# clang job and the fuzz targets.
+packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev
+          libasan8 libubsan1 clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -17,5 +29,5 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "$@"
-cmake --build build -j "$(nproc)"
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "$@"
+cmake --build "$build_dir" -j "$(nproc)"
