@@ -12,7 +12,9 @@ endif()
 # thresholds convert class values to integers, so it is asked for by name.
 set(sanitizer_flags -fsanitize=address,undefined,float-cast-overflow -fno-omit-frame-pointer
                     -fno-sanitize-recover=all)
-add_compile_options(${sanitizer_flags})
+# _GLIBCXX_ASSERTIONS checks every std::vector index against its size, which
+# ASan cannot do within a vector's spare capacity.
+add_compile_options(${sanitizer_flags} -D_GLIBCXX_ASSERTIONS)
 add_link_options(${sanitizer_flags})
 
 set(RASTER_MAPS_SANITIZER_PRELOAD "")
