@@ -50,7 +50,7 @@ const index_t huge_window_sides[] = {
 };
 
 // Probe counts besides 0..24: negative ones, which are rejected, and one
-// that gives a single point more than 2^20 probes (its keep thresholds are
+// that can give a lone point more than 2^20 probes (its keep thresholds are
 // then not tabled). Counts in the millions are left out: they cost minutes
 // per call, or a pool of gigabytes.
 const std::int32_t special_probe_counts[] = {-1, -12, int32_limits::min(), 120};
@@ -88,7 +88,8 @@ std::int32_t probes_per_cell(FuzzedDataProvider& in)
 }
 
 // A byte per cell, the bytes repeated when the raster has more cells: most
-// stand for a label 1..K, the rest for labels out of range.
+// stand for a label 1..K, the rest for labels at and past the ends of 1..K
+// and at the int32 extremes.
 std::int32_t label_of(std::uint8_t byte, index_t K)
 {
     constexpr int plain = 236;
