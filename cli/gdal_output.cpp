@@ -88,7 +88,7 @@ bool path_exists(const std::string& path)
 
 output_raster::output_raster(const tool_options& o, const input_raster& input,
                              const metadata_items& metadata)
-    : output_(o.output), overwrite_(o.overwrite)
+    : output_(o.output)
 {
     if (path_exists(o.output) && !o.overwrite)
         throw tool_error("the output " + o.output + " exists; use --overwrite to replace it");

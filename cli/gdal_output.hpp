@@ -43,7 +43,7 @@ private:
 
     std::string output_, final_temp_, stage_temp_;
     GDALDriver* driver_ = nullptr;
-    bool staged_ = false, overwrite_ = false, committed_ = false;
+    bool staged_ = false, committed_ = false;
     std::vector<std::pair<std::string, std::string>> final_options_;
     dataset_ptr dataset_;
 };

@@ -55,8 +55,9 @@ std::optional<request_problem> check_request(const map_request& q, index_t M, in
 
 index_t least_valid_cells(const map_request& q)
 {
-    const index_t area = q.h * q.w;
-    if (!q.nodata || q.policy == nodata_policy::strict) return area;
+    if (!q.nodata) return 0;
+    const index_t area = q.h * q.w; // below 2^31 with nodata
+    if (q.policy == nodata_policy::strict) return area;
     const double least = std::ceil(q.min_valid * static_cast<double>(area));
     return std::clamp<index_t>(static_cast<index_t>(least), 1, area);
 }

@@ -95,7 +95,8 @@ inline index_t label_count(const map_request& q) { return q.K + (q.nodata ? 1 : 
 
 // The least count of valid cells for which a window is scored: all h * w
 // under the strict policy, min_valid of them (at least one) when
-// renormalising.
+// renormalising; 0 without nodata, where every window is whole (and h * w,
+// for a window larger than any raster, may not even fit in 64 bits).
 index_t least_valid_cells(const map_request& q);
 
 // The cells that receive a score (the centres of the scored windows); every

@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
-# Installs what the build needs (Debian 12 packages; run as root) when it is
-# missing, then configures and builds into build/, and points Debian's
-# /usr/bin/python3 at the built Python package. Sourced by run_example.sh
-# and run_tests.sh; extra CMake options may be passed as arguments.
+# Installs what the build and the CI jobs need (Debian 12 packages; run as
+# root) when it is missing, then configures and builds into build/ (or the
+# folder given), and points Debian's /usr/bin/python3 at the Python package
+# built in build/. Run by run_example.sh and by each job of run_tests.sh.
+#
+#   bash scripts/setup.sh [--build-dir DIR] [CMake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev libgdal-dev gdal-bin
+build_dir=build
+if [[ ${1:-} == --build-dir ]]; then
+  build_dir=$2
+  shift 2
+fi
+
+# g++ brings the sanitizer runtimes (libasan8, libubsan1) that the sanitized
+# plug-ins load into Octave; clang-14, its runtimes and libFuzzer build the
+# clang job and the fuzz targets.
+packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev
+          libasan8 libubsan1 clang-14 libclang-rt-14-dev libfuzzer-14-dev
+          libgdal-dev gdal-bin
           python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-xarray
           python3-rioxarray python3-dask python3-distributed python3-matplotlib)
 missing=()
@@ -20,10 +33,12 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/python3 "$@"
-cmake --build build -j "$(nproc)"
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/python3 "$@"
+cmake --build "$build_dir" -j "$(nproc)"
 
-# `import raster_maps` in Debian's python3 finds this build's package.
-site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
-mkdir -p "$site"
-echo "$PWD/build/python" > "$site/raster_maps.pth"
+# `import raster_maps` in Debian's python3 finds the package of build/.
+if [[ $build_dir == build && -d build/python/raster_maps ]]; then
+  site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
+  mkdir -p "$site"
+  echo "$PWD/build/python" > "$site/raster_maps.pth"
+fi

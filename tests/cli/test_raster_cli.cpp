@@ -262,6 +262,8 @@ TEST(RasterMapsTool, BadInputFailsCleanly)
 
 // Ctrl-C during a run that would take hours: exit status 130, a one-line
 // message, no output or temporary file, and an old output left as it was.
+// timeout --foreground sends one SIGINT, as a terminal does; without it the
+// tool would get a second one, which ends it at once.
 TEST(RasterMapsTool, InterruptLeavesNoPartialOutput)
 {
     const scratch_dir dir;
@@ -271,7 +273,7 @@ TEST(RasterMapsTool, InterruptLeavesNoPartialOutput)
     const auto run = run_tool(dir, "dravix -q --table " + dir / "t.csv" +
                                        " --window 21 --probes-per-cell 100000000 --seed 1 --overwrite " +
                                        dir / "in.tif " + dir / "out.tif",
-                              "timeout --preserve-status -s INT 2 ");
+                              "timeout --foreground --preserve-status -s INT 2 ");
     EXPECT_EQ(run.status, 130) << run.message;
     EXPECT_EQ(run.message, "raster-maps: interrupted; no output was written\n");
     EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.tif", "out.tif", "t.csv"}));
