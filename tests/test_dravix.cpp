@@ -24,8 +24,13 @@ std::vector<double> run_dravix(const std::vector<double>& table,
     return test::run_map(q, table, labels.data(), M, N, h, w, options);
 }
 
-// The whole point pass written out plainly: every pass row by row, the pool
-// as two offset arrays, square roots from a table.
+// The point pass as the map defines it, which cell takes which draw: the
+// sampling pass over the region row by row, then the pool of n + P offset
+// pairs (row draw, column draw), then one draw per point with a same-class
+// probe, in point order. The map takes the same draws from copies of the
+// generator skipped ahead row by row, so this checks that bookkeeping, not
+// a copy of it. No floating-point sum is involved: only the two truncated
+// thresholds; the density below is an exact count divided once.
 std::vector<std::int32_t> reference_points(const std::vector<double>& table,
                                            const std::vector<std::int32_t>& labels, index_t M,
                                            index_t N, index_t h, index_t w, index_t probes,
@@ -50,8 +55,6 @@ std::vector<std::int32_t> reference_points(const std::vector<double>& table,
         dr[q] = gen() % (2 * ri + 1) - ri;
         dc[q] = gen() % (2 * rj + 1) - rj;
     }
-    std::vector<double> root(static_cast<std::size_t>(h * w + 1));
-    for (std::size_t i = 0; i < root.size(); ++i) root[i] = std::sqrt(static_cast<double>(i));
     index_t j = 0;
     for (index_t r = ri + 1; r < M - ri - 1; ++r)
         for (index_t c = rj + 1; c < N - rj - 1; ++c) {
@@ -64,7 +67,8 @@ std::vector<std::int32_t> reference_points(const std::vector<double>& table,
             if (l == 0) continue;
             const index_t e = h * w * l / P;
             const std::int32_t draw = gen();
-            if (e > 0 && static_cast<std::int32_t>(32767.0 / root[e]) < draw) pts[r + M * c] = 0;
+            if (e > 0 && static_cast<std::int32_t>(32767.0 / std::sqrt(static_cast<double>(e))) < draw)
+                pts[r + M * c] = 0;
         }
     return pts;
 }

@@ -22,8 +22,10 @@ std::vector<double> run_varnok(const std::vector<double>& table,
     return test::run_map(map_kind::varnok, table, labels, M, N, h, w);
 }
 
-// The sampled value raster built the slow way: every cell in row order,
-// thresholds from the defining product.
+// The sampled value raster as the map defines it: one draw per cell of
+// positive threshold, row by row, though the map draws column by column
+// from copies of the generator skipped ahead per row. The window means are
+// then taken directly, so no order of additions is copied from the map.
 std::vector<double> sampled_values(const std::vector<double>& table,
                                    const std::vector<std::int32_t>& labels, index_t M, index_t N,
                                    std::uint32_t seed)
