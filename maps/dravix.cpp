@@ -142,19 +142,13 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
     if (last <= first) return;
     const index_t area = q_.h * q_.w, P = P_;
     const std::uint64_t pool_start = static_cast<std::uint64_t>(draws_);
-    // A draw is below 32768, so its remainder is the same modulo
-    // min(2r + 1, 32768), which keeps the division in 32 bits.
-    const auto span = [](index_t reach) {
-        return static_cast<std::uint32_t>(std::min<index_t>(2 * reach + 1, 32768));
-    };
-    const std::uint32_t row_span = span(ri_), col_span = span(rj_);
-    const index_t ri = ri_, rj = rj_, rs = band.row_step, cs = band.col_step;
+    const index_t rs = band.row_step, cs = band.col_step;
     // Pool entry q moves a probe by the two draws 2q and 2q + 1 after the
-    // sampling draws: a row offset, then a column offset.
+    // sampling draws, as an offset within the band.
+    const probe_offset_draw draw_offset(ri_, rj_);
     const auto entry = [&](crt_rand& gen) {
-        const index_t dr = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % row_span) - ri;
-        const index_t dc = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % col_span) - rj;
-        return dr * rs + dc * cs;
+        const probe_offset_draw::offset o = draw_offset(gen);
+        return o.dr * rs + o.dc * cs;
     };
     const auto keep_of = [&](index_t l) {
         return keep_.empty() ? keep_threshold(same_class_estimate(area, l, P)) : keep_[l];

@@ -55,6 +55,32 @@ std::int32_t keep_threshold(index_t e);
 // (area * l) div P, area being the window's h * w cells; exact for any sizes.
 index_t same_class_estimate(index_t area, index_t l, index_t P);
 
+// A probe pool entry: two draws, a row offset in -ri..ri, then a column
+// offset in -rj..rj. A draw is below 32768, so its remainder is the same
+// modulo min(2r + 1, 32768), which keeps the division in 32 bits.
+class probe_offset_draw {
+public:
+    probe_offset_draw(index_t ri, index_t rj) : ri_(ri), rj_(rj), row_span_(span(ri)), col_span_(span(rj)) {}
+
+    struct offset {
+        index_t dr, dc;
+    };
+    offset operator()(crt_rand& gen) const
+    {
+        const index_t dr = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % row_span_) - ri_;
+        const index_t dc = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % col_span_) - rj_;
+        return {dr, dc};
+    }
+
+private:
+    static std::uint32_t span(index_t reach)
+    {
+        return static_cast<std::uint32_t>(reach < 16384 ? 2 * reach + 1 : 32768);
+    }
+    index_t ri_, rj_;
+    std::uint32_t row_span_, col_span_;
+};
+
 class dravix_map final : public strip_processor {
 public:
     dravix_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);

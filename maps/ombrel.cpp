@@ -74,6 +74,16 @@ double ombrel_direct_score(const map_request& a, const index_t* count, std::vect
     return score;
 }
 
+void ombrel_root_tables(index_t n, std::vector<double>& root, std::vector<double>& step)
+{
+    // The difference of two stored roots is exact (they lie within a factor
+    // of two), so the steps of a count rising from 0 to c add up to root[c].
+    root.resize(static_cast<std::size_t>(n + 1));
+    step.assign(static_cast<std::size_t>(n + 1), 0.0);
+    for (index_t c = 0; c <= n; ++c) root[c] = std::sqrt(static_cast<double>(c));
+    for (index_t c = 1; c <= n; ++c) step[c] = root[c] - root[c - 1];
+}
+
 scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w)
 {
     scored_positions p = scored_positions_of(M, N, h, w);
@@ -96,15 +106,7 @@ ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t strip
       valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), pool_(pool)
 {
     if (p_.empty()) return;
-    // root[c] = sqrt(c). step[c] is the change of sqrt(count) when a count
-    // moves between c - 1 and c, taken as the difference of the two stored
-    // roots: that difference is exact (they lie within a factor of two), so
-    // the steps of a count rising from 0 to c add up to root[c] itself.
-    const index_t n = q.h * q.w;
-    root_.resize(static_cast<std::size_t>(n + 1));
-    step_.assign(static_cast<std::size_t>(n + 1), 0.0);
-    for (index_t c = 0; c <= n; ++c) root_[c] = std::sqrt(static_cast<double>(c));
-    for (index_t c = 1; c <= n; ++c) step_[c] = root_[c] - root_[c - 1];
+    ombrel_root_tables(q.h * q.w, root_, step_);
 }
 
 void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)

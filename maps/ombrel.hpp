@@ -31,6 +31,10 @@ scored_positions ombrel_positions(index_t M, index_t N, index_t h, index_t w);
 // (10 .. w+9 while N <= w + 21), or none when no window is scored.
 cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w);
 
+// root[c] = sqrt(c) and step[c] = root[c] - root[c - 1] for c = 0 .. n (the
+// change of sqrt(count) when a count moves between c - 1 and c; step[0] = 0).
+void ombrel_root_tables(index_t n, std::vector<double>& root, std::vector<double>& step);
+
 // The first score of a row of windows, before the division by sqrt(h * w):
 // sum over k of table[k] * root[count[k]], k increasing. present lists each
 // class of the window once (needed only when K > h * w); it is sorted.

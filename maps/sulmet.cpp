@@ -126,6 +126,13 @@ void column_square_sums(label_view labels, const map_request& a, index_t i0, ind
 
 } // namespace
 
+double table_square_sum(const map_request& q)
+{
+    double sum = 0.0;
+    for (index_t k = 0; k < q.K; ++k) sum = sum + q.table[k] * q.table[k];
+    return sum;
+}
+
 sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
                        worker_pool& pool)
     : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
@@ -134,7 +141,7 @@ sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip
       rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
       pool_(pool)
 {
-    for (index_t k = 0; k < q.K; ++k) table_square_sum_ = table_square_sum_ + q.table[k] * q.table[k];
+    table_square_sum_ = table_square_sum(q);
     if (!p_.empty()) square_sums_.resize(static_cast<std::size_t>(strip_rows * (p_.j_end - p_.j0)));
 }
 
@@ -184,9 +191,8 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     if (!valid_.active()) {
         values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
-            const double t1 = static_cast<double>(square_sums_[(i - i0) + (j - p_.j0) * rows]) / area_squared;
-            const double t2 = (2.0 * box) / area;
-            out(i + di, j + dj) = 1.0 - 0.5 * ((t1 - t2) + table_square_sum_);
+            out(i + di, j + dj) = sulmet_score(square_sums_[(i - i0) + (j - p_.j0) * rows], box,
+                                               area, area_squared, table_square_sum_);
         }, pool_);
         return;
     }
@@ -200,9 +206,8 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
             return;
         }
         const std::int64_t squares = square_sums_[(i - i0) + (j - p_.j0) * rows] - none * none;
-        const double t1 = static_cast<double>(squares) / static_cast<double>(v * v);
-        const double t2 = (2.0 * box) / static_cast<double>(v);
-        out(i + di, j + dj) = 1.0 - 0.5 * ((t1 - t2) + table_square_sum_);
+        out(i + di, j + dj) = sulmet_score(squares, box, static_cast<double>(v),
+                                           static_cast<double>(v * v), table_square_sum_);
     }, pool_);
 }
 

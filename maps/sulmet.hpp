@@ -18,6 +18,21 @@
 
 namespace rw {
 
+// Sum of the squares of the class table, added class by class in order.
+double table_square_sum(const map_request& q);
+
+// The score of a window of `cells` cells (h * w, or its valid cells) with
+// window square sum `squares` and value box sum `box`, P being the table's
+// square sum: t1 = squares / cells^2, t2 = (2 box) / cells,
+// 1 - 0.5 ((t1 - t2) + P). cells_squared is cells^2 rounded once.
+inline double sulmet_score(std::int64_t squares, double box, double cells, double cells_squared,
+                           double P)
+{
+    const double t1 = static_cast<double>(squares) / cells_squared;
+    const double t2 = (2.0 * box) / cells;
+    return 1.0 - 0.5 * ((t1 - t2) + P);
+}
+
 class sulmet_map final : public strip_processor {
 public:
     sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);

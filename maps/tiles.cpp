@@ -3,6 +3,7 @@
 #include "dravix.hpp"
 #include "map_setup.hpp"
 #include "ombrel.hpp"
+#include "sulmet.hpp"
 
 #include "kernels/class_counts.hpp"
 #include "kernels/sampling.hpp"
@@ -156,8 +157,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
     const box_counter valid_cells(valid.active ? halo : cell_block{0, 0, 0, 0},
                                   [&](index_t r, index_t c) { return labels(r, c) != nodata; });
     const bool sulmet = t.q.map == map_kind::sulmet;
-    double table_square_sum = 0.0;
-    for (index_t k = 0; k < s.q.K; ++k) table_square_sum = table_square_sum + s.q.table[k] * s.q.table[k];
+    const double table_squares = table_square_sum(s.q);
     const double area_squared = area * area;
     std::vector<index_t> count(sulmet ? static_cast<std::size_t>(s.q.K) : 0);
 
@@ -181,9 +181,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
                 continue;
             }
             if (!valid.active) {
-                const double t1 = static_cast<double>(squares) / area_squared;
-                const double t2 = (2.0 * box) / area;
-                cell = 1.0 - 0.5 * ((t1 - t2) + table_square_sum);
+                cell = sulmet_score(squares, box, area, area_squared, table_squares);
                 continue;
             }
             const index_t v = valid_cells.count(i, j, h, w), none = h * w - v;
@@ -191,9 +189,8 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
                 cell = not_scored;
                 continue;
             }
-            const double t1 = static_cast<double>(squares - none * none) / static_cast<double>(v * v);
-            const double t2 = (2.0 * box) / static_cast<double>(v);
-            cell = 1.0 - 0.5 * ((t1 - t2) + table_square_sum);
+            cell = sulmet_score(squares - none * none, box, static_cast<double>(v),
+                                static_cast<double>(v * v), table_squares);
         }
         if (sulmet) clear_counts(labels, s.q.K, h, w, i, p.j_end - 1, count.data());
     }
@@ -211,9 +208,8 @@ void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in
         return;
     }
     const index_t h = t.q.h, w = t.q.w, n = h * w, di = centre_offset(h), dj = centre_offset(w);
-    std::vector<double> root(static_cast<std::size_t>(n + 1)), step(root.size(), 0.0);
-    for (index_t c = 0; c <= n; ++c) root[c] = std::sqrt(static_cast<double>(c));
-    for (index_t c = 1; c <= n; ++c) step[c] = root[c] - root[c - 1];
+    std::vector<double> root, step;
+    ombrel_root_tables(n, root, step);
     const valid_rule valid = valid_rule_of(s.q);
     const index_t nodata = s.q.K - 1;
     const double* table = s.q.table;
@@ -290,19 +286,9 @@ void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
     if (d.empty() || totals.points == 0) return;
     const index_t ri = probe_reach(t.q.h), rj = probe_reach(t.q.w), P = totals.probes;
     const index_t area = t.q.h * t.q.w;
-    const auto span = [](index_t reach) {
-        return static_cast<std::uint32_t>(std::min<index_t>(2 * reach + 1, 32768));
-    };
-    const std::uint32_t row_span = span(ri), col_span = span(rj);
     const std::uint64_t pool_start = static_cast<std::uint64_t>(totals.draws);
-    struct offset {
-        index_t dr, dc;
-    };
-    const auto entry = [&](crt_rand& gen) {
-        const index_t dr = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % row_span) - ri;
-        const index_t dc = static_cast<index_t>(static_cast<std::uint32_t>(gen()) % col_span) - rj;
-        return offset{dr, dc};
-    };
+    using offset = probe_offset_draw::offset;
+    const probe_offset_draw entry(ri, rj);
     std::vector<index_t> cols;
     std::vector<offset> pool;
     for (index_t r = d.r0; r < d.r1; ++r) {

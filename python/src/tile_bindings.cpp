@@ -100,9 +100,12 @@ py::tuple value_table(const py::tuple& job, const py::array& labels, index_t r0,
     return py::make_tuple(table, right);
 }
 
-rw::raster_view<double> out_view(py::array_t<double>& out, index_t r0, index_t c0)
+// A new C-order array as the view of its cells in the whole raster, its
+// first cell being (r0, c0).
+template <class T>
+rw::raster_view<T> out_view(py::array_t<T>& out, index_t r0, index_t c0)
 {
-    rw::raster_view<double> v = rw::row_major(out.mutable_data(), out.shape(0), out.shape(1));
+    rw::raster_view<T> v = rw::row_major(out.mutable_data(), out.shape(0), out.shape(1));
     v.row0 = r0;
     v.col0 = c0;
     return v;
@@ -179,10 +182,8 @@ py::array_t<std::int32_t> thin(const py::tuple& job, const py::array& keep, inde
     const tiled x = tiled_of(job);
     py::array_t<std::int32_t> points({keep.shape(0), keep.shape(1)});
     py::gil_scoped_release free;
-    rw::raster_view<std::int32_t> v = rw::row_major(points.mutable_data(), keep.shape(0), keep.shape(1));
-    v.row0 = r0;
-    v.col0 = c0;
-    rw::tiles::thin(x.t, placed<const std::int32_t>(keep, r0, c0), thin_start.data(), v);
+    rw::tiles::thin(x.t, placed<const std::int32_t>(keep, r0, c0), thin_start.data(),
+                    out_view(points, r0, c0));
     return points;
 }
 
