@@ -16,18 +16,25 @@ namespace {
 // and scored directly over all K classes; each later one carries the score
 // on, so nothing passes from one row to the next. Each row makes its updates
 // in the same order, with the same operands, as a sweep of that row alone.
+// A sweep may also start inside a row, from carried[g], the score of the
+// window left of j0 (a tile of the raster takes it from its left neighbour).
 // counts holds R all-0 histograms of K entries on entry, and again on
 // return.
 template <index_t R, class Put>
 void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
                 const std::vector<double>& root, const std::vector<double>& step,
-                index_t* counts, std::vector<index_t>& present, Put&& put)
+                index_t* counts, std::vector<index_t>& present, const double* carried, Put&& put)
 {
     index_t* count[R];
     double score[R];
     const bool list_present = a.K > a.h * a.w;
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts + g * a.K;
+        if (carried) {
+            count_window(labels, a.h, a.w, i + g, j0 - 1, count[g], [](index_t, index_t) {});
+            score[g] = carried[g];
+            continue;
+        }
         present.clear();
         count_window(labels, a.h, a.w, i + g, j0, count[g], [&](index_t k, index_t c) {
             if (list_present && c == 1) present.push_back(k);
@@ -36,7 +43,7 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
         put(g, j0, score[g]);
     }
     // Each change of a count reads the step at the larger of the two counts.
-    for (index_t j = j0 + 1; j < j_end; ++j) {
+    for (index_t j = carried ? j0 : j0 + 1; j < j_end; ++j) {
         slide_right<R>(
             labels, a.h, a.w, i, j,
             [&](index_t g, index_t k) {
@@ -53,6 +60,15 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
 }
 
 } // namespace
+
+void ombrel_row_scores(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
+                       const std::vector<double>& root, const std::vector<double>& step,
+                       index_t* counts, const double* carried, double* scores)
+{
+    std::vector<index_t> present;
+    row_sweeps<1>(labels, a, i, j0, j_end, root, step, counts, present, carried,
+                  [&](index_t, index_t j, double score) { scores[j - j0] = score; });
+}
 
 // Direct score of a counted window: the sum over the classes k = 0 .. K-1,
 // in that order, of table[k] * sqrt(count[k]). A class the window lacks adds
@@ -129,7 +145,7 @@ void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
         index_t i = i0 + lo;
         const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
             pool_.check_interrupt();
-            row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(), present,
+            row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(), present, nullptr,
                           [&](index_t g, index_t j, double score) {
                               if (!renormal) {
                                   out(i + g + di, j + dj) = score / divisor;

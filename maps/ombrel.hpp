@@ -41,6 +41,14 @@ void ombrel_root_tables(index_t n, std::vector<double>& root, std::vector<double
 double ombrel_direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
                            const std::vector<double>& root);
 
+// The scores of the windows with top row i and left columns j0 .. j_end-1,
+// before the division by sqrt(h * w), into scores[j - j0]: as a row sweep
+// from its first window, or with *carried, the score of the window left of
+// j0, as the rest of a sweep. counts: K counts, all 0 on entry and return.
+void ombrel_row_scores(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
+                       const std::vector<double>& root, const std::vector<double>& step,
+                       index_t* counts, const double* carried, double* scores);
+
 class ombrel_map final : public strip_processor {
 public:
     ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);

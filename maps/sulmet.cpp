@@ -124,7 +124,44 @@ void column_square_sums(label_view labels, const map_request& a, index_t i0, ind
     }
 }
 
+// Whether K <= 3h and (h * w)^2 < 2^31, asked without forming a product
+// that could overflow: a map without scored windows may have any window.
+bool counts_by_columns(const map_request& a)
+{
+    return a.h > 0 && (a.K + 2) / 3 <= a.h && a.h <= 46340 && a.w <= 46340 / a.h;
+}
+
 } // namespace
+
+window_square_sums::window_square_sums(const map_request& a)
+    : a_(a), by_columns_(counts_by_columns(a)),
+      rows_at_once_(a.K <= most_classes_side_by_side ? 8 : 1),
+      counts_(by_columns_ ? 0 : rows_at_once_ * a.K)
+{
+}
+
+void window_square_sums::operator()(label_view labels, index_t i0, index_t i1, index_t j0,
+                                    index_t j_end, std::int64_t* q, index_t stride,
+                                    const std::function<void()>& poll)
+{
+    if (i1 <= i0 || j_end <= j0) return;
+    if (by_columns_) {
+        column_square_sums(labels, a_, i0, i1, j0, j_end, q, stride);
+        return;
+    }
+    // Eight top rows at a time unless K is huge, any left over one by one.
+    zeroed_counts::lease counts(counts_);
+    index_t i = i0;
+    if (rows_at_once_ == 8)
+        for (; i + 8 <= i1; i += 8) {
+            poll();
+            row_square_sums<8>(labels, a_, i, j0, j_end, counts.data(), q + (i - i0), stride);
+        }
+    for (; i < i1; ++i) {
+        poll();
+        row_square_sums<1>(labels, a_, i, j0, j_end, counts.data(), q + (i - i0), stride);
+    }
+}
 
 double table_square_sum(const map_request& q)
 {
@@ -137,9 +174,7 @@ sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip
                        worker_pool& pool)
     : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
       values_(p_.empty() ? 0 : N, q.h, strip_rows),
-      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)),
-      rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
-      pool_(pool)
+      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), square_sums_of_(q), pool_(pool)
 {
     table_square_sum_ = table_square_sum(q);
     if (!p_.empty()) square_sums_.resize(static_cast<std::size_t>(strip_rows * (p_.j_end - p_.j0)));
@@ -159,28 +194,9 @@ void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
     const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
     if (i1 <= i0) return;
     const index_t rows = i1 - i0;
-    // Column counts cost K per window, the sliding histogram 2h: take the
-    // cheaper, when its 32-bit sums are exact.
-    if (q_.K <= 3 * q_.h && q_.h * q_.w <= 46340) {
-        pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
-            column_square_sums(band, q_, i0 + lo, i0 + hi, p_.j0, p_.j_end,
-                               square_sums_.data() + lo, rows);
-        });
-    } else pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
-        // Eight top rows at a time unless K is huge, any left over one by one.
-        zeroed_counts::lease counts(counts_);
-        index_t r = lo;
-        if (rows_at_once_ == 8)
-            for (; r + 8 <= hi; r += 8) {
-                pool_.check_interrupt();
-                row_square_sums<8>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
-                                   square_sums_.data() + r, rows);
-            }
-        for (; r < hi; ++r) {
-            pool_.check_interrupt();
-            row_square_sums<1>(band, q_, i0 + r, p_.j0, p_.j_end, counts.data(),
-                               square_sums_.data() + r, rows);
-        }
+    pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
+        square_sums_of_(band, i0 + lo, i0 + hi, p_.j0, p_.j_end, square_sums_.data() + lo, rows,
+                        [&] { pool_.check_interrupt(); });
     });
 
     // (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on. The double

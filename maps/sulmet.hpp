@@ -14,6 +14,7 @@
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace rw {
@@ -33,6 +34,28 @@ inline double sulmet_score(std::int64_t squares, double box, double cells, doubl
     return 1.0 - 0.5 * ((t1 - t2) + P);
 }
 
+// Window square sums, sum over k of n_k^2, of the windows with top rows
+// i0 .. i1-1 and left columns j0 .. j_end-1, that of (i, j) going to
+// q[(i - i0) + (j - j0) * stride]. They are exact integers, so every way of
+// counting them gives the same: by column counts (K per window) when that is
+// cheaper than sliding a histogram along each row (2h per window) and its
+// 32-bit sums are exact, else by sliding histograms, which touch only the
+// classes present. One per map run, shared by its threads.
+class window_square_sums {
+public:
+    explicit window_square_sums(const map_request& a);
+
+    // poll() is called now and then, between rows of windows.
+    void operator()(label_view labels, index_t i0, index_t i1, index_t j0, index_t j_end,
+                    std::int64_t* q, index_t stride, const std::function<void()>& poll);
+
+private:
+    map_request a_;
+    bool by_columns_;
+    index_t rows_at_once_; // histograms slid side by side
+    zeroed_counts counts_; // rows_at_once_ histograms of K counts each
+};
+
 class sulmet_map final : public strip_processor {
 public:
     sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
@@ -48,9 +71,8 @@ private:
     double table_square_sum_ = 0.0;
     summed_area_strip<double> values_;
     window_valid_counts valid_;
+    window_square_sums square_sums_of_;
     std::vector<std::int64_t> square_sums_; // of a strip's windows, column by column
-    index_t rows_at_once_;                  // windows slid side by side
-    zeroed_counts counts_;                  // rows_at_once_ histograms of K counts each
     worker_pool& pool_;
 };
 

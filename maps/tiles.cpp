@@ -159,19 +159,18 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
     const bool sulmet = t.q.map == map_kind::sulmet;
     const double table_squares = table_square_sum(s.q);
     const double area_squared = area * area;
-    std::vector<index_t> count(sulmet ? static_cast<std::size_t>(s.q.K) : 0);
+    // Square sums for a band of top rows at a time, which stays in cache
+    // while its rows are scored.
+    constexpr index_t band = 32;
+    window_square_sums square_sums_of(s.q);
+    std::vector<std::int64_t> square_sums(sulmet ? static_cast<std::size_t>(band * (p.j_end - p.j0)) : 0);
 
     for (index_t i = p.i0; i < p.i_end; ++i) {
-        // Window square sums, sum of n_k^2, kept exactly as the window slides.
-        std::int64_t squares = 0;
-        if (sulmet)
-            count_window(labels, h, w, i, p.j0, count.data(),
-                         [&](index_t, index_t c) { squares += 2 * c - 1; });
+        const index_t top = i - (i - p.i0) % band;
+        if (sulmet && i == top)
+            square_sums_of(labels, top, std::min(top + band, p.i_end), p.j0, p.j_end,
+                           square_sums.data(), band, [] {});
         for (index_t j = p.j0; j < p.j_end; ++j) {
-            if (sulmet && j > p.j0)
-                slide_right<1>(labels, h, w, i, j,
-                    [&](index_t, index_t k) { squares -= 2 * count[k] - 1; --count[k]; },
-                    [&](index_t, index_t k) { ++count[k]; squares += 2 * count[k] - 1; });
             const double box = box_sum(table(i + h - 1, j + w - 1), table(i - 1, j + w - 1),
                                        table(i + h - 1, j - 1), table(i - 1, j - 1));
             double& cell = out(i + di, j + dj);
@@ -180,6 +179,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
                                     : box / area;
                 continue;
             }
+            const std::int64_t squares = square_sums[(i - top) + (j - p.j0) * band];
             if (!valid.active) {
                 cell = sulmet_score(squares, box, area, area_squared, table_squares);
                 continue;
@@ -192,7 +192,6 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
             cell = sulmet_score(squares - none * none, box, static_cast<double>(v),
                                 static_cast<double>(v * v), table_squares);
         }
-        if (sulmet) clear_counts(labels, s.q.K, h, w, i, p.j_end - 1, count.data());
     }
 }
 
@@ -211,45 +210,26 @@ void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in
     std::vector<double> root, step;
     ombrel_root_tables(n, root, step);
     const valid_rule valid = valid_rule_of(s.q);
-    const index_t nodata = s.q.K - 1;
-    const double* table = s.q.table;
-    const index_t first = positions_of(t).j0;
-    std::vector<index_t> count(static_cast<std::size_t>(s.q.K)), present;
-
+    const std::int32_t nodata = static_cast<std::int32_t>(s.q.K);
+    const box_counter valid_cells(valid.active ? window_cells(t, b) : cell_block{0, 0, 0, 0},
+                                  [&](index_t r, index_t c) { return labels(r, c) != nodata; });
+    // A row's first window starts its sweep; later tiles go on from the carry.
+    const bool first = p.j0 == positions_of(t).j0;
+    std::vector<index_t> count(static_cast<std::size_t>(s.q.K));
+    std::vector<double> scores(static_cast<std::size_t>(p.j_end - p.j0));
     for (index_t i = p.i0; i < p.i_end; ++i) {
-        double score = 0.0;
-        const auto put = [&](index_t j) {
+        ombrel_row_scores(labels, s.q, i, p.j0, p.j_end, root, step, count.data(),
+                          first ? nullptr : &carry_in[i - r0], scores.data());
+        for (index_t j = p.j0; j < p.j_end; ++j) {
+            const double score = scores[j - p.j0];
             if (!valid.active) {
                 out(i + di, j + dj) = score / root[n];
-                return;
+                continue;
             }
-            const index_t v = n - count[nodata];
+            const index_t v = valid_cells.count(i, j, h, w);
             out(i + di, j + dj) = valid.scores(v) ? score / root[v] : not_scored;
-        };
-        const auto slide = [&](index_t j) {
-            slide_right<1>(labels, h, w, i, j,
-                [&](index_t, index_t k) { score = score - table[k] * step[count[k]]; --count[k]; },
-                [&](index_t, index_t k) { ++count[k]; score = score + table[k] * step[count[k]]; });
-        };
-        const bool list_present = s.q.K > n;
-        if (p.j0 == first) {
-            present.clear();
-            count_window(labels, h, w, i, p.j0, count.data(), [&](index_t k, index_t c) {
-                if (list_present && c == 1) present.push_back(k);
-            });
-            score = ombrel_direct_score(s.q, count.data(), present, root);
-        } else {
-            count_window(labels, h, w, i, p.j0 - 1, count.data(), [](index_t, index_t) {});
-            score = carry_in[i - r0];
-            slide(p.j0);
         }
-        put(p.j0);
-        for (index_t j = p.j0 + 1; j < p.j_end; ++j) {
-            slide(j);
-            put(j);
-        }
-        carry_out[i - r0] = score;
-        clear_counts(labels, s.q.K, h, w, i, p.j_end - 1, count.data());
+        carry_out[i - r0] = scores.back();
     }
 }
 
