@@ -1,9 +1,7 @@
 #include "marnisa.hpp"
 
-#include "kernels/sampling.hpp"
 #include "map_setup.hpp"
 
-#include <bit>
 #include <cstdint>
 
 namespace rw {
@@ -44,9 +42,7 @@ void marnisa_map::advance(label_view band, index_t a, index_t b, output_view out
     values_.build(a, b, [&](index_t c, index_t r0, index_t r1, double* dst) {
         crt_rand* gen = rows.data() + (r0 - a);
         for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) {
-            // The class value, or +0.0 (all bits clear) for a cell not kept.
-            const std::uint64_t keep = -static_cast<std::uint64_t>(sampling_test(thresholds[l - 1], gen[k]));
-            dst[k] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(table[l - 1]) & keep);
+            dst[k] = sampled_value(thresholds[l - 1], table[l - 1], gen[k]);
         });
     }, pool_);
     if (valid_.active()) {

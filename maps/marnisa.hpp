@@ -8,14 +8,26 @@
 #pragma once
 
 #include "kernels/crt_rand.hpp"
+#include "kernels/sampling.hpp"
 #include "kernels/strip_driver.hpp"
 #include "kernels/summed_area.hpp"
 #include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
+#include <bit>
+#include <cstdint>
 #include <vector>
 
 namespace rw {
+
+// What a cell of class value `value` and sampling threshold `threshold`
+// adds to the sums: the value when kept, else +0.0 (all bits clear). Takes
+// the cell's draw from gen when the threshold is positive.
+inline double sampled_value(std::int32_t threshold, double value, crt_rand& gen)
+{
+    const std::uint64_t keep = -static_cast<std::uint64_t>(sampling_test(threshold, gen));
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) & keep);
+}
 
 class marnisa_map final : public strip_processor {
 public:

@@ -2,6 +2,7 @@
 
 #include "dravix.hpp"
 #include "map_setup.hpp"
+#include "marnisa.hpp"
 #include "ombrel.hpp"
 #include "sulmet.hpp"
 
@@ -132,8 +133,7 @@ void value_table(const tiled_map& t, label_view labels, cell_block b,
         double run = b.c0 > 0 ? left[r - b.r0] : 0.0;
         for (index_t c = b.c0; c < b.c1; ++c) {
             const std::int32_t l = labels(r, c);
-            const double v = !sampled ? values[l - 1]
-                                      : (sampling_test(thresholds[l - 1], gen) ? values[l - 1] : 0.0);
+            const double v = sampled ? sampled_value(thresholds[l - 1], values[l - 1], gen) : values[l - 1];
             run = c == 0 ? v : run + v;
             if (r == 0) table(r, c) = run;
             else table(r, c) = (r == b.r0 ? top[c - b.c0] : table(r - 1, c)) + run;
