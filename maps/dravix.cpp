@@ -73,6 +73,68 @@ index_t same_class_estimate(index_t area, index_t l, index_t P)
                                 wide_t(static_cast<std::uint64_t>(P)));
 }
 
+point_probes::point_probes(const map_request& q, index_t draws, index_t points, index_t P)
+    : seed_(q.seed), area_(q.h * q.w), points_(points), P_(P),
+      pool_start_(static_cast<std::uint64_t>(draws)), draw_(probe_reach(q.h), probe_reach(q.w))
+{
+    if (P > 0 && P < most_tabled_counts) {
+        keep_.resize(static_cast<std::size_t>(P + 1));
+        for (index_t l = 0; l <= P; ++l) keep_[l] = keep_threshold(same_class_estimate(area_, l, P));
+    }
+}
+
+std::int32_t point_probes::keep_of(index_t same) const
+{
+    return keep_.empty() ? keep_threshold(same_class_estimate(area_, same, P_)) : keep_[same];
+}
+
+void point_probes::keep_thresholds(label_view labels, index_t r, const index_t* cols, index_t m,
+                                   index_t first, std::int32_t* keep, std::vector<index_t>& pool,
+                                   const std::function<void()>& poll) const
+{
+    const index_t P = P_;
+    if (P == 0 || m == 0) { // no probes: every point keeps, without a draw
+        std::fill(keep, keep + m, -1);
+        return;
+    }
+    // A pool entry as an offset within the labels' memory.
+    const index_t rs = labels.row_step, cs = labels.col_step;
+    const auto entry = [&](crt_rand& gen) {
+        const probe_offset_draw::offset o = draw_(gen);
+        return o.dr * rs + o.dc * cs;
+    };
+    const bool held = m + P <= most_entries_held;
+    if (held) {
+        crt_rand gen(seed_);
+        gen.discard(pool_start_ + 2 * static_cast<std::uint64_t>(first));
+        pool.resize(static_cast<std::size_t>(m + P));
+        for (index_t& offset : pool) offset = entry(gen);
+    }
+    // Counts read only labels and the pool, so removing one point never
+    // changes another's count.
+    for (index_t t = 0; t < m; ++t) {
+        const std::int32_t* cell = &labels(r, cols[t]);
+        const std::int32_t own = *cell;
+        index_t l = 0;
+        if (held) {
+            if (P >= probes_between_checks / 64) poll();
+            const index_t* probe = pool.data() + t;
+            for (index_t k = 0; k < P; ++k) l += cell[probe[k]] == own;
+        } else {
+            // Huge probe counts: a point alone may take seconds, so a stop
+            // request is heeded between runs of probes.
+            crt_rand gen(seed_);
+            gen.discard(pool_start_ + 2 * static_cast<std::uint64_t>(first + t));
+            for (index_t k0 = 0; k0 < P; k0 += probes_between_checks) {
+                poll();
+                const index_t k1 = std::min(P, k0 + probes_between_checks);
+                for (index_t k = k0; k < k1; ++k) l += cell[entry(gen)] == own;
+            }
+        }
+        keep[t] = l == 0 ? -1 : keep_of(l);
+    }
+}
+
 dravix_map::dravix_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
                        worker_pool& pool)
     : q_(q), M_(M), N_(N), ri_(probe_reach(q.h)), rj_(probe_reach(q.w)),
@@ -127,45 +189,24 @@ void dravix_map::count(label_view band, index_t a, index_t b)
 void dravix_map::end_count()
 {
     if (n_ == 0) return; // no point: the map is all 0
-    P_ = probe_count(q_.probes_per_cell, M_, N_, n_);
-    // Keep thresholds by same-class count l = 0 .. P, when P is small.
-    if (P_ > 0 && P_ < most_tabled_counts) {
-        keep_.resize(static_cast<std::size_t>(P_ + 1));
-        for (index_t l = 0; l <= P_; ++l)
-            keep_[l] = keep_threshold(same_class_estimate(q_.h * q_.w, l, P_));
-    }
+    probes_.emplace(q_, draws_, n_, probe_count(q_.probes_per_cell, M_, N_, n_));
 }
 
 void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
 {
     const index_t first = std::max(r0, region_.r0), last = std::min(r1, region_.r1);
     if (last <= first) return;
-    const index_t area = q_.h * q_.w, P = P_;
-    const std::uint64_t pool_start = static_cast<std::uint64_t>(draws_);
-    const index_t rs = band.row_step, cs = band.col_step;
-    // Pool entry q moves a probe by the two draws 2q and 2q + 1 after the
-    // sampling draws, as an offset within the band.
-    const probe_offset_draw draw_offset(ri_, rj_);
-    const auto entry = [&](crt_rand& gen) {
-        const probe_offset_draw::offset o = draw_offset(gen);
-        return o.dr * rs + o.dc * cs;
-    };
-    const auto keep_of = [&](index_t l) {
-        return keep_.empty() ? keep_threshold(same_class_estimate(area, l, P)) : keep_[l];
-    };
-
-    // Same-class probes of every point: counts read only labels and the pool,
-    // so removing one point never changes another's count.
     if (static_cast<index_t>(rows_.size()) < last - first)
         rows_.resize(static_cast<std::size_t>(last - first));
-    const auto row = [&](index_t r) -> std::vector<row_point>& { return rows_[r - first]; };
+    const auto row = [&](index_t r) -> point_row& { return rows_[r - first]; };
     pool_.parallel_for(last - first, [&](index_t lo, index_t hi) {
-        // A group of rows at a time: sampled, then probed, walking columns
-        // outer, so that labels are read near where they were last read in
+        // A group of rows at a time: sampled walking columns outer, then
+        // probed, so that labels are read near where they were last read in
         // either layout.
         constexpr index_t group = 16;
         std::vector<crt_rand> samplers;
-        std::vector<std::vector<index_t>> pools(group);
+        std::vector<index_t> pool;
+        const std::function<void()> poll = [&] { pool_.check_interrupt(); };
         for (index_t top = first + lo; top < first + hi; top += group) {
             pool_.check_interrupt();
             const index_t bottom = std::min(top + group, first + hi);
@@ -173,64 +214,29 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
             for (index_t r = top; r < bottom; ++r) {
                 samplers.emplace_back(q_.seed);
                 samplers.back().discard(static_cast<std::uint64_t>(first_draw_[r - region_.r0]));
-                row(r).clear();
+                row(r).cols.clear();
             }
             for (index_t c = region_.c0; c < region_.c1; ++c)
                 for_each_down(band, c, top, bottom, [&](index_t k, std::int32_t l) {
-                    if (sampling_test(thresholds_[l - 1], samplers[k])) row(top + k).push_back({c, -1});
+                    if (sampling_test(thresholds_[l - 1], samplers[k])) row(top + k).cols.push_back(c);
                 });
-            bool held = P > 0;
             for (index_t r = top; r < bottom; ++r) {
-                const index_t m = static_cast<index_t>(row(r).size());
-                held = held && m + P <= most_entries_held;
-            }
-            if (P == 0) continue; // no probes: every point keeps, without a draw
-            for (index_t r = top; held && r < bottom; ++r) {
-                const index_t m = static_cast<index_t>(row(r).size());
-                crt_rand gen(q_.seed);
-                gen.discard(pool_start + 2 * static_cast<std::uint64_t>(first_point_[r - region_.r0]));
-                std::vector<index_t>& pool = pools[r - top];
-                pool.resize(static_cast<std::size_t>(m + P));
-                for (index_t& offset : pool) offset = entry(gen);
-            }
-            // Point t of a row (ordinal first + t) probes with entries t .. t+P-1.
-            for (index_t r = top; r < bottom; ++r) {
-                std::vector<row_point>& points = row(r);
-                const index_t* pool = pools[r - top].data();
-                const index_t ordinal = first_point_[r - region_.r0];
-                for (index_t t = 0; t < static_cast<index_t>(points.size()); ++t) {
-                    const std::int32_t* cell = &band(r, points[t].col);
-                    const std::int32_t own = *cell;
-                    index_t l = 0;
-                    if (held) {
-                        if (P >= probes_between_checks / 64) pool_.check_interrupt();
-                        const index_t* probe = pool + t;
-                        for (index_t k = 0; k < P; ++k) l += cell[probe[k]] == own;
-                    } else {
-                        // Huge probe counts: a point alone may take seconds,
-                        // so a stop request is heeded between runs of probes.
-                        crt_rand own_gen(q_.seed);
-                        own_gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal + t));
-                        for (index_t k0 = 0; k0 < P; k0 += probes_between_checks) {
-                            pool_.check_interrupt();
-                            const index_t k1 = std::min(P, k0 + probes_between_checks);
-                            for (index_t k = k0; k < k1; ++k) l += cell[entry(own_gen)] == own;
-                        }
-                    }
-                    points[t].keep = l == 0 ? -1 : keep_of(l);
-                }
+                point_row& points = row(r);
+                const index_t m = static_cast<index_t>(points.cols.size());
+                points.keep.resize(points.cols.size());
+                probes_->keep_thresholds(band, r, points.cols.data(), m, first_point_[r - region_.r0],
+                                         points.keep.data(), pool, poll);
             }
         }
     });
 
     // One thinning draw per point with a same-class probe, in point order:
     // each row's draws start where the rows before it leave off.
-    const std::uint64_t thinning_start =
-        pool_start + 2 * (static_cast<std::uint64_t>(n_) + static_cast<std::uint64_t>(P));
+    const std::uint64_t thinning_start = probes_->thinning_start();
     std::vector<std::uint64_t> row_start(static_cast<std::size_t>(last - first));
     for (index_t r = first; r < last; ++r) {
         row_start[r - first] = thinning_start + static_cast<std::uint64_t>(thinning_draws_);
-        for (const row_point& pt : row(r)) thinning_draws_ += pt.keep >= 0;
+        for (const std::int32_t keep : row(r).keep) thinning_draws_ += keep >= 0;
     }
     // A point goes when its keep threshold is below the draw: a draw equal to
     // the threshold keeps it, so a threshold of 32767 always keeps.
@@ -239,8 +245,11 @@ void dravix_map::thin_rows(label_view band, index_t r0, index_t r1)
         for (index_t r = first + lo; r < first + hi; ++r) {
             crt_rand gen(q_.seed);
             gen.discard(row_start[r - first]);
-            for (const row_point& pt : row(r))
-                if (pt.keep < 0 || !(pt.keep < gen())) points_[(r - r0) + height * pt.col] = 1;
+            const point_row& points = row(r);
+            for (std::size_t t = 0; t < points.cols.size(); ++t) {
+                const std::int32_t keep = points.keep[t];
+                if (keep < 0 || !(keep < gen())) points_[(r - r0) + height * points.cols[t]] = 1;
+            }
         }
     });
 }

@@ -22,6 +22,8 @@
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace rw {
@@ -81,6 +83,35 @@ private:
     std::uint32_t row_span_, col_span_;
 };
 
+// The probing of the points, once the sampling pass has counted its draws
+// and its points (hence P, the probes per point). Point t of a row's points,
+// of ordinal first + t, probes with pool entries first + t .. first + t + P - 1,
+// entry e being the two draws 2e and 2e + 1 after the sampling draws.
+class point_probes {
+public:
+    point_probes(const map_request& q, index_t draws, index_t points, index_t P);
+
+    // The first thinning draw, after the sampling draws and the pool.
+    std::uint64_t thinning_start() const { return pool_start_ + 2 * static_cast<std::uint64_t>(points_ + P_); }
+
+    // keep[t] for the m points of row r at columns cols[t], the first of
+    // ordinal `first`: its keep threshold, or -1 when none of its probes
+    // found its class (it keeps, without a draw). labels must reach the
+    // probes. pool is scratch; poll() is called between runs of probes.
+    void keep_thresholds(label_view labels, index_t r, const index_t* cols, index_t m, index_t first,
+                         std::int32_t* keep, std::vector<index_t>& pool,
+                         const std::function<void()>& poll) const;
+
+private:
+    std::int32_t keep_of(index_t same) const;
+
+    std::uint32_t seed_;
+    index_t area_, points_, P_;
+    std::uint64_t pool_start_;
+    probe_offset_draw draw_;
+    std::vector<std::int32_t> keep_; // keep threshold by same-class count, when P is small
+};
+
 class dravix_map final : public strip_processor {
 public:
     dravix_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
@@ -108,17 +139,16 @@ private:
     std::vector<std::int32_t> thresholds_;
     // Per region row: its first sampling draw, then its first point ordinal.
     std::vector<index_t> first_draw_, first_point_;
-    index_t draws_ = 0, n_ = 0, P_ = 0, thinning_draws_ = 0;
-    std::vector<std::int32_t> keep_; // keep threshold by same-class count, when P is small
-    index_t thinned_ = 0;            // point rows done
-    std::vector<std::int32_t> points_; // point rows of the current strip, column by column
-    // A point of a row being thinned: its column and its keep threshold, or
-    // -1 when none of its probes found its class (it keeps, without a draw).
-    struct row_point {
-        index_t col;
-        std::int32_t keep;
+    index_t draws_ = 0, n_ = 0, thinning_draws_ = 0;
+    std::optional<point_probes> probes_; // once the points are counted
+    index_t thinned_ = 0;                // point rows done
+    std::vector<std::int32_t> points_;   // point rows of the current strip, column by column
+    // The points of a row being thinned: their columns and keep thresholds.
+    struct point_row {
+        std::vector<index_t> cols;
+        std::vector<std::int32_t> keep;
     };
-    std::vector<std::vector<row_point>> rows_;
+    std::vector<point_row> rows_;
     summed_area_strip<std::int32_t> density_;
     window_valid_counts valid_;
     worker_pool& pool_;

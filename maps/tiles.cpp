@@ -19,10 +19,6 @@ namespace {
 
 constexpr double not_scored = std::numeric_limits<double>::quiet_NaN();
 
-// A point's pool entries are drawn once per tile row up to this many, one
-// point at a time beyond it (as the strip path does).
-constexpr index_t most_entries_held = index_t{1} << 22;
-
 scored_positions positions_of(const tiled_map& t)
 {
     return t.q.map == map_kind::ombrel ? ombrel_positions(t.M, t.N, t.q.h, t.q.w)
@@ -264,44 +260,21 @@ void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
     }
     const cell_block d = sampled_cells(t, b);
     if (d.empty() || totals.points == 0) return;
-    const index_t ri = probe_reach(t.q.h), rj = probe_reach(t.q.w), P = totals.probes;
-    const index_t area = t.q.h * t.q.w;
-    const std::uint64_t pool_start = static_cast<std::uint64_t>(totals.draws);
-    using offset = probe_offset_draw::offset;
-    const probe_offset_draw entry(ri, rj);
-    std::vector<index_t> cols;
-    std::vector<offset> pool;
+    const point_probes probes(t.q, totals.draws, totals.points, totals.probes);
+    std::vector<index_t> cols, pool;
+    std::vector<std::int32_t> row_keep;
     for (index_t r = d.r0; r < d.r1; ++r) {
         cols.clear();
         crt_rand sampler(t.q.seed);
         sampler.discard(draw_start[r - b.r0]);
         for (index_t c = d.c0; c < d.c1; ++c)
             if (sampling_test(thresholds[labels(r, c) - 1], sampler)) cols.push_back(c);
-        const index_t m = static_cast<index_t>(cols.size()), ordinal = first_point[r - b.r0];
-        const bool held = m + P <= most_entries_held;
-        if (P > 0 && held) {
-            crt_rand gen(t.q.seed);
-            gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal));
-            pool.resize(static_cast<std::size_t>(m + P));
-            for (offset& o : pool) o = entry(gen);
-        }
-        // Point k of the row (ordinal + k) probes with entries k .. k+P-1.
-        for (index_t k = 0; k < m; ++k) {
-            const index_t c = cols[k];
-            const std::int32_t own = labels(r, c);
-            index_t l = 0;
-            if (held) {
-                for (index_t e = 0; e < P; ++e) l += labels(r + pool[k + e].dr, c + pool[k + e].dc) == own;
-            } else {
-                crt_rand gen(t.q.seed);
-                gen.discard(pool_start + 2 * static_cast<std::uint64_t>(ordinal + k));
-                for (index_t e = 0; e < P; ++e) {
-                    const offset o = entry(gen);
-                    l += labels(r + o.dr, c + o.dc) == own;
-                }
-            }
-            keep(r, c) = l == 0 ? -1 : keep_threshold(same_class_estimate(area, l, P));
-            thinning[r - b.r0] += l != 0;
+        row_keep.resize(cols.size());
+        probes.keep_thresholds(labels, r, cols.data(), static_cast<index_t>(cols.size()),
+                               first_point[r - b.r0], row_keep.data(), pool, [] {});
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+            keep(r, cols[k]) = row_keep[k];
+            thinning[r - b.r0] += row_keep[k] >= 0;
         }
     }
 }
