@@ -6,7 +6,9 @@
 The DataArray holds the raster's own class codes (any integer dtype), 2-D,
 or 3-D with a `band` dimension (band=1 picks the first, as GDAL counts). The
 table maps each code to its class value; classes follow the codes in
-increasing order. The result is a float64 DataArray with the input's
+increasing order. A dask-backed DataArray (e.g. rioxarray.open_rasterio
+with chunks=) gives a lazy result, computed chunk by chunk through
+raster_maps.dask with the same bits. The result is a float64 DataArray with the input's
 dimensions, coordinates (the CRS's spatial_ref included) and attributes,
 named after the map, with these attributes added: raster_maps_map,
 raster_maps_window ("h x w"), raster_maps_seed (random maps), and _FillValue
@@ -146,6 +148,13 @@ def result_array(data, like, name, window, seed):
 
 def _run(name, table, window, labels, *, src_nodata, exclude, policy, min_valid, border, band,
          threads, seed=None, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL):
+    if _is_dask_backed(labels):
+        # Stays lazy, chunk by chunk, as xarray does with dask-backed data.
+        from . import dask as rmd
+        return rmd._data_array(name, table, window, labels, probes_per_cell,
+                               0 if seed is None else seed, src_nodata=src_nodata, exclude=exclude,
+                               policy=policy, min_valid=min_valid, border=border, band=band,
+                               threads=threads)
     window = _args.window_of(window)
     labels = band_of(labels, band)
     policy, min_valid, unscored = map_options(policy, min_valid, border)
@@ -156,6 +165,16 @@ def _run(name, table, window, labels, *, src_nodata, exclude, policy, min_valid,
     if problem is not None:
         _args.raise_problem(problem, len(classes))
     return result_array(out, labels, name, window, seed)
+
+
+def _is_dask_backed(labels):
+    if not isinstance(labels, xr.DataArray):
+        return False
+    try:
+        import dask.array as da
+    except ImportError:  # pragma: no cover
+        return False
+    return isinstance(labels.data, da.Array)
 
 
 def _options(src_nodata=_KEEP_DEFAULT, exclude=(), policy="strict", min_valid=0.5, border="nodata",
