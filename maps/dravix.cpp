@@ -53,7 +53,7 @@ index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t 
     if (cells >> 64 != 0) throw std::bad_alloc();
     const wide_t P = wide_t(static_cast<std::uint32_t>(probes_per_cell)) * cells /
                      static_cast<std::uint64_t>(n);
-    if ((P + static_cast<std::uint64_t>(n)) * 8 > physical_memory_bytes() / 2) throw std::bad_alloc();
+    if (P * 8 > physical_memory_bytes() / 2) throw std::bad_alloc();
     return static_cast<index_t>(P);
 }
 

@@ -40,11 +40,12 @@ cell_block sampling_region(index_t M, index_t N, index_t h, index_t w);
 
 // Probes per point, (probes_per_cell * M * N) div n for n >= 1 points, so
 // that all points together make at most probes_per_cell * M * N probes. The
-// product is formed exactly. Throws std::bad_alloc when a probe pool of
-// n + P entries (two 32-bit offsets each) would take more than half this
-// machine's memory: the pool is never held whole here, but that many probes
-// could not be made in any reasonable time either, and a caller holding
-// such a pool would leave no room for anything else.
+// product is formed exactly. Throws std::bad_alloc when the P pool entries
+// (two 32-bit offsets each) that a single point probes with would take more
+// than half this machine's memory: such a call could never be worked
+// through, and a caller that holds a point's entries would leave no room
+// for anything else. The n entries the points add are never held at once,
+// so no raster is refused for its number of points.
 index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t n);
 
 // Keep threshold of a point whose same-class estimate is e:

@@ -6,12 +6,10 @@
 #include "ombrel.hpp"
 #include "sulmet.hpp"
 
-#include "kernels/class_counts.hpp"
 #include "kernels/sampling.hpp"
 #include "kernels/summed_area.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace rw::tiles {

@@ -30,9 +30,9 @@
 %                  P = floor(probesPerCell*M*N / number of points). With 0 no
 %                  point is thinned. The thinning costs up to
 %                  probesPerCell*M*N label comparisons: large values take
-%                  long (Ctrl-C stops the call), and a probe pool of
-%                  8*(points + P) bytes beyond half the machine's memory is
-%                  refused with Dravix:outOfMemory before the thinning.
+%                  long (Ctrl-C stops the call), and a P beyond half the
+%                  machine's memory at 8 bytes a probe is refused with
+%                  Dravix:outOfMemory before the thinning.
 %   out            M x N double matrix of multiples of 1/(h*w) in 0..1. The
 %                  window's top-left corner visits rows 11 .. M-h-10 and
 %                  columns 11 .. N-w-10 (1-based); each value goes to the

@@ -127,11 +127,14 @@ TEST(DravixSizes, ProbeCountIsExactOrOutOfMemory)
     EXPECT_EQ(probe_count(3, index_t{1} << 40, 3, index_t{1} << 24), 9 * 65536);
     // A pool of about 2^51 entries could never be held or worked through.
     EXPECT_THROW(probe_count(most, 1000, 1000, 1), std::bad_alloc);
-    // Pools of up to half the machine's memory, 8 bytes an entry, pass.
+    // A point's P entries up to half the machine's memory, 8 bytes an entry, pass.
     const auto half = static_cast<index_t>(physical_memory_bytes() / 16); // entries
     EXPECT_EQ(probe_count(1, half - 1, 1, 1), half - 1);
     EXPECT_THROW(probe_count(1, half + 1, 1, 1), std::bad_alloc);
-    // So do rasters of 2^64 cells or more, whose products would wrap.
+    // Many points never make too large a pool: a 2^21 x 2^21 raster of
+    // 2^40 points (an 8 TB pool, were it held whole) probes 48 per point.
+    EXPECT_EQ(probe_count(12, index_t{1} << 21, index_t{1} << 21, index_t{1} << 40), 48);
+    // Rasters of 2^64 cells or more, whose products would wrap, are refused.
     EXPECT_THROW(probe_count(1, index_t{1} << 62, 8, 1), std::bad_alloc);
     EXPECT_THROW(probe_count(0, std::numeric_limits<index_t>::max(), 3, 1), std::bad_alloc);
     EXPECT_EQ(same_class_estimate(index_t{1} << 40, index_t{1} << 30, index_t{1} << 31),
