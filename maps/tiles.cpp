@@ -67,7 +67,19 @@ struct valid_rule {
     index_t least;
     bool scores(index_t v) const { return v >= least; }
     double divisor(index_t v) const { return scores(v) ? static_cast<double>(v) : not_scored; }
+    // The mean of window (i, j) of sum box: over its area, or its valid cells.
+    double mean(double box, double area, const box_counter& valid_cells, index_t i, index_t j,
+                index_t h, index_t w) const
+    {
+        return active ? box / divisor(valid_cells.count(i, j, h, w)) : box / area;
+    }
 };
+
+// The cells of an output tile, in whole-raster coordinates.
+cell_block block_of(raster_view<double> out)
+{
+    return {out.row0, out.row_end(), out.col0, out.col0 + out.cols};
+}
 
 valid_rule valid_rule_of(const map_request& run)
 {
@@ -140,7 +152,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
                       raster_view<double> out)
 {
     const map_setup s(t.q);
-    const cell_block b{out.row0, out.row_end(), out.col0, out.col0 + out.cols};
+    const cell_block b = block_of(out);
     const scored_positions p = windows_of(t, b);
     if (p.empty()) return;
     const index_t h = t.q.h, w = t.q.w, di = centre_offset(h), dj = centre_offset(w);
@@ -169,8 +181,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
                                        table(i + h - 1, j - 1), table(i - 1, j - 1));
             double& cell = out(i + di, j + dj);
             if (!sulmet) {
-                cell = valid.active ? box / valid.divisor(valid_cells.count(i, j, h, w))
-                                    : box / area;
+                cell = valid.mean(box, area, valid_cells, i, j, h, w);
                 continue;
             }
             const std::int64_t squares = square_sums[(i - top) + (j - p.j0) * band];
@@ -193,7 +204,7 @@ void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in
                    raster_view<double> out, double* carry_out)
 {
     const map_setup s(t.q);
-    const cell_block b{out.row0, out.row_end(), out.col0, out.col0 + out.cols};
+    const cell_block b = block_of(out);
     const auto [r0, r1] = window_rows(t, b);
     const scored_positions p = windows_of(t, b);
     if (p.empty()) {
@@ -295,7 +306,7 @@ void score_density(const tiled_map& t, raster_view<const std::int32_t> points,
                    label_view labels, raster_view<double> out)
 {
     const map_setup s(t.q);
-    const cell_block b{out.row0, out.row_end(), out.col0, out.col0 + out.cols};
+    const cell_block b = block_of(out);
     const scored_positions p = windows_of(t, b);
     if (p.empty()) return;
     const index_t h = t.q.h, w = t.q.w, di = centre_offset(h), dj = centre_offset(w);
@@ -309,8 +320,7 @@ void score_density(const tiled_map& t, raster_view<const std::int32_t> points,
     for (index_t i = p.i0; i < p.i_end; ++i)
         for (index_t j = p.j0; j < p.j_end; ++j) {
             const double box = static_cast<double>(point_cells.count(i, j, h, w));
-            out(i + di, j + dj) = valid.active ? box / valid.divisor(valid_cells.count(i, j, h, w))
-                                               : box / area;
+            out(i + di, j + dj) = valid.mean(box, area, valid_cells, i, j, h, w);
         }
 }
 

@@ -76,3 +76,11 @@ def octave_plugins():
             return results
 
     return run
+
+
+def call_map(module, name, table, window, labels, default_seed, **kw):
+    """module.name(table, window, labels, **kw), the random maps seeded with
+    default_seed unless kw gives a seed."""
+    if name in ("marnisa", "dravix"):
+        kw.setdefault("seed", default_seed)
+    return getattr(module, name)(table, window, labels, **kw)

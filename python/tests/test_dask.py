@@ -1,4 +1,6 @@
 """raster_maps.dask: the in-memory bits for every chunking and scheduler."""
+import functools
+
 import numpy as np
 import pytest
 
@@ -7,7 +9,7 @@ distributed = pytest.importorskip("dask.distributed")
 
 import raster_maps as rm
 import raster_maps.dask as rmd
-from conftest import MAPS, class_table, patchy_labels
+from conftest import MAPS, class_table, patchy_labels, call_map
 
 
 def random_chunks(size, rng, smallest):
@@ -27,10 +29,7 @@ def chunkings(M, N, seed):
         yield (random_chunks(M, rng, 1), random_chunks(N, rng, 1))
 
 
-def call(module, name, table, window, labels, **kw):
-    if name in ("marnisa", "dravix"):
-        kw.setdefault("seed", 11)
-    return getattr(module, name)(table, window, labels, **kw)
+call = functools.partial(call_map, default_seed=11)
 
 
 @pytest.mark.parametrize("name", MAPS)

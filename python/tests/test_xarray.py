@@ -1,5 +1,7 @@
 """raster_maps.xarray: class codes and nodata as the command-line tool
 treats them, and coordinates, attributes and CRS kept."""
+import functools
+
 import numpy as np
 import pytest
 import xarray as xr
@@ -8,7 +10,7 @@ rioxarray = pytest.importorskip("rioxarray")
 
 import raster_maps as rm
 import raster_maps.xarray as rmx
-from conftest import MAPS, patchy_labels
+from conftest import MAPS, patchy_labels, call_map
 
 CODES = np.array([11, 21, 41, 90])
 TABLE = {41: 0.6, 11: 0.1, 90: 0.05, 21: 1.0}  # any order: classes follow the codes
@@ -28,10 +30,7 @@ def landcover(M=64, N=72, seed=1, hole=True):
     return da.rio.write_crs("EPSG:32633").rio.write_nodata(NODATA), labels
 
 
-def call(module, name, table, window, labels, **kw):
-    if name in ("marnisa", "dravix"):
-        kw.setdefault("seed", 5)
-    return getattr(module, name)(table, window, labels, **kw)
+call = functools.partial(call_map, default_seed=5)
 
 
 @pytest.mark.parametrize("name", MAPS)
