@@ -97,7 +97,8 @@ std::string map_help(const map_info& m)
          "                        TILED=YES COMPRESS=DEFLATE ZLEVEL=1\n"
          "                        PREDICTOR=3 BIGTIFF=IF_SAFER.\n"
          "  --overwrite           replace an existing output.\n"
-         "  --threads <n>         threads (default: every core, or RASTER_MAPS_THREADS).\n"
+         "  --threads <n>         threads (default: every core, or RASTER_MAPS_THREADS); at most\n"
+         "                        4 per core are used.\n"
          "  --strip-rows <n>      rows read per strip (default: from the width and window).\n"
          "  -q, --quiet           no progress bar or notes on standard error.\n"
          "  -h, --help            this text.\n";
@@ -218,7 +219,8 @@ command parse_command_line(int argc, const char* const argv[])
             if (eq == 0 || eq == std::string::npos) bad("--co takes NAME=VALUE; got '" + v + "'");
             o.creation_options.emplace_back(v.substr(0, eq), v.substr(eq + 1));
         } else if (a == "--overwrite") o.overwrite = true;
-        else if (a == "--threads") o.threads = static_cast<int>(whole_number(a, value(), 1, 4096));
+        else if (a == "--threads")
+            o.threads = rw::thread_count(whole_number(a, value(), 1, std::numeric_limits<long long>::max()));
         else if (a == "--strip-rows") o.strip_rows = whole_number(a, value(), 1, 1LL << 40);
         else if (a == "-q" || a == "--quiet") o.quiet = true;
         else if (a == "--seed" || a == "--probes-per-cell")

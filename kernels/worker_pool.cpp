@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace rw {
 
@@ -18,15 +19,36 @@ int default_thread_count()
     return threads;
 }
 
+int max_thread_count() { return 4 * static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+
+int thread_count(long long requested)
+{
+    if (requested <= 0) return default_thread_count();
+    return static_cast<int>(std::min<long long>(requested, max_thread_count()));
+}
+
 worker_pool::worker_pool(int threads, std::function<bool()> stop_requested)
     : stop_requested_(std::move(stop_requested))
 {
-    if (threads <= 0) threads = default_thread_count();
+    threads = thread_count(threads);
     workers_.reserve(static_cast<std::size_t>(threads - 1));
-    for (int id = 1; id < threads; ++id) workers_.emplace_back([this, id] { work(id); });
+    for (int id = 1; id < threads; ++id) {
+        try {
+            workers_.emplace_back([this, id] { work(id); });
+        } catch (const std::system_error& e) {
+            // The destructor does not run for a half-made pool, and a
+            // joinable std::thread left behind would end the process.
+            stop_workers();
+            throw threads_unavailable("cannot start thread " + std::to_string(id + 1) + " of " +
+                                      std::to_string(threads) + " (" + e.what() +
+                                      "); ask for fewer threads");
+        }
+    }
 }
 
-worker_pool::~worker_pool()
+worker_pool::~worker_pool() { stop_workers(); }
+
+void worker_pool::stop_workers()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -34,6 +56,7 @@ worker_pool::~worker_pool()
     }
     start_.notify_all();
     for (std::thread& t : workers_) t.join();
+    workers_.clear();
 }
 
 namespace {

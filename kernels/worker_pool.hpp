@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -22,15 +23,34 @@ public:
     const char* what() const noexcept override { return "the map was interrupted"; }
 };
 
+// Thrown when the operating system refuses a thread the pool needs (too
+// many threads or processes, or no address space left for its stack). The
+// threads already started are stopped and joined first.
+class threads_unavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The number of threads a map uses by default: every core of the machine,
 // capped by the environment variable RASTER_MAPS_THREADS when it holds a
 // positive whole number (1 = one thread). Other values are ignored.
 int default_thread_count();
 
+// The most threads a pool starts: 4 per core. The maps are bound by memory
+// and arithmetic, so more threads than cores only add switching; a request
+// beyond this (threads=10**6) is cut to it, never thousands of threads.
+int max_thread_count();
+
+// The threads a pool of `requested` threads runs: default_thread_count()
+// for 0 or less, else requested cut to max_thread_count(). Every front end
+// goes through this rule.
+int thread_count(long long requested);
+
 class worker_pool {
 public:
-    // threads <= 0 means default_thread_count(). The calling thread is one
-    // of them: a pool of 1 starts no thread. stop_requested, when given, is
+    // threads is taken through thread_count(). The calling thread is one
+    // of them: a pool of 1 starts no thread. Throws threads_unavailable when
+    // a thread cannot be started. stop_requested, when given, is
     // asked on the thread that made the pool only, whenever a parallel_for
     // starts, while it waits for the other threads, and from
     // check_interrupt(); once it answers true the pool throws interrupted.
@@ -54,6 +74,7 @@ public:
 
 private:
     void work(int id);
+    void stop_workers();
     bool poll_stop_request();
 
     std::vector<std::thread> workers_;

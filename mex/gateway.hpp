@@ -272,6 +272,9 @@ void run(const char* plugin, Body&& body)
         std::snprintf(text, sizeof text,
                       "%s ran out of memory for its scratch buffers; try a smaller raster.",
                       plugin);
+    } catch (const rw::threads_unavailable& e) {
+        std::snprintf(id, sizeof id, "%s:outOfMemory", plugin);
+        std::snprintf(text, sizeof text, "%s: %s.", plugin, e.what());
     } catch (const std::exception& e) {
         std::snprintf(id, sizeof id, "%s:internal", plugin);
         std::snprintf(text, sizeof text, "%s failed: %s", plugin, e.what());

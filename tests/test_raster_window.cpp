@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -100,6 +104,52 @@ TEST(SummedAreaTable, GivesTheRecordedBitsInEveryStripAndThreadCount)
                     ASSERT_NEAR(got[r + M * c], direct, 1e-12 * size) << r << ", " << c;
                 }
         }
+}
+
+// A thread the system refuses (no address space left for its stack) ends
+// in an error once the threads already started are joined, instead of
+// ending the process. The child runs before any other pool of this
+// process, whose freed stacks glibc would reuse without asking for more.
+TEST(WorkerPool, FailsCleanlyWhenThreadsCannotStart)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory fills any address-space cap";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory fills any address-space cap";
+#endif
+#endif
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for one more thread stack (8 MiB by default), not for three.
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) _exit(4);
+        std::fclose(statm);
+        const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{12} << 20);
+        const rlimit space{room, room};
+        if (setrlimit(RLIMIT_AS, &space) != 0) _exit(5);
+        try {
+            worker_pool pool(8);
+        } catch (const threads_unavailable&) {
+            _exit(0);
+        }
+        _exit(3); // every thread started: the limit did not bite
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "earlier pools' stacks were reused; run this test alone";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(WorkerPool, CutsHugeRequestsToFourThreadsPerCore)
+{
+    const worker_pool many(1'000'000);
+    EXPECT_EQ(many.size(), max_thread_count());
+    EXPECT_EQ(thread_count(0), default_thread_count());
+    EXPECT_EQ(thread_count(1), 1);
 }
 
 TEST(SummedAreaTable, DISABLED_RecordGoldenHash)
