@@ -1,6 +1,6 @@
-// raster-maps on codes at the ends of the 64-bit types. A raster whose
-// special codes stand for nodata must map as a plain raster with one nodata
-// code.
+// raster-maps on codes at the ends of the 64-bit types, and on table files
+// that are malformed or written by spreadsheets. A raster whose special
+// codes stand for nodata must map as a plain raster with one nodata code.
 #include "cli_fixture.hpp"
 
 #include <algorithm>
@@ -164,6 +164,62 @@ TEST(RasterMapsCodes, Int64NegativeCodesAndExtremes)
         << run.message;
     EXPECT_EQ(bytes_of(dir / "top.tif"), before);
     EXPECT_FALSE(fs::exists(dir / "top-out.tif"));
+}
+
+// Table files: what a spreadsheet writes is read, and a malformed row is
+// named by file, line and field rather than taken for a header.
+TEST(RasterMapsCodes, TableFiles)
+{
+    const scratch_dir dir;
+    const index_t M = 30, N = 30;
+    write_cells<std::int64_t>(dir / "in.tif", M, N, random_cells(M, N, {11, 21}, 13), GDT_Byte);
+    const std::string before = bytes_of(dir / "in.tif");
+    const std::string bom = "\xEF\xBB\xBF";
+
+    const struct {
+        std::string text, table;
+    } good[] = {
+        {bom + "11,0.25\r\n21,0.5\r\n", "11:0.25 21:0.5"},
+        {bom + "code,value\n11,0.25\n21,0.5\n", "11:0.25 21:0.5"},
+        {"\"code\",\"value\"\r\n\r\n# land cover\r\n\"11\",\"0.25\"\r\n 21 , 5e-1 \r\n", "11:0.25 21:0.5"},
+        {"+11,1e-400\n21,-0.5\n", "11:0 21:-0.5"}, // below the least double: the nearest, 0
+    };
+    for (const auto& g : good) {
+        write_text(dir / "t.csv", g.text);
+        const auto run = run_tool(dir, "varnok -q --overwrite --table " + dir / "t.csv" + " --window 5 " +
+                                           dir / "in.tif " + dir / "out.tif");
+        ASSERT_EQ(run.status, 0) << g.text << "\n" << run.message;
+        GDALDataset* ds = GDALDataset::Open((dir / "out.tif").c_str(), GDAL_OF_RASTER);
+        ASSERT_NE(ds, nullptr);
+        EXPECT_STREQ(ds->GetMetadataItem("RASTER_MAPS_TABLE"), g.table.c_str()) << g.text;
+        GDALClose(ds);
+    }
+    fs::remove(dir / "out.tif");
+
+    const struct {
+        std::string text, says;
+    } bad[] = {
+        {"11,0.l\n21,0.5\n", "q.csv line 1, field 2: '0.l' is not a number"},
+        {bom + "11,0.l\n21,0.5\n", "q.csv line 1, field 2: '0.l' is not a number"},
+        {"code,value\n11,1e400\n21,0.5\n", "q.csv line 2, field 2: '1e400' is beyond the range of doubles"},
+        {"11,0\n21,-1e400\n", "q.csv line 2, field 2: '-1e400' is beyond the range of doubles"},
+        {"# codes\n99999999999999999999,1\n11,0\n21,0\n",
+         "q.csv line 2, field 1: '99999999999999999999' is beyond the range of codes, "
+         "-9223372036854775808..9223372036854775807"},
+        {"11,0\n9223372036854775808,1\n21,0\n", "q.csv line 2, field 1: '9223372036854775808' is beyond"},
+        {"1.5,0.3\n11,0\n21,0\n", "q.csv line 1, field 1: '1.5' is not a whole number"},
+        {"11,0.5,3\n21,0\n", "q.csv line 1: expected code,value"},
+    };
+    for (const auto& b : bad) {
+        write_text(dir / "q.csv", b.text);
+        const auto run = run_tool(dir, "varnok -q --table " + dir / "q.csv" + " --window 5 " + dir / "in.tif " +
+                                           dir / "out.tif");
+        EXPECT_EQ(run.status, 1) << b.text;
+        EXPECT_NE(run.message.find(b.says), std::string::npos) << b.text << "\n" << run.message;
+        EXPECT_EQ(std::count(run.message.begin(), run.message.end(), '\n'), 1) << run.message;
+        EXPECT_EQ(bytes_of(dir / "in.tif"), before);
+        EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.tif", "q.csv", "t.csv"}));
+    }
 }
 
 } // namespace
