@@ -1,7 +1,7 @@
 // Reads a class table file: CSV rows of code,value, the code a whole number
-// (the raster's own value) and the value a real number. A first line that is
-// not such a row is a header; blank lines and lines starting with # are
-// skipped.
+// of 64 bits (the raster's own value) and the value a double. A first row
+// whose first field is not a number is a header; blank lines, lines starting
+// with # and a UTF-8 byte-order mark are skipped.
 #pragma once
 
 #include "maps/class_codes.hpp"

@@ -45,18 +45,17 @@ input_raster::input_raster(const std::string& path, int band) : path_(path)
                          "; the maps read class codes from a band of an integer type");
 }
 
-std::optional<std::int64_t> input_raster::nodata_code() const
+std::optional<rw::cell_code> input_raster::nodata_code() const
 {
     int has = 0;
     const GDALDataType type = band_->GetRasterDataType();
     if (type == GDT_Int64) {
         const std::int64_t v = band_->GetNoDataValueAsInt64(&has);
-        return has ? std::optional<std::int64_t>(v) : std::nullopt;
+        return has ? std::optional<rw::cell_code>(v) : std::nullopt;
     }
     if (type == GDT_UInt64) {
         const std::uint64_t v = band_->GetNoDataValueAsUInt64(&has);
-        if (!has || v > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
-        return static_cast<std::int64_t>(v);
+        return has ? std::optional<rw::cell_code>(v) : std::nullopt;
     }
     const double v = band_->GetNoDataValue(&has);
     // A nodata value no integer cell can hold marks no cell.
@@ -78,6 +77,8 @@ void gdal_label_source::read(rw::index_t r0, rw::index_t r1, rw::raster_view<std
     case GDT_Int16: read_as<std::int16_t>(GDT_Int16, r0, r1, into); break;
     case GDT_UInt32: read_as<std::uint32_t>(GDT_UInt32, r0, r1, into); break;
     case GDT_Int32: read_as<std::int32_t>(GDT_Int32, r0, r1, into); break;
+    // Read as Int64, GDAL would clamp codes above INT64_MAX to it.
+    case GDT_UInt64: read_as<std::uint64_t>(GDT_UInt64, r0, r1, into); break;
     default: read_as<std::int64_t>(GDT_Int64, r0, r1, into); break;
     }
     if (on_rows_) on_rows_(r1 - r0);
@@ -97,12 +98,16 @@ void gdal_label_source::read_as(GDALDataType type, rw::index_t r0, rw::index_t r
         throw tool_error("cannot read rows " + std::to_string(r0) + ".." + std::to_string(r1 - 1) +
                          " of " + input_.path() + last_gdal_message());
     const rw::raster_view<const T> codes{cells, rows, N, N, 1, r0, 0};
-    if (const auto missing = codes_.recode(codes, into))
-        throw tool_error("code " + std::to_string(missing->code) + " at row " +
-                         std::to_string(missing->row) + ", column " + std::to_string(missing->col) +
-                         " of " + input_.path() + " is not in the table " + table_path_ +
-                         " and is not nodata (add it to the table, or use --exclude " +
-                         std::to_string(missing->code) + ")");
+    const auto missing = codes_.recode(codes, into);
+    if (!missing) return;
+    const std::string code = rw::to_string(missing->code);
+    const std::string where = "code " + code + " at row " + std::to_string(missing->row) + ", column " +
+                              std::to_string(missing->col) + " of " + input_.path();
+    if (!missing->code.is_class_code())
+        throw tool_error(where + " is not nodata and is above " + std::to_string(INT64_MAX) +
+                         ", the largest code a table can hold (mark it nodata: --exclude " + code + ")");
+    throw tool_error(where + " is not in the table " + table_path_ +
+                     " and is not nodata (add it to the table, or use --exclude " + code + ")");
 }
 
 } // namespace cli

@@ -33,7 +33,7 @@ public:
     GDALRasterBand& band() const { return *band_; }
     const std::string& path() const { return path_; }
     // The band's own nodata value when it is a whole number.
-    std::optional<std::int64_t> nodata_code() const;
+    std::optional<rw::cell_code> nodata_code() const;
 
 private:
     std::string path_;

@@ -24,25 +24,25 @@ std::string number(double v)
     return std::string(text, end);
 }
 
-std::string codes_text(const std::vector<std::int64_t>& codes)
+std::string codes_text(const std::vector<rw::cell_code>& codes)
 {
     std::string s;
-    for (const std::int64_t c : codes) {
+    for (const rw::cell_code c : codes) {
         if (!s.empty()) s += ' ';
-        s += std::to_string(c);
+        s += rw::to_string(c);
     }
     return s;
 }
 
 rw::class_codes make_codes(const tool_options& o, const std::vector<rw::code_row>& rows,
-                           const std::vector<std::int64_t>& nodata)
+                           const std::vector<rw::cell_code>& nodata)
 {
     try {
         return rw::class_codes(rows, nodata);
     } catch (const rw::invalid_codes& e) {
         if (e.problem.kind == rw::code_problem_kind::duplicate_code)
             throw tool_error("the table " + o.table_path + " gives code " +
-                             std::to_string(e.problem.code) + " twice");
+                             rw::to_string(e.problem.code) + " twice");
         throw tool_error("the table " + o.table_path + " has no code left once the nodata codes " +
                          codes_text(nodata) + " are taken out");
     }
@@ -74,7 +74,7 @@ std::string problem_text(const rw::request_problem& p, const tool_options& o,
 }
 
 metadata_items metadata_of(const tool_options& o, const rw::class_codes& codes,
-                           const std::vector<std::int64_t>& nodata, std::uint32_t seed)
+                           const std::vector<rw::cell_code>& nodata, std::uint32_t seed)
 {
     std::string table;
     for (rw::index_t k = 0; k < codes.K(); ++k) {
@@ -115,7 +115,7 @@ void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
                          " is larger than the input " + o.input + " (" + std::to_string(M) + "x" +
                          std::to_string(N) + " cells)");
 
-    std::vector<std::int64_t> nodata = o.exclude;
+    std::vector<rw::cell_code> nodata = o.exclude;
     if (const auto own = o.src_nodata_given ? o.src_nodata : input.nodata_code()) nodata.push_back(*own);
     const rw::class_codes codes = make_codes(o, rows, nodata);
 

@@ -118,10 +118,20 @@ long long whole_number(const std::string& option, const std::string& text, long 
     return v;
 }
 
-std::int64_t code_of(const std::string& option, const std::string& text)
+// Any code of an integer band: Int64's least to UInt64's greatest.
+rw::cell_code code_of(const std::string& option, const std::string& text)
 {
-    return whole_number(option, text, std::numeric_limits<long long>::min(),
-                        std::numeric_limits<long long>::max());
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (!text.empty() && *end == '\0' && errno == 0) return v;
+    if (text.find('-') == std::string::npos) { // strtoull would wrap a negative one
+        errno = 0;
+        const unsigned long long u = std::strtoull(text.c_str(), &end, 10);
+        if (!text.empty() && *end == '\0' && errno == 0) return u;
+    }
+    bad(option + " takes a whole number " + std::to_string(std::numeric_limits<std::int64_t>::min()) +
+        ".." + std::to_string(std::numeric_limits<std::uint64_t>::max()) + "; got '" + text + "'");
 }
 
 void read_window(const std::string& text, tool_options& o)
@@ -133,7 +143,7 @@ void read_window(const std::string& text, tool_options& o)
     o.w = whole_number("--window", w, 1, most);
 }
 
-void read_codes(const std::string& text, std::vector<std::int64_t>& codes)
+void read_codes(const std::string& text, std::vector<rw::cell_code>& codes)
 {
     std::size_t at = 0;
     while (true) {

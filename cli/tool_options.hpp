@@ -2,6 +2,7 @@
 // the input raster and the output raster.
 #pragma once
 
+#include "maps/class_codes.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -21,8 +22,8 @@ struct tool_options {
     int band = 1;
     // --src-nodata: a code, or "none" to ignore the input's own nodata value.
     bool src_nodata_given = false;
-    std::optional<std::int64_t> src_nodata;
-    std::vector<std::int64_t> exclude;
+    std::optional<rw::cell_code> src_nodata;
+    std::vector<rw::cell_code> exclude;
     rw::nodata_policy policy = rw::nodata_policy::strict;
     double min_valid = rw::default_min_valid;
     bool border_zero = false;

@@ -9,13 +9,28 @@ namespace {
 // at most); Byte and 16-bit rasters always do.
 constexpr class_code most_tabled_codes = class_code{1} << 18;
 
+template <class T>
+void sort_unique(std::vector<T>& v)
+{
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
 } // namespace
 
-class_codes::class_codes(std::vector<code_row> rows, std::vector<class_code> nodata)
-    : nodata_(std::move(nodata))
+std::string to_string(cell_code code)
 {
-    std::sort(nodata_.begin(), nodata_.end());
-    nodata_.erase(std::unique(nodata_.begin(), nodata_.end()), nodata_.end());
+    return code.is_class_code() ? std::to_string(code.as_class_code()) : std::to_string(code.as_unsigned());
+}
+
+class_codes::class_codes(std::vector<code_row> rows, std::vector<cell_code> nodata)
+{
+    for (const cell_code c : nodata) {
+        if (c.is_class_code()) nodata_.push_back(c.as_class_code());
+        else nodata_above_.push_back(c.as_unsigned());
+    }
+    sort_unique(nodata_);
+    sort_unique(nodata_above_);
     const auto is_nodata = [&](class_code c) {
         return std::binary_search(nodata_.begin(), nodata_.end(), c);
     };
@@ -57,6 +72,11 @@ std::int32_t class_codes::search(class_code code) const
     if (at != codes_.end() && *at == code) return static_cast<std::int32_t>(at - codes_.begin() + 1);
     if (std::binary_search(nodata_.begin(), nodata_.end(), code)) return nodata_label();
     return 0;
+}
+
+std::int32_t class_codes::label_above(std::uint64_t code) const
+{
+    return std::binary_search(nodata_above_.begin(), nodata_above_.end(), code) ? nodata_label() : 0;
 }
 
 } // namespace rw

@@ -87,5 +87,55 @@ TEST(ClassCodes, RecodeReportsAMissingCodeAtItsCell)
         for (index_t c = 0; c < N; ++c) EXPECT_EQ(by_column[r + M * c], labels[r * N + c]);
 }
 
+// A lookup table from a negative lowest code: codes far above it, up to
+// INT64_MAX, must still miss it, and INT64_MIN works as a code and as nodata.
+TEST(ClassCodes, Int64ExtremesBesideNegativeCodes)
+{
+    constexpr class_code lo = std::numeric_limits<class_code>::min(), hi = std::numeric_limits<class_code>::max();
+    const class_codes codes({{-3, 0.5}, {-1, 1.0}}, {-2});
+    for (const class_code missing : std::vector<class_code>{hi, hi - 1, class_code{1} << 62, lo, lo + 1, -4, 0})
+        EXPECT_EQ(codes.label_of(missing), 0) << missing;
+    EXPECT_EQ(codes.label_of(-2), 3);
+
+    const class_codes with_min({{lo, 0.5}, {-3, 1.0}}, {-1});
+    const std::vector<std::int64_t> cells = {lo, -3, -1, hi};
+    std::vector<std::int32_t> labels(cells.size());
+    const auto missing = with_min.recode(row_major<const std::int64_t>(cells.data(), 2, 2),
+                                         row_major(labels.data(), 2, 2));
+    EXPECT_EQ(labels, (std::vector<std::int32_t>{1, 2, 3, 0}));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(to_string(missing->code), "9223372036854775807");
+    EXPECT_EQ(class_codes({{1, 1.0}}, {lo}).label_of(lo), 2);
+}
+
+// UInt64 cells above INT64_MAX: a nodata code becomes nodata, any other is
+// reported with its exact value, never clamped or wrapped into a table code.
+TEST(ClassCodes, UInt64CellsAboveInt64MaxKeepTheirValue)
+{
+    constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max(), above = std::uint64_t{1} << 63;
+    const class_codes codes({{5, 0.5}, {7, 0.7}}, {top, above + 5, -1});
+    EXPECT_TRUE(codes.has_nodata());
+    const std::vector<std::uint64_t> cells = {5, 7, top, above + 5, above - 1, above + 1};
+    std::vector<std::int32_t> labels(cells.size());
+    const auto all = row_major<const std::uint64_t>(cells.data(), 2, 3);
+    const auto missing = codes.recode(all, row_major(labels.data(), 2, 3));
+    EXPECT_EQ(labels, (std::vector<std::int32_t>{1, 2, 3, 3, 0, 0}));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(to_string(missing->code), "9223372036854775807");
+    EXPECT_EQ(missing->row, 1);
+    EXPECT_EQ(missing->col, 1);
+    const std::vector<std::uint64_t> one = {above + 1};
+    const auto beyond = codes.recode(row_major<const std::uint64_t>(one.data(), 1, 1), row_major(labels.data(), 1, 1));
+    ASSERT_TRUE(beyond);
+    EXPECT_FALSE(beyond->code.is_class_code());
+    EXPECT_EQ(to_string(beyond->code), "9223372036854775809");
+
+    // Only nodata codes above INT64_MAX: they still make a nodata label.
+    EXPECT_TRUE(class_codes({{5, 0.5}}, {top}).has_nodata());
+    EXPECT_EQ(to_string(top), "18446744073709551615");
+    EXPECT_EQ(to_string(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808");
+    EXPECT_FALSE(cell_code(-1) == cell_code(top));
+}
+
 } // namespace
 } // namespace rw

@@ -52,7 +52,11 @@ def table_rows(table):
         except (TypeError, ValueError):
             raise TypeError(f"table must map codes to values; {item!r} is not a (code, value) pair") \
                 from None
-        codes.append(_args._whole(code, "a table code"))
+        code = _args._whole(code, "a table code")
+        if not -2**63 <= code < 2**63:
+            raise ValueError(f"table code {code} is beyond the range of codes, -2**63 .. 2**63 - 1; "
+                             f"mark a larger uint64 code as nodata (exclude=) instead")
+        codes.append(code)
         values.append(float(value))
     if not codes:
         raise ValueError("table is empty; it needs at least one code -> value entry")
@@ -61,13 +65,19 @@ def table_rows(table):
 
 def source_nodata(labels):
     """The nodata code a DataArray declares, or None."""
-    try:
-        value = labels.rio.nodata  # rioxarray reads attrs and encoding alike
-    except AttributeError:
-        value = labels.attrs.get("_FillValue", labels.encoding.get("_FillValue"))
+    # _FillValue as stored: rioxarray's .rio.nodata goes through a float,
+    # which rounds uint64 codes above 2**53 and refuses 2**64 - 1.
+    value = labels.attrs.get("_FillValue", labels.encoding.get("_FillValue"))
+    if value is None:
+        try:
+            value = labels.rio.nodata  # also reads missing_value, nodata, ...
+        except AttributeError:
+            pass
     if value is None or (isinstance(value, float) and np.isnan(value)):
         return None
-    if float(value) != int(value):
+    if isinstance(value, (int, np.integer)):
+        return int(value)
+    if not float(value).is_integer():
         raise ValueError(f"the raster's nodata value {value} is not a whole number")
     return int(value)
 
@@ -101,13 +111,10 @@ def code_labels(codes, table, nodata, offset=(0, 0)):
     if a.dtype.kind not in "iu":
         raise TypeError(f"the raster must hold integer class codes; it is {a.dtype} (open it "
                         f"with masked=False to keep the codes)")
-    if a.dtype == np.uint64:
-        if a.size and a.max() > np.iinfo(np.int64).max:
-            raise ValueError("codes above 2**63 - 1 are not supported")
-        a = a.astype(np.int64)
     if not a.dtype.isnative:
         a = a.astype(a.dtype.newbyteorder("="))
     table_codes, values = table_rows(table)
+    nodata = [_args._whole(c, "a nodata code") for c in nodata]
     labels, classes, _, problem = _core.recode(a, table_codes, values, nodata)
     if problem is not None:
         kind, code, row, col = problem
@@ -115,8 +122,11 @@ def code_labels(codes, table, nodata, offset=(0, 0)):
             raise ValueError(f"table gives code {code} twice")
         if kind == "no_classes":
             raise ValueError("table has no class left once the nodata codes are taken out")
-        raise ValueError(f"code {code} at row {row + offset[0]}, column {col + offset[1]} is "
-                         f"neither in the table nor nodata")
+        where = f"code {code} at row {row + offset[0]}, column {col + offset[1]}"
+        if code >= 2**63:
+            raise ValueError(f"{where} is not nodata and is above 2**63 - 1, the largest code a "
+                             f"table can hold (mark it nodata with exclude=)")
+        raise ValueError(f"{where} is neither in the table nor nodata")
     return labels, classes, bool(nodata)
 
 

@@ -60,22 +60,39 @@ py::object recode_as(const py::array& codes, const rw::class_codes& classes)
         py::gil_scoped_release free;
         missing = classes.recode(in, out);
     }
-    if (missing) return py::make_tuple("code_missing", missing->code, missing->row, missing->col);
-    return labels;
+    if (!missing) return labels;
+    const rw::cell_code code = missing->code;
+    return py::make_tuple("code_missing",
+                          code.is_class_code() ? py::int_(code.as_class_code()) : py::int_(code.as_unsigned()),
+                          missing->row, missing->col);
 }
 
 py::tuple recode(const py::array& codes, const std::vector<std::int64_t>& table_codes,
-                 const std::vector<double>& table_values, const std::vector<std::int64_t>& nodata)
+                 const std::vector<double>& table_values, const std::vector<py::int_>& nodata)
 {
     std::vector<rw::code_row> rows;
     for (std::size_t k = 0; k < table_codes.size(); ++k) rows.push_back({table_codes[k], table_values[k]});
+    // Nodata codes of int64 or uint64; one beyond both marks no cell of any
+    // integer dtype, so it is left out.
+    std::vector<rw::cell_code> nodata_codes;
+    for (const py::int_& v : nodata) {
+        int overflow = 0;
+        const long long s = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
+        if (overflow == 0) {
+            nodata_codes.push_back(s);
+        } else if (overflow > 0) {
+            const unsigned long long u = PyLong_AsUnsignedLongLong(v.ptr());
+            if (PyErr_Occurred()) PyErr_Clear();
+            else nodata_codes.push_back(u);
+        }
+    }
     std::optional<rw::class_codes> classes;
     try {
-        classes.emplace(std::move(rows), nodata);
+        classes.emplace(std::move(rows), std::move(nodata_codes));
     } catch (const rw::invalid_codes& e) {
         const char* kind = e.problem.kind == rw::code_problem_kind::duplicate_code ? "duplicate_code" : "no_classes";
         return py::make_tuple(py::none(), py::none(), py::none(),
-                              py::make_tuple(kind, e.problem.code, e.problem.row, e.problem.col));
+                              py::make_tuple(kind, e.problem.code.as_class_code(), e.problem.row, e.problem.col));
     }
     py::object labels;
     if (holds<std::int8_t>(codes)) labels = recode_as<std::int8_t>(codes, *classes);
@@ -85,7 +102,8 @@ py::tuple recode(const py::array& codes, const std::vector<std::int64_t>& table_
     else if (holds<std::int32_t>(codes)) labels = recode_as<std::int32_t>(codes, *classes);
     else if (holds<std::uint32_t>(codes)) labels = recode_as<std::uint32_t>(codes, *classes);
     else if (holds<std::int64_t>(codes)) labels = recode_as<std::int64_t>(codes, *classes);
-    else throw py::type_error("codes must be an integer array of at most 64 bits, and unsigned ones of at most 32");
+    else if (holds<std::uint64_t>(codes)) labels = recode_as<std::uint64_t>(codes, *classes);
+    else throw py::type_error("codes must be an integer array of at most 64 bits");
     if (py::isinstance<py::tuple>(labels))
         return py::make_tuple(py::none(), py::none(), py::none(), labels);
     return py::make_tuple(labels, py::array(py::cast(classes->table())), py::cast(classes->codes()), py::none());
