@@ -17,7 +17,11 @@ square window), an (h, w) pair, or an array whose shape is used. labels: any
 are converted once. The result is a float64 array of the same shape.
 
 threads=None runs on every core (or RASTER_MAPS_THREADS of them); threads=n
-caps them. The result is the same bit for bit on any number of threads.
+caps them, any whole number 1 or more, of which at most 4 per core are
+used. The result is the same bit for bit on any number of threads. The GIL
+is released while a map runs, and Ctrl-C stops it within a fraction of a
+second with KeyboardInterrupt, also when it runs on another thread (a dask
+task) while SIGINT has Python's default handler.
 
 The random maps take seed=None (the clock in whole seconds, so calls within
 the same second agree) or a whole number 0 .. 2**32 - 1; return_seed=True
@@ -27,10 +31,25 @@ label is reported with its 0-based row and column.
 raster_maps.xarray and raster_maps.dask give the same maps for xarray
 DataArrays and chunked dask arrays.
 """
+import signal
+import threading
+
 from . import _arguments as _args
 from . import _core
 
 __all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix", "clock_seed"]
+
+
+def _watch_interrupts():
+    # Lets maps on threads other than the main one see Ctrl-C (the counting
+    # handler of python/src/interrupts.hpp), only over Python's default
+    # handler, so that a SIGINT handler of the user's own is never bypassed.
+    if threading.current_thread() is threading.main_thread() and \
+            signal.getsignal(signal.SIGINT) is signal.default_int_handler:
+        _core.watch_interrupts()
+
+
+_watch_interrupts()
 
 
 def clock_seed():
