@@ -16,8 +16,9 @@ bits.
 The result is a float64 DataArray with the input's dimensions and
 coordinates (the CRS's spatial_ref included), named after the map. Of the
 input's attributes it keeps only those that still hold for a map of it
-(AREA_OR_POINT, grid_mapping, crs, transform): statistics, long_name,
-units, scaling, valid ranges, flags and colour tables describe the codes.
+(AREA_OR_POINT, crs, transform; grid_mapping goes to the encoding, where
+xarray writes it from): statistics, long_name, units, scaling, valid
+ranges, flags and colour tables describe the codes.
 It records raster_maps_map, raster_maps_window ("h x w"),
 raster_maps_seed (random maps), and _FillValue NaN, the result's nodata.
 
@@ -52,7 +53,7 @@ _KEEP_DEFAULT = object()
 # lie. The rest describe the codes (GDAL's STATISTICS_*, long_name, units,
 # scale_factor, valid_range, flag_*, colour tables...) and would mislabel
 # the map in any file written from it.
-_KEPT_ATTRS = ("AREA_OR_POINT", "grid_mapping", "crs", "transform")
+_KEPT_ATTRS = ("AREA_OR_POINT", "crs", "transform")
 # Codes are 64-bit integers of either sign.
 _CODE_MIN, _CODE_MAX = -(2**63), 2**64 - 1
 

@@ -149,6 +149,11 @@ def test_a_written_map_keeps_the_georeferencing_but_none_of_the_codes_attributes
                     "flag_values"} & set(back.attrs)
         assert np.isnan(back.rio.nodata) and back.rio.crs == da.rio.crs
         assert back.rio.transform() == da.rio.transform()
+    # A grid_mapping attribute, as netCDF files opened without decoding
+    # coordinates hold it, is written from the encoding alone.
+    da.attrs["grid_mapping"] = "spatial_ref"
+    rmx.varnok(TABLE, 5, da).to_netcdf(tmp_path / "map.nc")
+    assert xr.open_dataset(tmp_path / "map.nc", decode_coords="all")["varnok"].rio.crs == da.rio.crs
 
 
 def test_float_codes_with_nan_for_nodata_are_codes(tmp_path):
