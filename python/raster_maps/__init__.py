@@ -34,25 +34,10 @@ label is reported with its 0-based row and column.
 raster_maps.xarray and raster_maps.dask give the same maps for xarray
 DataArrays and chunked dask arrays.
 """
-import signal
-import threading
-
 from . import _arguments as _args
 from . import _core
 
 __all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix", "clock_seed"]
-
-
-def _watch_interrupts():
-    # Lets maps on threads other than the main one see Ctrl-C (the counting
-    # handler of python/src/interrupts.hpp), only over Python's default
-    # handler, so that a SIGINT handler of the user's own is never bypassed.
-    if threading.current_thread() is threading.main_thread() and \
-            signal.getsignal(signal.SIGINT) is signal.default_int_handler:
-        _core.watch_interrupts()
-
-
-_watch_interrupts()
 
 
 def clock_seed():

@@ -114,8 +114,6 @@ PYBIND11_MODULE(_core, m)
     m.def("clock_seed", [] { return static_cast<std::uint32_t>(std::time(nullptr)); },
           "The calendar time in whole seconds, modulo 2**32: the seed of an unseeded call.");
     m.def("default_thread_count", &rw::default_thread_count);
-    m.def("watch_interrupts", &pyrw::watch_interrupts,
-          "Counts SIGINTs ahead of Python's handler, so maps on other threads stop on Ctrl-C.");
     pyrw::translate_interrupts();
     pyrw::add_tile_functions(m);
 }

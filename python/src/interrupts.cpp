@@ -32,10 +32,15 @@ bool on_main_thread()
     return main.attr("ident").cast<unsigned long>() == PyThread_get_thread_ident();
 }
 
-} // namespace
-
+// Puts the counting handler in front of Python's while Python's SIGINT
+// handler is its default one (a handler of the user's own is never
+// bypassed). Asked afresh by every map, as hosts such as Jupyter's kernel
+// set the handler again with signal.signal(), which drops ours. The GIL,
+// held here and by signal.signal(), keeps the two from interleaving.
 void watch_interrupts()
 {
+    const py::module_ signal = py::module_::import("signal");
+    if (!signal.attr("getsignal")(SIGINT).is(signal.attr("default_int_handler"))) return;
     struct sigaction current {};
     if (sigaction(SIGINT, nullptr, &current) != 0) return;
     const bool counting = (current.sa_flags & SA_SIGINFO) && current.sa_sigaction == count_sigint;
@@ -49,8 +54,11 @@ void watch_interrupts()
     sigaction(SIGINT, &counter, nullptr);
 }
 
+} // namespace
+
 std::function<bool()> interrupt_hook()
 {
+    watch_interrupts();
     if (on_main_thread())
         return [] {
             py::gil_scoped_acquire gil;

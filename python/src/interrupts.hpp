@@ -5,12 +5,12 @@
 // asks PyErr_CheckSignals, so whatever the SIGINT handler does (raise
 // KeyboardInterrupt, or a user's own handler) happens within a poll of the
 // core. A map on another thread (a dask task, a thread pool) cannot learn of
-// Ctrl-C that way: for those, watch_interrupts() puts a C handler in front
-// of Python's that counts SIGINTs and then calls it, and such a map stops
-// once the count changed since it started. The package calls it only when
-// imported on the main thread while SIGINT has Python's default handler;
-// signal.signal() later replaces it with Python's own, so a user's handler
-// is never bypassed.
+// Ctrl-C that way: for those, a C handler placed in front of Python's counts
+// SIGINTs and then calls it, and such a map stops once the count changed
+// since it started. Each map places it, only while SIGINT has Python's
+// default handler; Python still sees that handler (signal.getsignal), and
+// signal.signal() replaces ours with Python's own, so a user's handler is
+// never bypassed.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -19,11 +19,8 @@
 
 namespace pyrw {
 
-// Installs the counting SIGINT handler in front of the current one (once;
-// calling it again changes nothing).
-void watch_interrupts();
-
 // The hook for a map that starts now on this thread; call with the GIL held.
+// Places the counting handler first when SIGINT has Python's default one.
 // Once it answered true the core throws rw::interrupted, which the module
 // turns into the Python error the handler raised, else KeyboardInterrupt.
 std::function<bool()> interrupt_hook();
