@@ -16,11 +16,11 @@ bits.
 The result is a float64 DataArray with the input's dimensions and
 coordinates (the CRS's spatial_ref included), named after the map. Of the
 input's attributes it keeps only those that still hold for a map of it
-(AREA_OR_POINT, crs, transform; grid_mapping goes to the encoding, where
-xarray writes it from): statistics, long_name, units, scaling, valid
-ranges, flags and colour tables describe the codes.
-It records raster_maps_map, raster_maps_window ("h x w"),
-raster_maps_seed (random maps), and _FillValue NaN, the result's nodata.
+(AREA_OR_POINT, crs, transform; grid_mapping goes to the encoding, from
+which xarray writes it): statistics, long_name, units, scaling, valid
+ranges, flags and colour tables describe the codes. It records
+raster_maps_map, raster_maps_window ("h x w"), raster_maps_seed (random
+maps), and _FillValue NaN, the result's nodata.
 
 Codes and nodata are treated as by the raster-maps command-line tool:
 
