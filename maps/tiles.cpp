@@ -86,6 +86,12 @@ valid_rule valid_rule_of(const map_request& run)
     return {run.nodata, least_valid_cells(run)};
 }
 
+// Called once a row: ends the call when its caller asked to stop.
+void heed_stop(const tiled_map& t)
+{
+    if (t.interrupted && t.interrupted()) throw rw::interrupted();
+}
+
 } // namespace
 
 scored_positions windows_of(const tiled_map& t, cell_block b)
@@ -118,8 +124,10 @@ void count_draws(const tiled_map& t, label_view labels, cell_block b, index_t* p
     const std::vector<std::int32_t> thresholds = threshold_table(s.q.table, s.q.K);
     std::fill(per_row, per_row + (b.r1 - b.r0), index_t{0});
     const cell_block d = sampled_cells(t, b);
-    for (index_t r = d.r0; r < d.r1; ++r)
+    for (index_t r = d.r0; r < d.r1; ++r) {
+        heed_stop(t);
         for (index_t c = d.c0; c < d.c1; ++c) per_row[r - b.r0] += thresholds[labels(r, c) - 1] > 0;
+    }
 }
 
 void value_table(const tiled_map& t, label_view labels, cell_block b,
@@ -134,6 +142,7 @@ void value_table(const tiled_map& t, label_view labels, cell_block b,
     // The same additions, in the same order, as summed_area_strip::build:
     // along the row from the running sum, then onto the cell above.
     for (index_t r = b.r0; r < b.r1; ++r) {
+        heed_stop(t);
         crt_rand gen(t.q.seed);
         if (sampled) gen.discard(draw_start[r - b.r0]);
         double run = b.c0 > 0 ? left[r - b.r0] : 0.0;
@@ -172,6 +181,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
     std::vector<std::int64_t> square_sums(sulmet ? static_cast<std::size_t>(band * (p.j_end - p.j0)) : 0);
 
     for (index_t i = p.i0; i < p.i_end; ++i) {
+        heed_stop(t);
         const index_t top = i - (i - p.i0) % band;
         if (sulmet && i == top)
             square_sums_of(labels, top, std::min(top + band, p.i_end), p.j0, p.j_end,
@@ -223,6 +233,7 @@ void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in
     std::vector<index_t> count(static_cast<std::size_t>(s.q.K));
     std::vector<double> scores(static_cast<std::size_t>(p.j_end - p.j0));
     for (index_t i = p.i0; i < p.i_end; ++i) {
+        heed_stop(t);
         ombrel_row_scores(labels, s.q, i, p.j0, p.j_end, root, step, count.data(),
                           first ? nullptr : &carry_in[i - r0], scores.data());
         for (index_t j = p.j0; j < p.j_end; ++j) {
@@ -246,6 +257,7 @@ void count_points(const tiled_map& t, label_view labels, cell_block b,
     std::fill(points, points + (b.r1 - b.r0), index_t{0});
     const cell_block d = sampled_cells(t, b);
     for (index_t r = d.r0; r < d.r1; ++r) {
+        heed_stop(t);
         crt_rand gen(t.q.seed);
         gen.discard(draw_start[r - b.r0]);
         for (index_t c = d.c0; c < d.c1; ++c) points[r - b.r0] += sampling_test(thresholds[labels(r, c) - 1], gen);
@@ -272,7 +284,9 @@ void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
     const point_probes probes(t.q, totals.draws, totals.points, totals.probes);
     std::vector<index_t> cols, pool;
     std::vector<std::int32_t> row_keep;
+    const std::function<void()> poll = [&] { heed_stop(t); };
     for (index_t r = d.r0; r < d.r1; ++r) {
+        heed_stop(t);
         cols.clear();
         crt_rand sampler(t.q.seed);
         sampler.discard(draw_start[r - b.r0]);
@@ -280,7 +294,7 @@ void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
             if (sampling_test(thresholds[labels(r, c) - 1], sampler)) cols.push_back(c);
         row_keep.resize(cols.size());
         probes.keep_thresholds(labels, r, cols.data(), static_cast<index_t>(cols.size()),
-                               first_point[r - b.r0], row_keep.data(), pool, [] {});
+                               first_point[r - b.r0], row_keep.data(), pool, poll);
         for (std::size_t k = 0; k < cols.size(); ++k) {
             keep(r, cols[k]) = row_keep[k];
             thinning[r - b.r0] += row_keep[k] >= 0;
@@ -292,6 +306,7 @@ void thin(const tiled_map& t, raster_view<const std::int32_t> keep,
           const std::uint64_t* thin_start, raster_view<std::int32_t> points)
 {
     for (index_t r = keep.row0; r < keep.row_end(); ++r) {
+        heed_stop(t);
         crt_rand gen(t.q.seed);
         gen.discard(thin_start[r - keep.row0]);
         // A draw equal to the threshold keeps the point.
@@ -317,11 +332,13 @@ void score_density(const tiled_map& t, raster_view<const std::int32_t> points,
     const box_counter point_cells(halo, [&](index_t r, index_t c) { return points(r, c) != 0; });
     const box_counter valid_cells(valid.active ? halo : cell_block{0, 0, 0, 0},
                                   [&](index_t r, index_t c) { return labels(r, c) != nodata; });
-    for (index_t i = p.i0; i < p.i_end; ++i)
+    for (index_t i = p.i0; i < p.i_end; ++i) {
+        heed_stop(t);
         for (index_t j = p.j0; j < p.j_end; ++j) {
             const double box = static_cast<double>(point_cells.count(i, j, h, w));
             out(i + di, j + dj) = valid.mean(box, area, valid_cells, i, j, h, w);
         }
+    }
 }
 
 } // namespace rw::tiles

@@ -28,14 +28,20 @@
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace rw::tiles {
 
 // A map run tile by tile; the request is the caller's (nodata as in run_map).
+// interrupted, when set, is asked between rows of every pass over a tile
+// and between runs of Dravix's probes, on the thread computing the tile;
+// answering true ends the call with rw::interrupted. A tile of a huge probe
+// count can take hours, and a scheduler cannot stop a task that is running.
 struct tiled_map {
     map_request q;
     index_t M, N;
+    std::function<bool()> interrupted = nullptr;
 };
 
 // The windows scored in the output tile of centre cells b: their top-left

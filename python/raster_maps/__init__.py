@@ -14,10 +14,17 @@ edges and 11 from the bottom and right.
 table: one value per class (label k reads table[k - 1]). window: an int (a
 square window), an (h, w) pair, or an array whose shape is used. labels: any
 2-D integer array, C or Fortran order; int32 arrays are read in place, others
-are converted once. The result is a float64 array of the same shape.
+are converted once. A masked array is refused, as every cell must hold a
+label: fill it, or map class codes with nodata through raster_maps.xarray.
+The result is a float64 array of the same shape.
 
 threads=None runs on every core (or RASTER_MAPS_THREADS of them); threads=n
-caps them. The result is the same bit for bit on any number of threads.
+caps them, any whole number 1 or more, of which at most 4 per core are
+used; threads the system refuses raise RuntimeError. The result is the
+same bit for bit on any number of threads. The GIL
+is released while a map runs, and Ctrl-C stops it within a fraction of a
+second with KeyboardInterrupt, also when it runs on another thread (a dask
+task) while SIGINT has Python's default handler.
 
 The random maps take seed=None (the clock in whole seconds, so calls within
 the same second agree) or a whole number 0 .. 2**32 - 1; return_seed=True
@@ -59,26 +66,34 @@ def _random(map_name, table, window, labels, seed, threads, return_seed, probes_
 
 
 def varnok(table, window, labels, *, threads=None):
-    """Mean of table[label - 1] over each window."""
+    """Mean of table[label - 1] over each window.
+
+    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
     return _run("varnok", table, window, labels, threads)
 
 
 def marnisa(table, window, labels, *, seed=None, threads=None, return_seed=False):
     """Mean over each window of a randomly kept value raster: a cell of class
     value p is kept with chance floor(32767 p) / 32768 and then counts p;
-    cells not kept count 0. Cells are decided row by row from the seed."""
+    cells not kept count 0. Cells are decided row by row from the seed.
+
+    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
     return _random("marnisa", table, window, labels, seed, threads, return_seed)
 
 
 def sulmet(table, window, labels, *, threads=None):
-    """1 - 0.5 * sum over classes of (window share - table value)**2."""
+    """1 - 0.5 * sum over classes of (window share - table value)**2.
+
+    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
     return _run("sulmet", table, window, labels, threads)
 
 
 def ombrel(table, window, labels, *, threads=None):
     """sum over classes of table value * sqrt(window share): with the square
     roots of target shares in the table, the Bhattacharyya coefficient. The
-    first window of each scored row is scored whenever it fits (N >= w + 10)."""
+    first window of each scored row is scored whenever it fits (N >= w + 10).
+
+    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
     return _run("ombrel", table, window, labels, threads)
 
 
@@ -87,5 +102,7 @@ def dravix(table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL,
     """Share of each window's cells holding a random point that survived
     thinning: points are drawn with chance table[label - 1], each then
     removed the likelier the more of its probes find its own class.
-    probes_per_cell (0 or more, default 12) are shared among the points."""
+    probes_per_cell (0 or more, default 12) are shared among the points.
+
+    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
     return _random("dravix", table, window, labels, seed, threads, return_seed, probes_per_cell)

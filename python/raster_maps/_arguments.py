@@ -11,6 +11,7 @@ import numpy as np
 
 INT32_MIN = -(2**31)
 INT32_MAX = 2**31 - 1
+INT64_MAX = 2**63 - 1
 DEFAULT_PROBES_PER_CELL = 12
 
 
@@ -47,14 +48,33 @@ def window_of(window):
         h = w = _whole(window, "window")
     if h < 1 or w < 1:
         raise ValueError(f"window is empty ({h} x {w}); it needs at least one row and one column")
+    if max(h, w) > INT64_MAX:
+        raise ValueError(f"window is {h} x {w} cells; a side may have at most 2**63 - 1")
     return int(h), int(w)
+
+
+def is_masked(a):
+    """Whether a is a numpy masked array, or a dask array of masked chunks
+    (or a DataArray over one)."""
+    return any(isinstance(x, np.ma.MaskedArray) for x in
+               (a, getattr(a, "_meta", None), getattr(getattr(a, "data", None), "_meta", None)))
+
+
+def refuse_masked(a):
+    if is_masked(a):
+        raise TypeError("labels is a masked array, but every cell here holds a class label 1..K, so "
+                        "its mask would be lost; fill the masked cells (labels.filled(label)), or "
+                        "map class codes with raster_maps.xarray, which takes masked cells, NaN and "
+                        "the nodata value as nodata")
 
 
 def labels_of(labels):
     """The labels as a 2-D int32 array, without a copy when they are native
     int32 already (any order or strides). Other integer arrays are converted
     once; values beyond the int32 range become 0, an invalid label, and the
-    original array is returned too for the error message."""
+    original array is returned too for the error message. Masked arrays
+    are refused: their mask has no meaning for labels 1..K."""
+    refuse_masked(labels)
     a = np.asarray(labels)
     if a.ndim != 2:
         raise ValueError(f"labels must be a 2-D array of class labels; its shape is {a.shape}")
@@ -71,13 +91,14 @@ def labels_of(labels):
 
 
 def threads_of(threads):
-    """0 (the default: every core, or RASTER_MAPS_THREADS) or a cap >= 1."""
+    """0 (the default: every core, or RASTER_MAPS_THREADS) or a cap >= 1,
+    which the core cuts to 4 threads per core."""
     if threads is None:
         return 0
     t = _whole(threads, "threads")
     if t < 1:
         raise ValueError(f"threads must be 1 or more (or None for every core); it is {t}")
-    return min(t, 1 << 16)
+    return min(t, INT64_MAX)
 
 
 def seed_of(seed, clock_seed):

@@ -19,9 +19,16 @@ prefix sums of per-row draw and point counts. So chunks are computed as a
 wave from the top-left corner.
 
 A dask-backed xarray DataArray of class codes (e.g. rioxarray.open_rasterio
-with chunks=) is accepted too, with a table mapping codes to values and the
-options of raster_maps.xarray (nodata, policies, border); the result is then
-a DataArray with the input's coordinates and attributes.
+with chunks=, masked=True too) is accepted too, with a table mapping codes to
+values and the options of raster_maps.xarray (nodata, policies, border); the
+result is then a DataArray with the input's coordinates and the attributes
+that still hold. Masked chunks: their masked cells are nodata in a
+DataArray of codes; chunks of labels 1..K may not be masked.
+
+Arrays of unknown chunk sizes (after boolean indexing) are refused: call
+compute_chunk_sizes() on them first. Each task runs on one thread (threads=
+is checked and has no other effect); a task stops within a fraction of a
+second on Ctrl-C, as the in-memory maps do.
 """
 import itertools
 import operator
@@ -41,6 +48,7 @@ __all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix"]
 
 def _checked(job, K, block, r0, c0):
     """A label chunk as native int32, after checking the labels the map uses."""
+    _args.refuse_masked(block)
     labels = np.asarray(block)
     if labels.dtype.kind not in "iu":
         raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
@@ -272,6 +280,7 @@ def _graph_of(map_name, table, h, w, labels, probes_per_cell, seed, nodata=False
         labels = da.asarray(labels)
     if labels.ndim != 2:
         raise ValueError(f"labels must be a 2-D array of class labels; its shape is {labels.shape}")
+    _known_chunks(labels)
     if labels.dtype.kind not in "iu":
         raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
     M, N = (int(s) for s in labels.shape)
@@ -289,6 +298,12 @@ def _graph_of(map_name, table, h, w, labels, probes_per_cell, seed, nodata=False
     return g.array(out)
 
 
+def _known_chunks(array):
+    if any(np.isnan(size) for sizes in array.chunks for size in sizes):
+        raise ValueError("the dask array has chunks of unknown size (NaN), as boolean indexing "
+                         "leaves them; call its compute_chunk_sizes() first")
+
+
 def _run(map_name, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, seed=0,
          **options):
     try:
@@ -297,17 +312,21 @@ def _run(map_name, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_P
         xr = None
     if xr is not None and isinstance(labels, xr.DataArray):
         return _data_array(map_name, table, window, labels, probes_per_cell, seed, **options)
+    _args.threads_of(options.pop("threads", None))
     if options:
-        raise TypeError(f"unexpected options for a plain array: {sorted(options)}")
+        raise TypeError(f"unexpected options for an array of labels: {sorted(options)}; the "
+                        f"nodata options are for a DataArray of class codes")
+    _args.refuse_masked(labels)
     t = _args.table_of(table)
     h, w = _args.window_of(window)
     return _graph_of(map_name, t, h, w, labels, probes_per_cell, seed)
 
 
-def _recode_block(block, table_codes, values, nodata, block_info=None):
-    from .xarray import code_labels
+def _recode_block(block, table, nodata, marker, block_info=None):
+    from .xarray import code_labels, integer_codes
     (r0, _), (c0, _) = block_info[0]["array-location"]
-    return code_labels(block, dict(zip(table_codes, values)), nodata, offset=(r0, c0))[0]
+    codes, nodata = integer_codes(block, nodata, [c for c, _ in table], (r0, c0), marker)
+    return code_labels(codes, table, nodata, offset=(r0, c0))[0]
 
 
 def _data_array(map_name, table, window, labels, probes_per_cell, seed, **options):
@@ -316,18 +335,27 @@ def _data_array(map_name, table, window, labels, probes_per_cell, seed, **option
     h, w = _args.window_of(window)
     band = rmx.band_of(labels, o["band"])
     policy, min_valid, unscored = rmx.map_options(o["policy"], o["min_valid"], o["border"])
+    _args.threads_of(o["threads"])
+    table = rmx.checked_table(table)
     codes, values = rmx.table_rows(table)
-    nodata = rmx.nodata_codes(band, o["src_nodata"], o["exclude"])
+    nodata = rmx.nodata_codes(band, *rmx.checked_nodata(band, o["src_nodata"], o["exclude"]))
+    data = band.data if isinstance(band.data, da.Array) else da.from_array(band.values)
+    _known_chunks(data)
+    # Float chunks may hold NaN and masked chunks masked cells: nodata by
+    # themselves, marked with one code for the whole graph.
+    marker = None
+    if data.dtype.kind == "f" or _args.is_masked(data):
+        marker = rmx.nodata_marker(np.int64 if data.dtype.kind == "f" else data.dtype, codes, nodata)
     # The classes: the table's codes that are not nodata, in increasing code order.
     classes = sorted((c, v) for c, v in zip(codes, values) if c not in set(nodata))
     if len(set(codes)) != len(codes):
         raise ValueError("table gives a code twice")
     if not classes:
         raise ValueError("table has no class left once the nodata codes are taken out")
-    data = band.data if isinstance(band.data, da.Array) else da.from_array(band.values)
-    labels = data.map_blocks(_recode_block, codes, values, nodata, dtype=np.int32)
+    labels = data.map_blocks(_recode_block, table, nodata, marker, dtype=np.int32,
+                             meta=np.empty((0, 0), np.int32))
     out = _graph_of(map_name, np.array([v for _, v in classes]), h, w, labels, probes_per_cell, seed,
-                    bool(nodata), policy, min_valid)
+                    bool(nodata) or marker is not None, policy, min_valid)
     if unscored is not None:
         out = _fill_lazy(out, map_name, h, w, unscored)
     return rmx.result_array(out, band, map_name, (h, w), seed if map_name in ("marnisa", "dravix")

@@ -3,23 +3,32 @@
     import raster_maps.xarray as rmx
     quality = rmx.varnok({11: 0.1, 21: 1.0, 41: 0.6}, 21, landcover)
 
-The DataArray holds the raster's own class codes (any integer dtype), 2-D,
-or 3-D with a `band` dimension (band=1 picks the first, as GDAL counts). The
-table maps each code to its class value; classes follow the codes in
-increasing order. A dask-backed DataArray (e.g. rioxarray.open_rasterio
-with chunks=) gives a lazy result, computed chunk by chunk through
-raster_maps.dask with the same bits. The result is a float64 DataArray with the input's
-dimensions, coordinates (the CRS's spatial_ref included) and attributes,
-named after the map, with these attributes added: raster_maps_map,
-raster_maps_window ("h x w"), raster_maps_seed (random maps), and _FillValue
-NaN, the result's nodata.
+The DataArray holds the raster's own class codes, 2-D, or 3-D with a `band`
+dimension (band=1 picks the first, as GDAL counts): any integer dtype, or
+floats whose values are whole numbers with NaN for nodata, as
+rioxarray.open_rasterio(path, masked=True) gives (a value that is not a
+whole number is a ValueError naming its cell). The table maps each code to
+its class value; classes follow the codes in increasing order. A
+dask-backed DataArray (e.g. rioxarray.open_rasterio with chunks=) gives a
+lazy result, computed chunk by chunk through raster_maps.dask with the same
+bits.
+
+The result is a float64 DataArray with the input's dimensions and
+coordinates (the CRS's spatial_ref included), named after the map. Of the
+input's attributes it keeps only those that still hold for a map of it
+(AREA_OR_POINT, crs, transform; grid_mapping goes to the encoding, from
+which xarray writes it): statistics, long_name, units, scaling, valid
+ranges, flags and colour tables describe the codes. It records
+raster_maps_map, raster_maps_window ("h x w"), raster_maps_seed (random
+maps), and _FillValue NaN, the result's nodata.
 
 Codes and nodata are treated as by the raster-maps command-line tool:
 
 - nodata codes: the array's own nodata value (rioxarray's .rio.nodata, else
   its _FillValue) unless src_nodata gives another (or None for none), and
-  every code in exclude. Such cells never take part: they are never
-  sampled and draw nothing.
+  every code in exclude (one code or a list). Such cells, and NaN cells and
+  masked cells of dask chunks, never take part: they are never sampled and
+  draw nothing.
 - A code that is neither in the table nor nodata is a ValueError naming the
   code and a 0-based row and column where it occurs.
 - policy="strict" (the default): a window holding any nodata cell gets NaN.
@@ -28,6 +37,7 @@ Codes and nodata are treated as by the raster-maps command-line tool:
   A window without nodata gets exactly the plug-ins' value either way.
 - Cells that no window scores are NaN; border="zero" gives the plug-ins' 0.
 """
+import numbers
 from collections.abc import Mapping
 
 import numpy as np
@@ -39,7 +49,13 @@ from . import _core
 __all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix", "code_labels"]
 
 _KEEP_DEFAULT = object()
-_DROPPED_ATTRS = ("_FillValue", "missing_value", "scale_factor", "add_offset", "_Unsigned", "nodata")
+# The input's attributes that still hold for a map of it: where its cells
+# lie. The rest describe the codes (GDAL's STATISTICS_*, long_name, units,
+# scale_factor, valid_range, flag_*, colour tables...) and would mislabel
+# the map in any file written from it.
+_KEPT_ATTRS = ("AREA_OR_POINT", "crs", "transform")
+# Codes are 64-bit integers of either sign.
+_CODE_MIN, _CODE_MAX = -(2**63), 2**64 - 1
 
 
 def table_rows(table):
@@ -93,6 +109,7 @@ def band_of(labels, band):
     3-D one with a band dimension."""
     if not isinstance(labels, xr.DataArray):
         raise TypeError(f"labels must be an xarray DataArray; it is {type(labels).__name__}")
+    band = _args._whole(band, "band")
     if labels.ndim == 3 and "band" in labels.dims:
         count = labels.sizes["band"]
         if not 1 <= band <= count:
@@ -101,6 +118,121 @@ def band_of(labels, band):
     if labels.ndim != 2:
         raise ValueError(f"labels must be 2-D, or 3-D with a band dimension; its dims are {labels.dims}")
     return labels
+
+
+def code_of(x, name):
+    """A class code: a whole number of at most 64 bits, either sign."""
+    code = _args._whole(x, name)
+    if not _CODE_MIN <= code <= _CODE_MAX:
+        raise ValueError(f"{name} {code} is beyond 64 bits; codes lie in -2**63 .. 2**64 - 1")
+    return code
+
+
+def checked_table(table):
+    """The table as (code, value) pairs, refused in words unless it maps
+    class codes to real numbers."""
+    if isinstance(table, Mapping) or hasattr(table, "items"):
+        items = list(table.items())
+    elif isinstance(table, (str, bytes)) or not hasattr(table, "__iter__"):
+        raise TypeError(f"table must map class codes to values, as {{11: 0.5, 21: 1.0}}; it is "
+                        f"{table!r}")
+    else:
+        items = list(table)
+    pairs = []
+    for item in items:
+        try:
+            code, value = item
+        except (TypeError, ValueError):
+            raise TypeError(f"table must map codes to values; {item!r} is not a (code, value) pair") \
+                from None
+        code = code_of(code, "a table code")
+        if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+            raise TypeError(f"the table value of code {code} must be a real number; it is {value!r}")
+        pairs.append((code, value))
+    return pairs
+
+
+def checked_nodata(labels, src_nodata, exclude):
+    """src_nodata and exclude checked, as nodata_codes takes them. A raster
+    whose own nodata is NaN (rioxarray's masked=True) has no nodata code:
+    its NaN cells are nodata by themselves. A whole float src_nodata is its
+    code, as GDAL stores nodata as a double."""
+    if src_nodata is _KEEP_DEFAULT:
+        try:
+            own = labels.rio.nodata
+        except AttributeError:
+            own = labels.attrs.get("_FillValue", labels.encoding.get("_FillValue"))
+        if isinstance(own, (float, np.floating)) and np.isnan(own):
+            src_nodata = None
+    elif isinstance(src_nodata, (float, np.floating)):
+        if np.isnan(src_nodata):
+            src_nodata = None
+        elif np.isfinite(src_nodata) and src_nodata == int(src_nodata):
+            src_nodata = code_of(int(src_nodata), "src_nodata")
+        else:
+            raise ValueError(f"src_nodata must be a whole-number code; it is {src_nodata}")
+    elif src_nodata is not None:
+        src_nodata = code_of(src_nodata, "src_nodata")
+    if isinstance(exclude, numbers.Integral) and not isinstance(exclude, (bool, np.bool_)):
+        exclude = [exclude]
+    try:
+        if isinstance(exclude, (str, bytes)):
+            raise TypeError
+        exclude = list(exclude)
+    except TypeError:
+        raise TypeError(f"exclude must be a code or a list of codes; it is {exclude!r}") from None
+    return src_nodata, [code_of(c, "an excluded code") for c in exclude]
+
+
+def integer_codes(codes, nodata, table_codes, offset=(0, 0), marker=None):
+    """(codes as an integer array for code_labels, the nodata codes for
+    it). Cells that are nodata by themselves, NaN cells or cells holding a
+    nodata value of a float array and masked cells of a masked array, take
+    a nodata code: marker (dtype, code) or nodata_marker's. Float codes
+    must otherwise be whole numbers of at most 64 bits. The caller's array
+    is never written."""
+    mask = None
+    if isinstance(codes, np.ma.MaskedArray):
+        mask = np.ma.getmaskarray(codes)
+        codes = codes.data
+    a = np.asarray(codes)
+    floats = a.dtype.kind == "f"
+    if floats:
+        own = np.isnan(a) | np.isin(a, [float(c) for c in nodata])
+        mask = own if mask is None else mask | own
+        bad = ~mask & ~((np.floor(a) == a) & (a >= -2.0**63) & (a < 2.0**63))
+        if bad.any():
+            r, c = np.argwhere(bad)[0]
+            raise ValueError(f"the raster holds {a[r, c]!r} at row {r + offset[0]}, column "
+                             f"{c + offset[1]}, which is no class code: codes are whole numbers "
+                             f"(NaN for nodata)")
+        a = np.where(mask, 0, a).astype(np.int64)
+    nodata = [c for c in nodata if _CODE_MIN <= c <= _CODE_MAX]  # others never occur
+    if mask is None or not mask.any():
+        return a, nodata
+    dtype, code = marker or nodata_marker(a.dtype, table_codes, nodata)
+    a = a.astype(dtype, copy=not floats)
+    a[mask] = code
+    return a, nodata if code in nodata else nodata + [code]
+
+
+def nodata_marker(dtype, table_codes, nodata):
+    """(dtype, code) for cells that are nodata by themselves: the first
+    nodata code that dtype holds, else the largest code of dtype (at most
+    2**63 - 1) that the table lacks; int64 when dtype has none left."""
+    taken = set(table_codes)
+    for candidate in (np.dtype(dtype), np.dtype(np.int64)):
+        info = np.iinfo(candidate)
+        top = min(int(info.max), _args.INT64_MAX)
+        fits = [c for c in nodata if info.min <= c <= top]
+        if fits:
+            return candidate, fits[0]
+        code = top
+        while code in taken and code > info.min:
+            code -= 1
+        if code not in taken:
+            return candidate, code
+    raise AssertionError("a table cannot hold every 64-bit code")
 
 
 def code_labels(codes, table, nodata, offset=(0, 0)):
@@ -133,6 +265,8 @@ def code_labels(codes, table, nodata, offset=(0, 0)):
 def map_options(policy, min_valid, border):
     if policy not in ("strict", "renormalise"):
         raise ValueError(f"policy must be 'strict' or 'renormalise'; it is {policy!r}")
+    if isinstance(min_valid, (bool, np.bool_)) or not isinstance(min_valid, numbers.Real):
+        raise TypeError(f"min_valid must be a fraction 0..1 of the window; it is {min_valid!r}")
     min_valid = float(min_valid)
     if not 0.0 <= min_valid <= 1.0:
         raise ValueError(f"min_valid must be a fraction 0..1 of the window; it is {min_valid}")
@@ -144,7 +278,7 @@ def map_options(policy, min_valid, border):
 def result_array(data, like, name, window, seed):
     """A DataArray of data with like's dims, coords and attributes, marked
     as a map of this package."""
-    attrs = {k: v for k, v in like.attrs.items() if k not in _DROPPED_ATTRS}
+    attrs = {k: v for k, v in like.attrs.items() if k in _KEPT_ATTRS}
     attrs.update(raster_maps_map=name, raster_maps_window=f"{window[0]}x{window[1]}",
                  _FillValue=np.nan)
     if seed is not None:
@@ -168,10 +302,14 @@ def _run(name, table, window, labels, *, src_nodata, exclude, policy, min_valid,
     window = _args.window_of(window)
     labels = band_of(labels, band)
     policy, min_valid, unscored = map_options(policy, min_valid, border)
-    lab, classes, nodata = code_labels(labels.values, table, nodata_codes(labels, src_nodata, exclude))
+    threads = _args.threads_of(threads)
+    table = checked_table(table)
+    nodata = nodata_codes(labels, *checked_nodata(labels, src_nodata, exclude))
+    codes, nodata = integer_codes(labels.values, nodata, [c for c, _ in table])
+    lab, classes, nodata = code_labels(codes, table, nodata)
     out, problem = _core.run_map(name, classes, window[0], window[1], lab, probes_per_cell,
-                                 0 if seed is None else seed, _args.threads_of(threads), nodata,
-                                 policy, min_valid, unscored)
+                                 0 if seed is None else seed, threads, nodata, policy, min_valid,
+                                 unscored)
     if problem is not None:
         _args.raise_problem(problem, len(classes))
     return result_array(out, labels, name, window, seed)
@@ -187,10 +325,16 @@ def _is_dask_backed(labels):
     return isinstance(labels.data, da.Array)
 
 
-def _options(src_nodata=_KEEP_DEFAULT, exclude=(), policy="strict", min_valid=0.5, border="nodata",
-             band=1, threads=None):
-    return dict(src_nodata=src_nodata, exclude=exclude, policy=policy, min_valid=min_valid,
-                border=border, band=band, threads=threads)
+_DEFAULT_OPTIONS = dict(src_nodata=_KEEP_DEFAULT, exclude=(), policy="strict", min_valid=0.5,
+                        border="nodata", band=1, threads=None)
+
+
+def _options(**options):
+    unknown = sorted(set(options) - set(_DEFAULT_OPTIONS))
+    if unknown:
+        raise TypeError(f"unknown option {unknown[0]!r}; the options are "
+                        f"{', '.join(_DEFAULT_OPTIONS)}")
+    return {**_DEFAULT_OPTIONS, **options}
 
 
 def varnok(table, window, labels, **options):

@@ -1,5 +1,6 @@
 // raster_maps._core: the core's maps for numpy arrays. The Python package
 // reads and checks the arguments, words the errors and calls these.
+#include "interrupts.hpp"
 #include "numpy_views.hpp"
 
 #include <pybind11/stl.h>
@@ -20,9 +21,11 @@ namespace {
 // ("strict" or "renormalise") and min_valid say what windows holding some
 // receive. unscored, when not None, is written to every cell that no window
 // scores (NaN marks them as nodata; None leaves the plug-ins' 0).
+// threads goes through the core's rule (0: the default; at most 4 a core).
+// Ctrl-C stops the map within a poll of the core (see interrupts.hpp).
 py::tuple run_map(const std::string& map, const table_array& table, rw::index_t h, rw::index_t w,
                   const py::array& labels, std::int32_t probes_per_cell, std::uint32_t seed,
-                  int threads, bool nodata, const std::string& policy, double min_valid,
+                  std::int64_t threads, bool nodata, const std::string& policy, double min_valid,
                   std::optional<double> unscored)
 {
     rw::map_request q = request_of(map, table, h, w, probes_per_cell, seed);
@@ -38,9 +41,10 @@ py::tuple run_map(const std::string& map, const table_array& table, rw::index_t 
     if (problem) return py::make_tuple(py::none(), problem_tuple(problem));
     py::array_t<double> out = zeros(in.rows, in.cols);
     const rw::output_view view = rw::row_major(out.mutable_data(), in.rows, in.cols);
+    const rw::run_options options{rw::thread_count(threads), 0, interrupt_hook()};
     {
         py::gil_scoped_release free;
-        rw::run_map(q, in, view, {threads});
+        rw::run_map(q, in, view, options);
         if (unscored) rw::fill_unscored(q, in.rows, in.cols, view, *unscored);
     }
     return py::make_tuple(out, py::none());
@@ -128,5 +132,6 @@ PYBIND11_MODULE(_core, m)
     m.def("clock_seed", [] { return static_cast<std::uint32_t>(std::time(nullptr)); },
           "The calendar time in whole seconds, modulo 2**32: the seed of an unseeded call.");
     m.def("default_thread_count", &rw::default_thread_count);
+    pyrw::translate_interrupts();
     pyrw::add_tile_functions(m);
 }

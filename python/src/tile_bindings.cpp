@@ -3,6 +3,7 @@
 //   (map, table, h, w, M, N, probes_per_cell, seed, nodata, policy, min_valid)
 // and every tile or halo as an array with the raster coordinates of its
 // first cell.
+#include "interrupts.hpp"
 #include "numpy_views.hpp"
 
 #include "maps/tiles.hpp"
@@ -28,7 +29,7 @@ tiled tiled_of(const py::tuple& job)
     q.nodata = job[8].cast<bool>();
     q.policy = policy_of(job[9].cast<std::string>());
     q.min_valid = job[10].cast<double>();
-    x.t = {q, job[4].cast<index_t>(), job[5].cast<index_t>()};
+    x.t = {q, job[4].cast<index_t>(), job[5].cast<index_t>(), interrupt_hook()};
     return x;
 }
 

@@ -97,3 +97,25 @@ def test_dask_backed_data_arrays_keep_codes_nodata_and_coordinates():
     codes[45, 50] = 77
     with pytest.raises(ValueError, match=r"code 77 at row 45, column 50"):
         rmd.varnok(table, 7, arr.copy(data=codes).chunk(20)).compute()
+
+
+def test_arrays_the_maps_cannot_read_are_refused_when_the_graph_is_built():
+    labels = da.from_array(patchy_labels(40, 45, 3, 45), chunks=(10, 15))
+    table = [0.2, 0.3, 0.5]
+    unknown = labels[labels[:, 0] > 0]  # boolean indexing: chunk sizes unknown
+    with pytest.raises(ValueError, match=r"unknown size.*compute_chunk_sizes\(\)"):
+        rmd.varnok(table, 5, unknown)
+    xr = pytest.importorskip("xarray")
+    with pytest.raises(ValueError, match=r"unknown size.*compute_chunk_sizes\(\)"):
+        rmd.varnok({1: 0.2, 2: 0.3, 3: 0.5}, 5, xr.DataArray(unknown, dims=("y", "x")))
+    with pytest.raises(TypeError, match="masked array"):
+        rmd.varnok(table, 5, da.ma.masked_equal(labels, 2))
+    with pytest.raises(TypeError, match="masked array"):
+        rmd.varnok(table, 5, da.from_array(np.ma.masked_equal(labels.compute(), 2), chunks=10))
+    with pytest.raises(ValueError, match=r"a side may have at most 2\*\*63 - 1"):
+        rmd.varnok(table, 2**64, labels)
+    # As in memory, threads= is checked; each task runs on one thread.
+    assert rmd.varnok(table, 5, labels, threads=10**12).compute().tobytes() == \
+        rm.varnok(table, 5, labels.compute()).tobytes()
+    with pytest.raises(TypeError, match="threads"):
+        rmd.varnok(table, 5, labels, threads="all")

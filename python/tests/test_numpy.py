@@ -206,6 +206,9 @@ class TestErrors:
             rm.varnok(self.table, np.ones((3, 0)), labels)
         with pytest.raises(TypeError, match="whole number"):
             rm.varnok(self.table, 5.0, labels)
+        for window in (2**64, (5, 2**63)):
+            with pytest.raises(ValueError, match=r"a side may have at most 2\*\*63 - 1"):
+                rm.varnok(self.table, window, labels)
         with pytest.raises(ValueError, match="window"):
             rm.varnok(self.table, (1, 2, 3), labels)
         with pytest.raises(ValueError, match="probes_per_cell"):
@@ -216,6 +219,12 @@ class TestErrors:
             rm.marnisa(self.table, 5, labels, seed=-1)
         with pytest.raises(TypeError, match="seed"):
             rm.marnisa(self.table, 5, labels, seed=1.5)
+
+    def test_masked_arrays_are_refused_not_unmasked(self):
+        labels = np.ma.masked_equal(self.labels(), 2)
+        for name in MAPS:
+            with pytest.raises(TypeError, match=r"masked array.*labels\.filled.*raster_maps\.xarray"):
+                call(name, self.table, 5, labels, seed=1)
 
     def test_empty_rasters_and_tables(self):
         assert rm.varnok(self.table, 3, np.zeros((0, 5), np.int32)).shape == (0, 5)
