@@ -89,10 +89,14 @@ def source_nodata(labels):
             value = labels.rio.nodata  # also reads missing_value, nodata, ...
         except AttributeError:
             pass
-    if value is None or (isinstance(value, float) and np.isnan(value)):
+    if value is None:
         return None
     if isinstance(value, (int, np.integer)):
         return int(value)
+    # NaN (rioxarray's masked=True) or an infinity marks no integer cell:
+    # NaN cells are nodata by themselves.
+    if not np.isfinite(value):
+        return None
     if not float(value).is_integer():
         raise ValueError(f"the raster's nodata value {value} is not a whole number")
     return int(value)
@@ -153,17 +157,10 @@ def checked_table(table):
 
 
 def checked_nodata(labels, src_nodata, exclude):
-    """src_nodata and exclude checked, as nodata_codes takes them. A raster
-    whose own nodata is NaN (rioxarray's masked=True) has no nodata code:
-    its NaN cells are nodata by themselves. A whole float src_nodata is its
-    code, as GDAL stores nodata as a double."""
+    """src_nodata and exclude checked, as nodata_codes takes them. A whole
+    float src_nodata is its code, as GDAL stores nodata as a double."""
     if src_nodata is _KEEP_DEFAULT:
-        try:
-            own = labels.rio.nodata
-        except AttributeError:
-            own = labels.attrs.get("_FillValue", labels.encoding.get("_FillValue"))
-        if isinstance(own, (float, np.floating)) and np.isnan(own):
-            src_nodata = None
+        pass
     elif isinstance(src_nodata, (float, np.floating)):
         if np.isnan(src_nodata):
             src_nodata = None
@@ -241,8 +238,8 @@ def code_labels(codes, table, nodata, offset=(0, 0)):
     offset: where codes lie in the whole raster, for messages."""
     a = np.asarray(codes)
     if a.dtype.kind not in "iu":
-        raise TypeError(f"the raster must hold integer class codes; it is {a.dtype} (open it "
-                        f"with masked=False to keep the codes)")
+        raise TypeError(f"the raster must hold class codes: integers, or floats holding whole "
+                        f"numbers with NaN for nodata; it is {a.dtype}")
     if not a.dtype.isnative:
         a = a.astype(a.dtype.newbyteorder("="))
     table_codes, values = table_rows(table)

@@ -177,6 +177,11 @@ def test_float_codes_with_nan_for_nodata_are_codes(tmp_path):
     for codes in (floats, floats.chunk(30), masked_chunks):
         out = rmx.sulmet(TABLE, 7, codes, policy="renormalise")
         assert out.values.tobytes() == rmx.sulmet(TABLE, 7, da, policy="renormalise").values.tobytes()
+    # A float32 NaN or an infinity as the declared nodata marks NaN cells only.
+    nan_cells = da.astype(np.float32).where(da != NODATA)
+    for fill in (np.float32(np.nan), np.float32(np.inf), -np.inf):
+        out = rmx.sulmet(TABLE, 7, nan_cells.assign_attrs(_FillValue=fill), policy="renormalise")
+        assert out.values.tobytes() == rmx.sulmet(TABLE, 7, da, policy="renormalise").values.tobytes()
     floats.values[40, 12] = 21.5
     for codes in (floats, floats.chunk(30)):
         with pytest.raises(ValueError, match=r"holds 21\.5 at row 40, column 12, which is no class code"):
