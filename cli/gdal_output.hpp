@@ -1,7 +1,11 @@
-// The output raster. It is written under a temporary name next to the
-// output ("<name>.partial-<pid>.<ext>") and renamed into place only once
-// complete, so a failed or interrupted run never leaves a file that looks
-// finished; any failure deletes the temporary files.
+// The output raster. A run writes it in a hidden directory beside the
+// output, ".<name>.incomplete-<pid>" (output_files.hpp), under the output's
+// own file name, so that every driver names its sidecar files (header,
+// .aux.xml) as it will beside the output. Once complete the files are moved
+// into place, the output's own file last, and the directory is removed. Any
+// failure deletes what the driver made, with the driver's own delete, and the
+// directory; a run killed outright leaves the directory, which the next run
+// writing the same output removes.
 //
 // Drivers that can create a raster are written directly; those that can only
 // copy one (COG, PNG, ...) get a temporary tiled GTiff first, copied at the
@@ -9,9 +13,13 @@
 #pragma once
 
 #include "gdal_input.hpp"
+#include "output_files.hpp"
 #include "term_progress.hpp"
 #include "tool_options.hpp"
 
+#include <cpl_string.h>
+
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,31 +28,62 @@ namespace cli {
 
 using metadata_items = std::vector<std::pair<std::string, std::string>>;
 
+// The output the command line asks for, checked before any cell is read.
+struct output_target {
+    // Throws tool_error when the output is a file of the input (by any name),
+    // exists without --overwrite, exists as anything but a regular file, is a
+    // /vsi path, or when its driver writes no file, cannot hold the output
+    // type or refuses a creation option (the tool's defaults included).
+    output_target(const tool_options& o, const input_raster& input);
+
+    // Throws tool_error when writing the file `name` beside the output would
+    // replace a file of the input or anything but a regular file, or, with
+    // taken_too and without --overwrite, any file. (Once the map is
+    // computed, the move that refuses to replace is that check, atomically.)
+    void check_file(const std::string& name, bool taken_too) const;
+    // The path of `name` in the output's directory.
+    std::string beside(const std::string& name) const;
+    // "the output <path>", or for another file "the output's file <path>".
+    std::string label(const std::string& name) const;
+
+    std::string path, file_name;
+    GDALDriver* driver = nullptr;
+    bool staged = false; // driver copies a temporary GTiff at the end
+    GDALDataType type = GDT_Float64;
+    CPLStringList options;       // creation options for driver
+    CPLStringList stage_options; // for the temporary GTiff
+    bool overwrite = false;
+    std::string input_path;
+    std::vector<std::pair<std::string, file_id>> input_files;
+};
+
 class output_raster {
 public:
     // Creates the temporary output with the input's size, CRS and
     // geotransform, NaN as the band's nodata value, and the metadata.
-    // Throws tool_error when the output exists without --overwrite, or the
-    // format cannot write rasters.
-    output_raster(const tool_options& o, const input_raster& input, const metadata_items& metadata);
+    // Throws tool_error when it cannot, or when the driver writes no file or
+    // would name a file of its own as check_file refuses.
+    output_raster(const output_target& target, const input_raster& input, const metadata_items& metadata);
     ~output_raster();
     output_raster(const output_raster&) = delete;
     output_raster& operator=(const output_raster&) = delete;
 
     GDALRasterBand& band() const { return *dataset_->GetRasterBand(1); }
     // Whether commit() still copies the data (its share of the progress).
-    bool copies() const { return staged_; }
+    bool copies() const { return target_.staged; }
 
-    // Finishes the file and moves it to the output's name.
-    void commit(term_progress& progress, double from);
+    // Finishes the files and moves them into place. A copy still to make
+    // asks interrupted as it goes and throws rw::interrupted once it answers
+    // true.
+    void commit(term_progress& progress, double from, const std::function<bool()>& interrupted);
 
 private:
     void remove_temporaries();
+    void move_into_place(const std::vector<std::string>& names);
 
-    std::string output_, final_temp_, stage_temp_;
-    GDALDriver* driver_ = nullptr;
-    bool staged_ = false, committed_ = false;
-    std::vector<std::pair<std::string, std::string>> final_options_;
+    const output_target& target_;
+    std::string work_dir_, file_, stage_;
+    bool committed_ = false;
     dataset_ptr dataset_;
 };
 
@@ -66,8 +105,5 @@ private:
     bool border_zero_;
     std::vector<double> buffer_;
 };
-
-// Whether a GDAL dataset or file exists at path.
-bool path_exists(const std::string& path);
 
 } // namespace cli

@@ -104,6 +104,7 @@ void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
 {
     const std::vector<rw::code_row> rows = read_class_table(o.table_path);
     input_raster input(o.input, o.band);
+    const output_target target(o, input);
     const rw::index_t M = input.rows(), N = input.cols();
     // GDAL's block cache defaults to a share of the machine's memory and
     // would hold much of the output; a few rows of output tiles is all a
@@ -136,7 +137,10 @@ void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
                          static_cast<long long>(o.h), static_cast<long long>(o.w));
     }
 
-    output_raster output(o, input, metadata_of(o, codes, nodata, seed));
+    for (const std::string& dir : remove_stale_work_dirs(o.output))
+        if (!o.quiet)
+            std::fprintf(stderr, "raster-maps: note: removed %s, left by a run that ended unfinished\n", dir.c_str());
+    output_raster output(target, input, metadata_of(o, codes, nodata, seed));
     term_progress progress(!o.quiet);
     // Dravix reads every row twice; a copy at the end takes the last fifth.
     const double passes = o.map == rw::map_kind::dravix ? 2.0 : 1.0;
@@ -157,7 +161,7 @@ void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
     } catch (const std::invalid_argument& e) {
         throw tool_error(e.what());
     }
-    output.commit(progress, share);
+    output.commit(progress, share, interrupted);
 }
 
 } // namespace cli

@@ -1,5 +1,6 @@
-// One run of the tool: read the table, open the input, check the request,
-// stream the map from the input to a temporary output and move it into place.
+// One run of the tool: read the table, open the input, check the output and
+// the request before any cell is read, stream the map from the input to a
+// temporary output and move it into place.
 #pragma once
 
 #include "tool_options.hpp"

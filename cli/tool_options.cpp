@@ -90,18 +90,25 @@ std::string map_help(const map_info& m)
          "                        be valid (default 0.5; at least one cell always).\n"
          "  --border nodata|zero  cells no window scores: nodata (default) or 0.\n"
          "  -of <format>          GDAL driver of the output (default GTiff; COG and any driver\n"
-         "                        that can create or copy rasters).\n"
+         "                        that writes files and can create or copy rasters of the type).\n"
          "  --type Float64|Float32\n"
          "                        output data type (default Float64).\n"
-         "  --co <NAME>=<VALUE>   creation option of the driver (repeatable); GTiff defaults:\n"
-         "                        TILED=YES COMPRESS=DEFLATE ZLEVEL=1\n"
-         "                        PREDICTOR=3 BIGTIFF=IF_SAFER.\n"
-         "  --overwrite           replace an existing output.\n"
+         "  --co <NAME>=<VALUE>   creation option of the driver (repeatable; one the driver does\n"
+         "                        not list is an error); GTiff defaults: TILED=YES\n"
+         "                        COMPRESS=DEFLATE ZLEVEL=1 PREDICTOR=3 BIGTIFF=IF_SAFER\n"
+         "                        NUM_THREADS=<the threads>.\n"
+         "  --overwrite           replace an existing output; only a regular file, never a file\n"
+         "                        of the input. Without it, an output that appears while the\n"
+         "                        map runs is not replaced either.\n"
          "  --threads <n>         threads (default: every core, or RASTER_MAPS_THREADS); at most\n"
-         "                        4 per core are used.\n"
+         "                        4 per core are used, by the maps and by GDAL's compression.\n"
          "  --strip-rows <n>      rows read per strip (default: from the width and window).\n"
-         "  -q, --quiet           no progress bar or notes on standard error.\n"
-         "  -h, --help            this text.\n";
+         "  -q, --quiet           no progress bar or notes on standard error (GDAL's warnings\n"
+         "                        still show).\n"
+         "  -h, --help            this text.\n"
+         "\nThe output is written in .<name>.incomplete-<pid>/ beside it and moved into place\n"
+         "once complete. Exit status: 0 done, 1 error, 2 wrong command line, 128 + the signal's\n"
+         "number when stopped by one (130 Ctrl-C, 143 SIGTERM), the partial output removed.\n";
     return s;
 }
 

@@ -9,6 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +24,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace cli_test {
@@ -80,23 +88,138 @@ inline void write_geotiff(const std::string& path, const code_raster& raster, GD
 
 inline void write_text(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
+// Every byte of a file, to show that a run left it as it was.
+inline std::string file_bytes(const std::string& path)
+{
+    std::stringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
 struct tool_run {
-    int status;
+    int status; // the exit status, or minus the signal that ended the tool
     std::string message; // standard error
 };
 
 // Runs raster-maps with the given arguments (already quoted where needed),
-// under `wrapper` (a command such as timeout) when given.
+// under `wrapper` (commands that end by running the tool under a timeout)
+// when given, else under a timeout of its own; a run that hangs ends with
+// status 124.
 inline tool_run run_tool(const scratch_dir& dir, const std::string& args, const std::string& wrapper = "")
 {
     const std::string err = dir / "stderr.txt";
-    const std::string line = wrapper + RASTER_MAPS_TOOL + " " + args + " 2> '" + err + "'";
+    const std::string line =
+        (wrapper.empty() ? "timeout -k 10 300 " : wrapper) + RASTER_MAPS_TOOL + " " + args + " 2> '" + err + "'";
     const int raw = std::system(line.c_str());
     std::stringstream text;
     text << std::ifstream(err).rdbuf();
     fs::remove(err);
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
 }
+
+// How long a test waits for the tool before it gives up on it.
+inline constexpr auto patience = std::chrono::seconds(120);
+
+// Asks done() until it answers true or patience runs out.
+template <class Condition>
+bool wait_until(Condition done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// The tool running in the background, its standard error read through a
+// pipe, for tests that act while it runs. A run still going when the object
+// goes is killed.
+class background_run {
+public:
+    // stalled: the pipe is full before the tool starts, so the tool's first
+    // write to standard error waits until finish() reads.
+    explicit background_run(const std::string& args, bool stalled = false)
+    {
+        int ends[2];
+        EXPECT_EQ(pipe(ends), 0);
+        if (stalled) {
+            fcntl(ends[1], F_SETFL, O_NONBLOCK);
+            const char block[4096] = {};
+            for (ssize_t n; (n = write(ends[1], block, sizeof block)) > 0;) filler_ += static_cast<std::size_t>(n);
+            for (ssize_t n; (n = write(ends[1], block, 1)) > 0;) filler_ += static_cast<std::size_t>(n);
+            fcntl(ends[1], F_SETFL, 0);
+        }
+        const std::string line = std::string("exec ") + RASTER_MAPS_TOOL + " " + args;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(ends[1], 2);
+            close(ends[0]);
+            close(ends[1]);
+            execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ends[1]);
+        err_ = ends[0];
+    }
+    ~background_run()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (err_ >= 0) close(err_);
+    }
+    background_run(const background_run&) = delete;
+    background_run& operator=(const background_run&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Reads standard error until it holds text; false if the tool ended
+    // first or patience ran out.
+    bool wait_for(const std::string& text)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (said_.find(text, filler_) == std::string::npos)
+            if (!read_more(deadline)) return false;
+        return true;
+    }
+
+    void signal(int number) { kill(pid_, number); }
+
+    // Reads standard error to its end and waits for the tool; a tool still
+    // running once patience runs out is killed.
+    tool_run finish()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (read_more(deadline)) {
+        }
+        if (std::chrono::steady_clock::now() > deadline) kill(pid_, SIGKILL);
+        int raw = 0;
+        waitpid(pid_, &raw, 0);
+        pid_ = -1;
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw), said_.substr(filler_)};
+    }
+
+private:
+    bool read_more(std::chrono::steady_clock::time_point deadline)
+    {
+        using std::chrono::milliseconds;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{err_, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char text[4096];
+        const ssize_t n = read(err_, text, sizeof text);
+        if (n <= 0) return false;
+        said_.append(text, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int err_ = -1;
+    std::size_t filler_ = 0;
+    std::string said_;
+};
 
 // Band 1 of an output, row by row.
 struct output_raster {

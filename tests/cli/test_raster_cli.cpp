@@ -260,28 +260,6 @@ TEST(RasterMapsTool, BadInputFailsCleanly)
     EXPECT_EQ(read_output(dir / "old.tif").M, 50);
 }
 
-// Ctrl-C during a run that would take hours: exit status 130, a one-line
-// message, no output or temporary file, and an old output left as it was.
-// timeout --foreground sends one SIGINT, as a terminal does; without it the
-// tool would get a second one, which ends it at once.
-TEST(RasterMapsTool, InterruptLeavesNoPartialOutput)
-{
-    const scratch_dir dir;
-    write_geotiff(dir / "in.tif", random_codes(64, 64, 8), GDT_Byte);
-    write_text(dir / "t.csv", table_csv);
-    write_text(dir / "out.tif", "keep me");
-    const auto run = run_tool(dir, "dravix -q --table " + dir / "t.csv" +
-                                       " --window 21 --probes-per-cell 100000000 --seed 1 --overwrite " +
-                                       dir / "in.tif " + dir / "out.tif",
-                              "timeout --foreground --preserve-status -s INT 2 ");
-    EXPECT_EQ(run.status, 130) << run.message;
-    EXPECT_EQ(run.message, "raster-maps: interrupted; no output was written\n");
-    EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.tif", "out.tif", "t.csv"}));
-    std::stringstream kept;
-    kept << std::ifstream(dir / "out.tif").rdbuf();
-    EXPECT_EQ(kept.str(), "keep me");
-}
-
 TEST(RasterMapsTool, HelpForTheProgramAndEachMap)
 {
     const scratch_dir dir;
