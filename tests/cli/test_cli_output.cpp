@@ -2,6 +2,7 @@
 // file of the input under any name, anything but a regular file, a driver or
 // option that would change the map), what a failure, a signal or a kill
 // leaves, and what happens when another run writes the same output.
+#include "../address_sanitizer.hpp"
 #include "cli_fixture.hpp"
 
 #include <sys/socket.h>
@@ -336,6 +337,7 @@ TEST(RasterMapsOutput, WorkLeftByKilledRunsIsRemovedByTheNext)
 // start).
 TEST(RasterMapsOutput, ThreadsTheSystemRefuses)
 {
+    if (under_address_sanitizer) GTEST_SKIP() << "the address space cannot be capped";
     workspace w(1000, 1000);
     const std::string capped = "ulimit -s 4000000 && ulimit -v 6000000 && ";
     const std::string files = w.in + " " + w.dir / "out.tif";
