@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <optional>
 
 namespace cli {
 namespace {
@@ -161,8 +162,10 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
     } catch (const std::invalid_argument& e) {
         throw tool_error(e.what());
     }
-    progress_share finishing(progress, progress_data, share, 1.0);
-    output.commit(finishing);
+    // (GDAL widens an empty share of a progress to 0.01, past the end.)
+    std::optional<progress_share> copying;
+    if (output.copies()) copying.emplace(progress, progress_data, share, 1.0);
+    output.commit(copying ? *copying : computing);
 }
 
 } // namespace cli
