@@ -433,6 +433,10 @@ command command_line::parse(int argc, const char* const argv[])
         if (const CLI::App* map = chosen()) check_leftovers(*map);
         throw usage_error(e.what());
     } catch (const CLI::ParseError& e) {
+        // CLI11 checks values before it looks for --help; help still wins.
+        const CLI::App* map = chosen();
+        if (app_.get_help_ptr()->count() > 0 || (map && map->get_help_ptr()->count() > 0))
+            return {std::nullopt, app_.help()};
         throw usage_error(e.what());
     }
     const CLI::App* map = chosen();

@@ -67,6 +67,15 @@ TEST(RasterMapsCommandLine, HelpAndUsageNameEveryOptionOfTheParser)
     }
 }
 
+// --help among wrong values still gives the help.
+TEST(RasterMapsCommandLine, HelpWinsOverBadValues)
+{
+    const scratch_dir dir;
+    const tool_run run = tool_output(dir, "varnok --window 0 --band x --help");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.message.rfind("Usage: raster-maps varnok ", 0), 0u) << run.message;
+}
+
 TEST(RasterMapsCommandLine, VersionNamesTheToolAndGdal)
 {
     const scratch_dir dir;
