@@ -122,19 +122,6 @@ void delete_with(GDALDriver* d, const std::string& path)
     if (!path.empty() && name_taken(path)) d->Delete(path.c_str());
 }
 
-struct copy_progress {
-    term_progress* bar;
-    double from, to;
-    const std::function<bool()>* interrupted;
-};
-
-int CPL_STDCALL report_progress(double done, const char*, void* data)
-{
-    auto* p = static_cast<copy_progress*>(data);
-    (*p->bar)(p->from + (p->to - p->from) * done);
-    return *p->interrupted && (*p->interrupted)() ? FALSE : TRUE;
-}
-
 // The files of an existing output named after it (its .aux.xml, .ovr,
 // header, ...): left beside the new output they would be read as part of it.
 std::vector<std::string> old_output_files(const output_target& t)
@@ -287,17 +274,16 @@ void output_raster::remove_temporaries()
     remove_work_dir(work_dir_);
 }
 
-void output_raster::commit(term_progress& progress, double from, const std::function<bool()>& interrupted)
+void output_raster::commit(progress_share& progress)
 {
     CPLErrorReset();
     dataset_->FlushCache(false);
     if (CPLGetLastErrorType() >= CE_Failure)
         throw tool_error("cannot write the output " + target_.path + last_gdal_message());
     if (target_.staged) {
-        copy_progress share{&progress, from, 1.0, &interrupted};
         dataset_ptr copy(target_.driver->CreateCopy(file_.c_str(), dataset_.get(), FALSE, target_.options.List(),
-                                                    report_progress, &share));
-        if (interrupted && interrupted()) throw rw::interrupted();
+                                                    progress_share::function, &progress));
+        if (progress.stop_requested()) throw rw::interrupted();
         if (!copy || CPLGetLastErrorType() >= CE_Failure)
             throw tool_error("cannot write the output " + target_.path + last_gdal_message());
         dataset_ = std::move(copy);
@@ -319,7 +305,7 @@ void output_raster::commit(term_progress& progress, double from, const std::func
     move_into_place(names);
     remove_work_dir(work_dir_);
     committed_ = true;
-    progress(1.0);
+    progress.report(1.0);
 }
 
 void output_raster::move_into_place(const std::vector<std::string>& names)

@@ -14,12 +14,11 @@
 
 #include "gdal_input.hpp"
 #include "output_files.hpp"
-#include "term_progress.hpp"
+#include "progress_share.hpp"
 #include "tool_options.hpp"
 
 #include <cpl_string.h>
 
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,10 +71,10 @@ public:
     // Whether commit() still copies the data (its share of the progress).
     bool copies() const { return target_.staged; }
 
-    // Finishes the files and moves them into place. A copy still to make
-    // asks interrupted as it goes and throws rw::interrupted once it answers
-    // true.
-    void commit(term_progress& progress, double from, const std::function<bool()>& interrupted);
+    // Finishes the files and moves them into place, reporting the copy
+    // still to make, if any, to `progress`; throws rw::interrupted once
+    // progress was asked to stop.
+    void commit(progress_share& progress);
 
 private:
     void remove_temporaries();

@@ -3,7 +3,7 @@
 #include "class_table_csv.hpp"
 #include "gdal_input.hpp"
 #include "gdal_output.hpp"
-#include "term_progress.hpp"
+#include "progress_share.hpp"
 #include "tool_error.hpp"
 
 #include <charconv>
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <optional>
 
 namespace cli {
 namespace {
@@ -92,7 +93,7 @@ metadata_items metadata_of(const tool_options& o, const rw::class_codes& codes,
                          o.policy == rw::nodata_policy::strict ? "strict" : "renormalise"}};
     if (o.policy == rw::nodata_policy::renormalise) m.push_back({"RASTER_MAPS_MIN_VALID", number(o.min_valid)});
     if (is_random(o.map)) m.push_back({"RASTER_MAPS_SEED", std::to_string(seed)});
-    if (o.map == rw::map_kind::dravix)
+    if (takes_probes_per_cell(o.map))
         m.push_back({"RASTER_MAPS_PROBES_PER_CELL", std::to_string(o.probes_per_cell)});
     m.push_back({"RASTER_MAPS_BORDER", o.border_zero ? "zero" : "nodata"});
     return m;
@@ -100,7 +101,7 @@ metadata_items metadata_of(const tool_options& o, const rw::class_codes& codes,
 
 } // namespace
 
-void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
+void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_data)
 {
     const std::vector<rw::code_row> rows = read_class_table(o.table_path);
     input_raster input(o.input, o.band);
@@ -141,19 +142,19 @@ void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
         if (!o.quiet)
             std::fprintf(stderr, "raster-maps: note: removed %s, left by a run that ended unfinished\n", dir.c_str());
     output_raster output(target, input, metadata_of(o, codes, nodata, seed));
-    term_progress progress(!o.quiet);
     // Dravix reads every row twice; a copy at the end takes the last fifth.
     const double passes = o.map == rw::map_kind::dravix ? 2.0 : 1.0;
     const double share = output.copies() ? 0.8 : 1.0;
+    progress_share computing(progress, progress_data, 0.0, share);
     rw::index_t rows_read = 0;
-    progress(0.0);
+    computing.report(0.0);
     gdal_label_source source(input, codes, o.table_path, [&](rw::index_t n) {
         rows_read += n;
-        progress(share * static_cast<double>(rows_read) / (passes * static_cast<double>(M)));
+        computing.report(static_cast<double>(rows_read) / (passes * static_cast<double>(M)));
     });
     gdal_output_sink sink(output.band(), q, M, N, o.border_zero);
     try {
-        rw::stream_map(q, M, N, source, sink, {o.threads, o.strip_rows, interrupted});
+        rw::stream_map(q, M, N, source, sink, {o.threads, o.strip_rows, [&] { return computing.stop_requested(); }});
     } catch (const rw::invalid_request& e) {
         throw tool_error(problem_text(e.problem, o, codes));
     } catch (const std::bad_alloc&) {
@@ -161,7 +162,10 @@ void run_tool(const tool_options& o, const std::function<bool()>& interrupted)
     } catch (const std::invalid_argument& e) {
         throw tool_error(e.what());
     }
-    output.commit(progress, share, interrupted);
+    // (GDAL widens an empty share of a progress to 0.01, past the end.)
+    std::optional<progress_share> copying;
+    if (output.copies()) copying.emplace(progress, progress_data, share, 1.0);
+    output.commit(copying ? *copying : computing);
 }
 
 } // namespace cli

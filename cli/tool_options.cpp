@@ -2,260 +2,451 @@
 
 #include "tool_error.hpp"
 
+#include <gdal.h>
+
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
+#include <memory>
 
 namespace cli {
 namespace {
 
+// The maps, each with what its command line needs to know of it. Every
+// subcommand, its help and the list of maps in messages come from here.
 struct map_info {
     rw::map_kind map;
     const char* name;
     const char* summary;
     const char* table;
+    bool random;
+    bool probes;
 };
 
 const map_info maps[] = {
     {rw::map_kind::varnok, "varnok", "mean of the class value over the window's cells",
-     "the class value of each code"},
+     "the class value of each code", false, false},
     {rw::map_kind::marnisa, "marnisa",
-     "mean of the class value over the window, each cell kept only at random with its class "
-     "value as the chance (cells not kept count as 0)",
-     "the class value of each code, also its chance to be kept"},
+     "mean of the class value over the window, each cell kept only at random\n"
+     "with its class value as the chance (cells not kept count as 0)",
+     "the class value of each code, also its chance to be kept", true, false},
     {rw::map_kind::sulmet, "sulmet",
-     "1 - 0.5 * sum((q - p)^2): closeness of the window's class proportions q to the table's p",
-     "the target proportion of each code"},
+     "1 - 0.5 * sum((q - p)^2): closeness of the window's class proportions q\n"
+     "to the table's p",
+     "the target proportion of each code", false, false},
     {rw::map_kind::ombrel, "ombrel",
-     "sum(table .* sqrt(q)), q the window's class proportions: with table = sqrt(p) the "
-     "Bhattacharyya coefficient of p and q",
-     "the square root of each code's target proportion"},
+     "sum(table .* sqrt(q)), q the window's class proportions: with\n"
+     "table = sqrt(p) the Bhattacharyya coefficient of p and q",
+     "the square root of each code's target proportion", false, false},
     {rw::map_kind::dravix, "dravix",
-     "share of the window's cells holding a random point that survived thinning: points drawn "
-     "with the class value as chance, each removed the likelier the more of its probes find "
-     "its own class",
-     "the chance of a point on each code"},
+     "share of the window's cells holding a random point that survived\n"
+     "thinning: points drawn with the class value as chance, each removed the\n"
+     "likelier the more of its probes find its own class",
+     "the chance of a point on each code", true, true},
 };
 
-const char* usage_lines =
-    "Usage: raster-maps <map> --table <file> --window <h>[x<w>]\n"
-    "                   [--seed <n>] [--probes-per-cell <n>] [--band <n>]\n"
-    "                   [--src-nodata <code>|none] [--exclude <code>[,<code>]...]\n"
-    "                   [--nodata-policy strict|renormalise] [--min-valid <fraction>]\n"
-    "                   [--border nodata|zero] [-of <format>] [--type Float64|Float32]\n"
-    "                   [--co <NAME>=<VALUE>]... [--overwrite] [--threads <n>] [-q]\n"
-    "                   <input> <output>\n";
-
-std::string program_help()
+const map_info& info(rw::map_kind map)
 {
-    std::string s = usage_lines;
-    s += "\nMoving-window maps of a land-cover raster: every cell whose window fits the\n"
-         "raster gets one score of the h x w window centred on it.\n\nMaps:\n";
-    for (const map_info& m : maps) s += std::string("  ") + m.name + "\n      " + m.summary + "\n";
-    s += "\nraster-maps <map> --help describes one map and every option.\n"
-         "Example: raster-maps varnok --table quality.csv --window 21 landcover.tif quality21.tif\n";
+    for (const map_info& m : maps)
+        if (m.map == map) return m;
+    return maps[0];
+}
+
+// "a, b and c", or "a, b or c"
+std::string listed(const std::vector<std::string>& names, const char* last = " and ")
+{
+    std::string s;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        s += (i == 0 ? "" : i + 1 == names.size() ? last : ", ") + names[i];
     return s;
 }
 
-std::string map_help(const map_info& m)
+std::string map_names()
 {
-    std::string s = std::string("Usage: raster-maps ") + m.name + " [options] <input> <output>\n\n" +
-                    m.name + ": " + m.summary + ".\n\n";
-    s += "Input: band 1 (or --band) of any GDAL raster of an integer type, holding class codes.\n"
-         "Output: a GeoTIFF (or -of) with the input's CRS and geotransform, one score per cell\n"
-         "whose window keeps 10 cells from the top and left edges and 11 from the bottom and\n"
-         "right; other cells are nodata (NaN).\n\nOptions:\n";
-    s += std::string("  --table <file>        CSV of code,value rows (a header line allowed), the value\n"
-                     "                        being ") + m.table + ".\n"
-         "                        Codes become classes 1..K in increasing code order; a code\n"
-         "                        of the raster missing from the table is an error unless nodata.\n"
-         "  --window <h>[x<w>]    window size in cells, rows x columns (21 = 21x21).\n";
-    if (is_random(m.map))
-        s += "  --seed <n>            seed of the random draws (0..4294967295); default: the clock\n"
-             "                        second. The seed used is printed and kept in the metadata.\n";
-    if (m.map == rw::map_kind::dravix)
-        s += "  --probes-per-cell <n> probes per raster cell, shared among the points (default 12).\n";
-    s += "  --band <n>            band to read (default 1).\n"
-         "  --src-nodata <code>|none\n"
-         "                        code of nodata cells instead of the input's nodata value;\n"
-         "                        none ignores the input's nodata value.\n"
-         "  --exclude <code>[,<code>]...\n"
-         "                        codes treated as nodata too (repeatable).\n"
-         "  --nodata-policy strict|renormalise\n"
-         "                        strict (default): a window holding any nodata cell is nodata.\n"
-         "                        renormalise: its score over the valid cells only (means,\n"
-         "                        proportions, densities over the count of valid cells).\n"
-         "  --min-valid <f>       renormalise only: fraction 0..1 of the window's cells that must\n"
-         "                        be valid (default 0.5; at least one cell always).\n"
-         "  --border nodata|zero  cells no window scores: nodata (default) or 0.\n"
-         "  -of <format>          GDAL driver of the output (default GTiff; COG and any driver\n"
-         "                        that writes files and can create or copy rasters of the type).\n"
-         "  --type Float64|Float32\n"
-         "                        output data type (default Float64).\n"
-         "  --co <NAME>=<VALUE>   creation option of the driver (repeatable; one the driver does\n"
-         "                        not list is an error); GTiff defaults: TILED=YES\n"
-         "                        COMPRESS=DEFLATE ZLEVEL=1 PREDICTOR=3 BIGTIFF=IF_SAFER\n"
-         "                        NUM_THREADS=<the threads>.\n"
-         "  --overwrite           replace an existing output; only a regular file, never a file\n"
-         "                        of the input. Without it, an output that appears while the\n"
-         "                        map runs is not replaced either.\n"
-         "  --threads <n>         threads (default: every core, or RASTER_MAPS_THREADS); at most\n"
-         "                        4 per core are used, by the maps and by GDAL's compression.\n"
-         "  --strip-rows <n>      rows read per strip (default: from the width and window).\n"
-         "  -q, --quiet           no progress bar or notes on standard error (GDAL's warnings\n"
-         "                        still show).\n"
-         "  -h, --help            this text.\n"
-         "\nThe output is written in .<name>.incomplete-<pid>/ beside it and moved into place\n"
-         "once complete. Exit status: 0 done, 1 error, 2 wrong command line, 128 + the signal's\n"
-         "number when stopped by one (130 Ctrl-C, 143 SIGTERM), the partial output removed.\n";
-    return s;
+    std::vector<std::string> names;
+    for (const map_info& m : maps) names.emplace_back(m.name);
+    return listed(names);
 }
 
-[[noreturn]] void bad(const std::string& text) { throw usage_error(text); }
+// GDAL's own spellings of three options. CLI11 gives single-dash names one
+// letter, so these are read as their double-dash names.
+std::string gdal_spelling(const std::string& arg)
+{
+    if (arg == "-of" || arg == "-co" || arg == "-ot") return "-" + arg;
+    return arg;
+}
 
-long long whole_number(const std::string& option, const std::string& text, long long lo, long long hi)
+std::string range_text(long long lo, unsigned long long hi) { return std::to_string(lo) + ".." + std::to_string(hi); }
+
+bool whole_number(const std::string& text, long long lo, long long hi, long long& v)
 {
     errno = 0;
     char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || v < lo || v > hi)
-        bad(option + " takes a whole number " + std::to_string(lo) + ".." + std::to_string(hi) +
-            "; got '" + text + "'");
-    return v;
+    v = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno != ERANGE && v >= lo && v <= hi;
 }
 
 // Any code of an integer band: Int64's least to UInt64's greatest.
-rw::cell_code code_of(const std::string& option, const std::string& text)
+std::optional<rw::cell_code> code_of(const std::string& text)
 {
+    if (text.empty()) return std::nullopt;
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (!text.empty() && *end == '\0' && errno == 0) return v;
+    if (*end == '\0' && errno == 0) return v;
     if (text.find('-') == std::string::npos) { // strtoull would wrap a negative one
         errno = 0;
         const unsigned long long u = std::strtoull(text.c_str(), &end, 10);
-        if (!text.empty() && *end == '\0' && errno == 0) return u;
+        if (*end == '\0' && errno == 0) return u;
     }
-    bad(option + " takes a whole number " + std::to_string(std::numeric_limits<std::int64_t>::min()) +
-        ".." + std::to_string(std::numeric_limits<std::uint64_t>::max()) + "; got '" + text + "'");
+    return std::nullopt;
 }
 
-void read_window(const std::string& text, tool_options& o)
+const std::string code_range =
+    range_text(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::uint64_t>::max());
+
+std::vector<std::string> split(const std::string& text, char separator)
 {
-    const auto x = text.find_first_of("xX");
-    const std::string h = text.substr(0, x), w = x == std::string::npos ? h : text.substr(x + 1);
-    constexpr long long most = std::numeric_limits<std::int32_t>::max();
-    o.h = whole_number("--window", h, 1, most);
-    o.w = whole_number("--window", w, 1, most);
+    std::vector<std::string> parts;
+    for (std::size_t at = 0;;) {
+        const auto next = text.find(separator, at);
+        parts.push_back(text.substr(at, next - at));
+        if (next == std::string::npos) return parts;
+        at = next + 1;
+    }
 }
 
-void read_codes(const std::string& text, std::vector<rw::cell_code>& codes)
+// The checks of option values. Each returns what is wrong, which CLI11
+// prints after the option's name, or nothing.
+CLI::Validator whole_number_in(long long lo, long long hi)
 {
-    std::size_t at = 0;
-    while (true) {
-        const auto comma = text.find(',', at);
-        codes.push_back(code_of("--exclude", text.substr(at, comma - at)));
-        if (comma == std::string::npos) return;
-        at = comma + 1;
+    return {[lo, hi](std::string& text) {
+                long long v = 0;
+                return whole_number(text, lo, hi, v) ? std::string()
+                                                     : "takes a whole number " + range_text(lo, static_cast<unsigned long long>(hi)) +
+                                                           "; got '" + text + "'";
+            },
+            ""};
+}
+
+const CLI::Validator window_size{[](std::string& text) {
+                                     long long v = 0;
+                                     const auto sides = split(text, text.find('X') != std::string::npos ? 'X' : 'x');
+                                     for (const std::string& side : sides)
+                                         if (sides.size() > 2 || !whole_number(side, 1, std::numeric_limits<std::int32_t>::max(), v))
+                                             return "takes H or HxW, each a whole number " +
+                                                    range_text(1, std::numeric_limits<std::int32_t>::max()) + "; got '" +
+                                                    text + "'";
+                                     return std::string();
+                                 },
+                                 ""};
+
+const CLI::Validator codes{[](std::string& text) {
+                               for (const std::string& code : split(text, ','))
+                                   if (!code_of(code))
+                                       return "takes a whole number " + code_range + "; got '" + code + "'";
+                               return std::string();
+                           },
+                           ""};
+
+const CLI::Validator fraction{[](std::string& text) {
+                                  char* end = nullptr;
+                                  const double v = std::strtod(text.c_str(), &end);
+                                  return !text.empty() && *end == '\0' && v >= 0.0 && v <= 1.0
+                                             ? std::string()
+                                             : "takes a fraction 0..1 of the window; got '" + text + "'";
+                              },
+                              ""};
+
+// One of `words`; an alias is read as its word.
+CLI::Validator one_of(std::vector<std::string> words, std::map<std::string, std::string> aliases = {})
+{
+    return {[words, aliases](std::string& text) {
+                if (const auto a = aliases.find(text); a != aliases.end()) text = a->second;
+                for (const std::string& w : words)
+                    if (text == w) return std::string();
+                return "is " + listed(words, " or ") + "; got '" + text + "'";
+            },
+            ""};
+}
+
+// The help starts with the usage line, which names every option, so that
+// it cannot miss one.
+class usage_formatter final : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
+    {
+        if (mode == CLI::AppFormatMode::Sub) return CLI::Formatter::make_help(app, name, mode);
+        const std::string map = app->get_parent() ? app->get_name() + ": " : "";
+        return make_usage(app, name) + "\n" + map + make_description(app) + make_positionals(app) +
+               make_groups(app, mode) + make_subcommands(app, mode) + "\n" + make_footer(app);
     }
+
+    std::string make_usage(const CLI::App* app, std::string name) const override
+    {
+        std::vector<std::string> words;
+        for (const CLI::Option* opt : app->get_options([](const CLI::Option* o) { return o->nonpositional(); }))
+            words.push_back(usage_word(*opt));
+        if (!app->get_subcommands([](const CLI::App*) { return true; }).empty())
+            words.emplace_back("<map> [options] input output");
+        for (const CLI::Option* opt : app->get_options([](const CLI::Option* o) { return o->get_positional(); }))
+            words.push_back(opt->get_name());
+        const std::string start = "Usage: " + name;
+        std::string text = start, line = start;
+        for (const std::string& word : words) {
+            if (line.size() + 1 + word.size() > 79 && line.size() > start.size()) {
+                text += "\n" + std::string(start.size(), ' ');
+                line = std::string(start.size(), ' ');
+            }
+            text += " " + word;
+            line += " " + word;
+        }
+        return text + "\n";
+    }
+
+private:
+    static std::string usage_word(const CLI::Option& opt)
+    {
+        std::string word;
+        for (const std::string& s : opt.get_snames()) word += (word.empty() ? "-" : "|-") + s;
+        for (const std::string& l : opt.get_lnames()) word += (word.empty() ? "--" : "|--") + l;
+        if (const std::string type = opt.get_type_name(); !type.empty()) {
+            word += " " + type.substr(0, type.find(" ("));
+            if (opt.get_expected_max() >= CLI::detail::expected_max_vector_size) word += "...";
+        }
+        return opt.get_required() ? word : "[" + word + "]";
+    }
+};
+
+std::string version_text()
+{
+    return std::string("raster-maps ") + RASTER_MAPS_VERSION + "\n" + GDALVersionInfo("--version");
 }
 
 } // namespace
 
-const char* map_name(rw::map_kind map)
+const char* map_name(rw::map_kind map) { return info(map).name; }
+bool is_random(rw::map_kind map) { return info(map).random; }
+bool takes_probes_per_cell(rw::map_kind map) { return info(map).probes; }
+
+command_line::command_line()
+    : app_("Moving-window maps of a land-cover raster: every cell whose window fits the\n"
+           "raster gets one score of the h x w window centred on it.\n",
+           "raster-maps")
 {
-    for (const map_info& m : maps)
-        if (m.map == map) return m.name;
-    return "?";
+    auto formatter = std::make_shared<usage_formatter>();
+    formatter->label("Subcommands", "Maps");
+    formatter->column_width(26);
+    app_.formatter(formatter);
+    app_.set_help_flag("-h,--help", "this text");
+    app_.set_version_flag("--version", version_text(), "the version of raster-maps and of GDAL");
+    app_.footer("raster-maps <map> --help describes one map and every option.\n"
+                "Example: raster-maps varnok --table quality.csv --window 21 landcover.tif quality21.tif");
+    for (const map_info& m : maps) add_map(m.map);
 }
 
-bool is_random(rw::map_kind map) { return map == rw::map_kind::marnisa || map == rw::map_kind::dravix; }
-
-command parse_command_line(int argc, const char* const argv[])
+void command_line::add_map(rw::map_kind map)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help")
-        return {std::nullopt, program_help()};
-    const map_info* m = nullptr;
-    for (const map_info& candidate : maps)
-        if (args[0] == candidate.name) m = &candidate;
-    if (!m) bad("unknown map '" + args[0] + "'; the maps are varnok, marnisa, sulmet, ombrel and dravix");
+    const map_info& m = info(map);
+    CLI::App& sub = *app_.add_subcommand(m.name, m.summary);
+    // Options the map does not know are left over, to be named by
+    // check_leftovers with the maps that do take them.
+    sub.allow_extras();
+    sub.footer("Input: band 1 (or --band) of any GDAL raster of an integer type, holding class\n"
+               "codes. Output: a GeoTIFF (or --of) with the input's CRS and geotransform, one\n"
+               "score per cell whose window keeps 10 cells from the top and left edges and 11\n"
+               "from the bottom and right; other cells are nodata (NaN).\n\n"
+               "The output is written in .<name>.incomplete-<pid>/ beside it and moved into\n"
+               "place once complete. Exit status: 0 done, 1 error, 2 wrong command line, 128 +\n"
+               "the signal's number when stopped by one (130 Ctrl-C, 143 SIGTERM), the partial\n"
+               "output removed.");
+    tool_options& o = o_;
 
-    tool_options o;
-    o.map = m->map;
-    std::vector<std::string> files;
-    bool window_given = false, min_valid_given = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) bad(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "-h" || a == "--help") return {std::nullopt, map_help(*m)};
-        else if (a == "--table") o.table_path = value();
-        else if (a == "--window") {
-            read_window(value(), o);
-            window_given = true;
-        } else if (a == "--seed" && is_random(o.map))
-            o.seed = static_cast<std::uint32_t>(whole_number(a, value(), 0, 4294967295LL));
-        else if (a == "--probes-per-cell" && o.map == rw::map_kind::dravix)
-            o.probes_per_cell = static_cast<std::int32_t>(
-                whole_number(a, value(), 0, std::numeric_limits<std::int32_t>::max()));
-        else if (a == "--band") o.band = static_cast<int>(whole_number(a, value(), 1, 65535));
-        else if (a == "--src-nodata") {
-            const std::string& v = value();
-            o.src_nodata_given = true;
-            if (v == "none" || v == "None") o.src_nodata.reset();
-            else o.src_nodata = code_of(a, v);
-        } else if (a == "--exclude") read_codes(value(), o.exclude);
-        else if (a == "--nodata-policy") {
-            const std::string& v = value();
-            if (v == "strict") o.policy = rw::nodata_policy::strict;
-            else if (v == "renormalise" || v == "renormalize") o.policy = rw::nodata_policy::renormalise;
-            else bad("--nodata-policy is strict or renormalise; got '" + v + "'");
-        } else if (a == "--min-valid") {
-            const std::string& v = value();
-            char* end = nullptr;
-            o.min_valid = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(o.min_valid >= 0.0 && o.min_valid <= 1.0))
-                bad("--min-valid takes a fraction 0..1 of the window; got '" + v + "'");
-            min_valid_given = true;
-        } else if (a == "--border") {
-            const std::string& v = value();
-            if (v != "nodata" && v != "zero") bad("--border is nodata or zero; got '" + v + "'");
-            o.border_zero = v == "zero";
-        } else if (a == "-of" || a == "--of" || a == "--format") o.format = value();
-        else if (a == "--type" || a == "-ot") {
-            const std::string& v = value();
-            if (v != "Float64" && v != "Float32") bad("--type is Float64 or Float32; got '" + v + "'");
-            o.float32 = v == "Float32";
-        } else if (a == "--co" || a == "-co") {
-            const std::string& v = value();
-            const auto eq = v.find('=');
-            if (eq == 0 || eq == std::string::npos) bad("--co takes NAME=VALUE; got '" + v + "'");
-            o.creation_options.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-        } else if (a == "--overwrite") o.overwrite = true;
-        else if (a == "--threads")
-            o.threads = rw::thread_count(whole_number(a, value(), 1, std::numeric_limits<long long>::max()));
-        else if (a == "--strip-rows") o.strip_rows = whole_number(a, value(), 1, 1LL << 40);
-        else if (a == "-q" || a == "--quiet") o.quiet = true;
-        else if (a == "--seed" || a == "--probes-per-cell")
-            bad(a + " applies to " + (a == "--seed" ? "marnisa and dravix" : "dravix") + " only");
-        else if (a.size() > 1 && a[0] == '-')
-            bad("unknown option " + a + " for " + m->name);
-        else files.push_back(a);
+    sub.add_option("--table", o.table_path,
+                   std::string("CSV of code,value rows (a header line allowed), the value\nbeing ") + m.table +
+                       ".\nCodes become classes 1..K in increasing code order; a code\n"
+                       "of the raster missing from the table is an error unless nodata.")
+        ->required()
+        ->type_name("FILE");
+    sub.add_option_function<std::string>(
+           "--window",
+           [&o](const std::string& text) {
+               const auto sides = split(text, text.find('X') != std::string::npos ? 'X' : 'x');
+               o.h = std::strtoll(sides.front().c_str(), nullptr, 10);
+               o.w = std::strtoll(sides.back().c_str(), nullptr, 10);
+           },
+           "window size in cells, rows x columns (21 = 21x21).")
+        ->required()
+        ->type_name("H[xW]")
+        ->check(window_size);
+    if (m.random)
+        sub.add_option_function<std::uint32_t>(
+               "--seed", [&o](std::uint32_t seed) { o.seed = seed; },
+               "seed of the random draws; default: the clock second.\n"
+               "The seed used is printed and kept in the metadata.")
+            ->type_name("N (" + range_text(0, std::numeric_limits<std::uint32_t>::max()) + ")")
+            ->check(whole_number_in(0, std::numeric_limits<std::uint32_t>::max()));
+    if (m.probes)
+        sub.add_option("--probes-per-cell", o.probes_per_cell,
+                       "probes per raster cell, shared among the points\n(default " +
+                           std::to_string(rw::default_probes_per_cell) + ").")
+            ->type_name("N (" + range_text(0, std::numeric_limits<std::int32_t>::max()) + ")")
+            ->check(whole_number_in(0, std::numeric_limits<std::int32_t>::max()));
+    sub.add_option("--band", o.band, "band to read (default 1).")
+        ->type_name("N (1..65535)")
+        ->check(whole_number_in(1, 65535));
+    sub.add_option_function<std::string>(
+           "--src-nodata",
+           [&o](const std::string& text) {
+               o.src_nodata_given = true;
+               o.src_nodata = text == "none" ? std::nullopt : code_of(text);
+           },
+           "code of nodata cells instead of the input's nodata value;\n"
+           "none ignores the input's nodata value.")
+        ->type_name("CODE|none")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                if (text == "None") text = "none";
+                return text == "none" || code_of(text) ? std::string()
+                                                       : "takes none or a whole number " + code_range + "; got '" + text + "'";
+            },
+            ""));
+    sub.add_option_function<std::vector<std::string>>(
+           "--exclude",
+           [&o](const std::vector<std::string>& lists) {
+               for (const std::string& list : lists)
+                   for (const std::string& code : split(list, ',')) o.exclude.push_back(*code_of(code));
+           },
+           "codes treated as nodata too (repeatable).")
+        ->type_name("CODE[,CODE]")
+        ->allow_extra_args(false)
+        ->check(codes);
+    CLI::Option* policy =
+        sub.add_option_function<std::string>(
+               "--nodata-policy",
+               [&o](const std::string& text) {
+                   o.policy = text == "strict" ? rw::nodata_policy::strict : rw::nodata_policy::renormalise;
+               },
+               "strict (default): a window holding any nodata cell is nodata.\n"
+               "renormalise: its score over the valid cells only (means,\n"
+               "proportions, densities over the count of valid cells).")
+            ->type_name("strict|renormalise")
+            ->check(one_of({"strict", "renormalise"}, {{"renormalize", "renormalise"}}));
+    sub.add_option("--min-valid", o.min_valid,
+                   "fraction 0..1 of the window's cells that must be valid\n"
+                   "(default 0.5; at least one cell always).")
+        ->type_name("F")
+        ->check(fraction)
+        ->needs(policy);
+    sub.add_option_function<std::string>(
+           "--border", [&o](const std::string& text) { o.border_zero = text == "zero"; },
+           "cells no window scores: nodata (default) or 0.")
+        ->type_name("nodata|zero")
+        ->check(one_of({"nodata", "zero"}));
+    sub.add_option("--of,--format", o.format,
+                   "GDAL driver of the output, also -of (default GTiff; COG and\n"
+                   "any driver that writes files and can create or copy rasters\nof the type).")
+        ->type_name("FORMAT");
+    sub.add_option_function<std::string>(
+           "--type,--ot", [&o](const std::string& text) { o.float32 = text == "Float32"; },
+           "output data type (default Float64), also -ot.")
+        ->type_name("Float64|Float32")
+        ->check(one_of({"Float64", "Float32"}));
+    sub.add_option_function<std::vector<std::string>>(
+           "--co",
+           [&o](const std::vector<std::string>& items) {
+               for (const std::string& item : items) {
+                   const auto eq = item.find('=');
+                   o.creation_options.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+               }
+           },
+           "creation option of the driver, also -co (repeatable; one the\n"
+           "driver does not list is an error); GTiff defaults: TILED=YES\n"
+           "COMPRESS=DEFLATE ZLEVEL=1 PREDICTOR=3 BIGTIFF=IF_SAFER\n"
+           "NUM_THREADS=<the threads>.")
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const auto eq = text.find('=');
+                return eq == 0 || eq == std::string::npos ? "takes NAME=VALUE; got '" + text + "'" : std::string();
+            },
+            ""));
+    sub.add_flag("--overwrite", o.overwrite,
+                 "replace an existing output; only a regular file, never a file\n"
+                 "of the input. Without it, an output that appears while the\n"
+                 "map runs is not replaced either.");
+    sub.add_option_function<long long>(
+           "--threads", [&o](long long n) { o.threads = rw::thread_count(n); },
+           "threads (default: every core, or RASTER_MAPS_THREADS); at most\n"
+           "4 per core are used, by the maps and by GDAL's compression.")
+        ->type_name("N")
+        ->check(whole_number_in(1, std::numeric_limits<long long>::max()));
+    sub.add_option("--strip-rows", o.strip_rows, "rows read per strip (default: from the width and window).")
+        ->type_name("N (1..1099511627776)")
+        ->check(whole_number_in(1, 1LL << 40));
+    sub.add_flag("-q,--quiet", o.quiet,
+                 "no progress bar or notes on standard error (GDAL's warnings\nstill show).");
+    sub.add_option("input", o.input, "the raster of class codes to map.")->required()->type_name("");
+    sub.add_option("output", o.output, "the raster to write.")->required()->type_name("");
+}
+
+// What the map's parser left over: an option it does not take, or a file
+// name too many.
+void command_line::check_leftovers(const CLI::App& map) const
+{
+    for (const std::string& arg : map.remaining()) {
+        if (arg.size() < 2 || arg[0] != '-') continue;
+        const std::string name = arg.substr(0, arg.find('='));
+        std::vector<std::string> takers;
+        for (const CLI::App* other : app_.get_subcommands([](const CLI::App*) { return true; }))
+            if (other->get_option_no_throw(name) != nullptr) takers.push_back(other->get_name());
+        if (!takers.empty()) throw usage_error(name + " applies to " + listed(takers) + " only");
+        throw usage_error("unknown option " + arg + " for " + map.get_name());
     }
-    if (o.table_path.empty()) bad(std::string(m->name) + " needs --table <file>");
-    if (!window_given) bad(std::string(m->name) + " needs --window <h>[x<w>]");
-    if (files.size() != 2)
-        bad(std::string(m->name) + " takes an input and an output raster; got " +
-            std::to_string(files.size()) + " file name" + (files.size() == 1 ? "" : "s"));
-    if (min_valid_given && o.policy != rw::nodata_policy::renormalise)
-        bad("--min-valid applies to --nodata-policy renormalise only");
-    o.input = files[0];
-    o.output = files[1];
-    return {o, {}};
+    const std::size_t files = map.get_option("input")->count() + map.get_option("output")->count() + map.remaining().size();
+    if (files != 2)
+        throw usage_error(map.get_name() + " takes an input and an output raster; got " + std::to_string(files) +
+                          " file name" + (files == 1 ? "" : "s"));
+}
+
+command command_line::parse(int argc, const char* const argv[])
+{
+    std::vector<std::string> args; // CLI11 takes them last first
+    for (int i = argc - 1; i >= 1; --i) args.push_back(gdal_spelling(argv[i]));
+    if (args.empty() || args.back() == "help") return {std::nullopt, app_.help()};
+    if (args.back()[0] != '-' && app_.get_subcommands([&](const CLI::App* s) { return s->get_name() == args.back(); }).empty())
+        throw usage_error("unknown map '" + args.back() + "'; the maps are " + map_names());
+
+    const auto chosen = [&]() -> const CLI::App* {
+        const auto parsed = app_.get_subcommands();
+        return parsed.empty() ? nullptr : parsed.front();
+    };
+    try {
+        app_.parse(args);
+    } catch (const CLI::CallForHelp&) {
+        return {std::nullopt, app_.help()};
+    } catch (const CLI::CallForVersion& e) {
+        return {std::nullopt, std::string(e.what()) + "\n"};
+    } catch (const CLI::RequiredError& e) {
+        if (const CLI::App* map = chosen()) check_leftovers(*map);
+        throw usage_error(e.what());
+    } catch (const CLI::ParseError& e) {
+        // CLI11 checks values before it looks for --help; help still wins.
+        const CLI::App* map = chosen();
+        if (app_.get_help_ptr()->count() > 0 || (map && map->get_help_ptr()->count() > 0))
+            return {std::nullopt, app_.help()};
+        throw usage_error(e.what());
+    }
+    const CLI::App* map = chosen();
+    if (!map) throw usage_error("no map given; the maps are " + map_names());
+    check_leftovers(*map);
+    if (map->get_option("--min-valid")->count() > 0 && o_.policy != rw::nodata_policy::renormalise)
+        throw usage_error("--min-valid applies to --nodata-policy renormalise only");
+    for (const map_info& m : maps)
+        if (map->get_name() == m.name) o_.map = m.map;
+    return {o_, {}};
 }
 
 } // namespace cli

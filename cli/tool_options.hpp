@@ -5,6 +5,8 @@
 #include "maps/class_codes.hpp"
 #include "maps/raster_maps.hpp"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,16 +39,39 @@ struct tool_options {
     std::string input, output;
 };
 
-// What the command line asks for: a run, or help text to print.
+// What the command line asks for: a run, or text to print (help, version).
 struct command {
     std::optional<tool_options> run;
-    std::string help;
+    std::string text;
 };
 
-// Throws usage_error for anything it cannot read.
-command parse_command_line(int argc, const char* const argv[]);
+// The parser of the command line. Every option is declared once, with its
+// help, range and dependencies, and the usage line, the help and the
+// parsing all come from that declaration.
+class command_line {
+public:
+    command_line();
+    command_line(const command_line&) = delete;
+    command_line& operator=(const command_line&) = delete;
+
+    // Throws usage_error for anything it cannot read.
+    command parse(int argc, const char* const argv[]);
+
+    // The program, with one subcommand per map.
+    const CLI::App& app() const { return app_; }
+    // The usage line of the program or of one map's subcommand.
+    std::string usage(const CLI::App& app) const;
+
+private:
+    void add_map(rw::map_kind map);
+    void check_leftovers(const CLI::App& map) const;
+
+    CLI::App app_;
+    tool_options o_;
+};
 
 const char* map_name(rw::map_kind map);
 bool is_random(rw::map_kind map);
+bool takes_probes_per_cell(rw::map_kind map);
 
 } // namespace cli

@@ -19,7 +19,7 @@ fi
 # clang job and the fuzz targets.
 packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev
           libasan8 libubsan1 clang-14 libclang-rt-14-dev libfuzzer-14-dev
-          libgdal-dev gdal-bin
+          libgdal-dev gdal-bin libcli11-dev
           python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-xarray
           python3-rioxarray python3-dask python3-distributed python3-matplotlib)
 missing=()
