@@ -241,7 +241,8 @@ TEST(RasterMapsOutput, AnOutputThatAppearsDuringTheRunIsNotReplaced)
     background_run second("varnok" + w.table + "--window 5 " + w.in + " " + out, true);
     const std::string work_dir = w.dir / (".out.tif.incomplete-" + std::to_string(second.pid()));
     ASSERT_TRUE(wait_until([&] { return fs::exists(work_dir); }));
-    ASSERT_EQ(run_tool(w.dir, "varnok -q" + w.table + "--window 7 " + w.in + " " + out).status, 0);
+    const tool_run first_run = run_tool(w.dir, "varnok -q" + w.table + "--window 7 " + w.in + " " + out);
+    ASSERT_EQ(first_run.status, 0) << first_run.message;
     const std::string first = file_bytes(out);
     const tool_run run = second.finish();
     EXPECT_EQ(run.status, 1) << run.message;
