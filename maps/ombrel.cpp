@@ -85,29 +85,38 @@ void ombrel_windows::score(label_view labels, const window_valid_counts& valid, 
     const double divisor = root_[q_.h * q_.w];
     const bool renormal = valid.active();
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
-    pool.parallel_for(p.i_end - p.i0, [&](index_t lo, index_t hi) {
-        // Eight top rows at a time unless K is huge, any left over one by one.
-        zeroed_counts::lease counts(counts_);
-        std::vector<index_t> present;
-        index_t i = p.i0 + lo;
-        const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
-            pool.check_interrupt();
-            row_sweeps<R>(labels, q_, i, p.j0, p.j_end, root_, step_, counts.data(), present,
-                          carried ? carried + (i - p.i0) : nullptr, last ? last + (i - p.i0) : nullptr,
-                          [&](index_t g, index_t j, double score) {
-                              if (!renormal) {
-                                  out(i + g + di, j + dj) = score / divisor;
-                                  return;
-                              }
-                              const index_t v = valid.count(i + g, j);
-                              out(i + g + di, j + dj) =
-                                  valid.scores(v) ? score / root_[v] : std::numeric_limits<double>::quiet_NaN();
-                          });
-        };
-        if (rows_at_once_ == 8)
-            for (; i + 8 <= p.i0 + hi; i += 8) sweep(std::integral_constant<index_t, 8>{});
-        for (; i < p.i0 + hi; ++i) sweep(std::integral_constant<index_t, 1>{});
-    });
+    // A whole raster's rows start their sweeps and hand nothing on; only
+    // tiles pass carries, so the sweeps of whole rows are compiled without.
+    const auto rows = [&](auto carries) {
+        pool.parallel_for(p.i_end - p.i0, [&](index_t lo, index_t hi) {
+            // Eight top rows at a time unless K is huge, any left over one by one.
+            zeroed_counts::lease counts(counts_);
+            std::vector<index_t> present;
+            index_t i = p.i0 + lo;
+            const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
+                pool.check_interrupt();
+                row_sweeps<R>(labels, q_, i, p.j0, p.j_end, root_, step_, counts.data(), present,
+                              carries && carried ? carried + (i - p.i0) : nullptr,
+                              carries && last ? last + (i - p.i0) : nullptr,
+                              [&](index_t g, index_t j, double score) {
+                                  if (!renormal) {
+                                      out(i + g + di, j + dj) = score / divisor;
+                                      return;
+                                  }
+                                  const index_t v = valid.count(i + g, j);
+                                  out(i + g + di, j + dj) = valid.scores(v) ? score / root_[v]
+                                                                            : std::numeric_limits<double>::quiet_NaN();
+                              });
+            };
+            if (rows_at_once_ == 8)
+                for (; i + 8 <= p.i0 + hi; i += 8) sweep(std::integral_constant<index_t, 8>{});
+            for (; i < p.i0 + hi; ++i) sweep(std::integral_constant<index_t, 1>{});
+        });
+    };
+    if (carried || last)
+        rows(std::true_type{});
+    else
+        rows(std::false_type{});
 }
 
 // Direct score of a counted window: the sum over the classes k = 0 .. K-1,
