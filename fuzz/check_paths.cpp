@@ -1,5 +1,7 @@
 #include "check_paths.hpp"
 
+#include "maps/tiles.hpp"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +87,14 @@ std::vector<double> streamed_in_strips(const fuzz_case& c)
     return out;
 }
 
+// Tile by tile, each tile seeing only its halo and carries.
+std::vector<double> tiled(const fuzz_case& c)
+{
+    std::vector<double> out(c.labels.size(), 0.0);
+    tiles::run_tiled(c.request, labels_of(c), column_major(out.data(), c.M, c.N), c.row_cuts, c.col_cuts);
+    return out;
+}
+
 // Compares as bits, so NaN payloads and the sign of zero count too.
 void expect_same_bits(const fuzz_case& c, const std::vector<double>& want,
                       const std::vector<double>& got, const char* path)
@@ -127,6 +137,12 @@ void expect_rejected(const fuzz_case& c, const request_problem& problem)
     } catch (const invalid_request& e) {
         if (e.problem.kind != problem.kind) fail(c, "stream_map and validate name different problems");
     }
+    try {
+        tiled(c);
+        fail(c, "run_tiled accepted a case that validate rejects");
+    } catch (const invalid_request& e) {
+        if (!same_problem(e.problem, problem)) fail(c, "run_tiled and validate name different problems");
+    }
 }
 
 } // namespace
@@ -153,12 +169,14 @@ void check_paths(const fuzz_case& c)
     std::vector<double> whole;
     if (refused_for_memory([&] { whole = whole_raster_one_thread(c); })) {
         if (!refused_for_memory([&] { row_major_three_threads(c); }) ||
-            !refused_for_memory([&] { streamed_in_strips(c); }))
+            !refused_for_memory([&] { streamed_in_strips(c); }) ||
+            !refused_for_memory([&] { tiled(c); }))
             fail(c, "only the whole raster on one thread ran out of memory");
         return;
     }
     expect_same_bits(c, whole, row_major_three_threads(c), "row-major on 3 threads");
     expect_same_bits(c, whole, streamed_in_strips(c), "streamed in strips");
+    expect_same_bits(c, whole, tiled(c), "tile by tile");
 }
 
 } // namespace rw::fuzz

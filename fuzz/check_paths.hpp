@@ -1,8 +1,8 @@
 // The property every fuzz target checks: a case is either rejected by
 // validation, and then by run_map and stream_map alike, or it runs without
 // error and gives the same bits on every path through the core: the whole
-// raster on one thread, row-major on three threads, and streamed in short
-// strips. (Dravix may also refuse a probe pool larger than memory, with
+// raster on one thread, row-major on three threads, streamed in short
+// strips, and tile by tile on a random tiling. (Dravix may also refuse a probe pool larger than memory, with
 // std::bad_alloc, on every path alike.) A broken property aborts with the case and the first cell that
 // differs, which the fuzzer reports as a crash.
 #pragma once

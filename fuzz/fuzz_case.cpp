@@ -2,6 +2,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
@@ -101,6 +102,21 @@ std::int32_t label_of(std::uint8_t byte, index_t K)
     return out_of_range[(byte - plain) % std::size(out_of_range)];
 }
 
+// Cuts 0 < ... < size at random steps of 1 .. most, from a generator of
+// its own: the tiling comes from the seed already decoded, so every input
+// of the corpus keeps the case it had and gains a tiling.
+std::vector<index_t> cuts(index_t size, index_t most, std::uint64_t& state)
+{
+    std::vector<index_t> at{0};
+    while (at.back() < size) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const auto step = static_cast<index_t>((state >> 33) % static_cast<std::uint64_t>(most)) + 1;
+        at.push_back(std::min(size, at.back() + step));
+    }
+    if (size == 0) at.push_back(0);
+    return at;
+}
+
 } // namespace
 
 fuzz_case decode_case(map_kind map, const std::uint8_t* data, std::size_t size)
@@ -120,6 +136,12 @@ fuzz_case decode_case(map_kind map, const std::uint8_t* data, std::size_t size)
     c.request.table = c.table.data();
     c.request.K = static_cast<index_t>(c.table.size());
 
+    // Tiles of a row or column up to a few times the strip height, so that
+    // some cases cut every window and others hold them whole.
+    std::uint64_t state = c.request.seed;
+    c.row_cuts = cuts(c.M, 4 * c.strip_rows, state);
+    c.col_cuts = cuts(c.N, 4 * c.strip_rows + 3, state);
+
     const std::vector<std::uint8_t> bytes = in.ConsumeRemainingBytes<std::uint8_t>();
     c.labels.resize(static_cast<std::size_t>(c.M * c.N), 1);
     if (!bytes.empty())
@@ -134,9 +156,10 @@ std::string fuzz_case::describe() const
     char text[256];
     std::snprintf(text, sizeof text,
                   "%s on %" PRId64 " x %" PRId64 ", window %" PRId64 " x %" PRId64 ", K = %" PRId64
-                  ", probes per cell %d, seed %u, strips of %" PRId64,
+                  ", probes per cell %d, seed %u, strips of %" PRId64 ", %zu x %zu tiles",
                   names[static_cast<int>(request.map)], M, N, request.h, request.w, request.K,
-                  request.probes_per_cell, request.seed, strip_rows);
+                  request.probes_per_cell, request.seed, strip_rows, row_cuts.size() - 1,
+                  col_cuts.size() - 1);
     return text;
 }
 

@@ -26,6 +26,8 @@ struct fuzz_case {
     std::vector<double> table;
     std::vector<std::int32_t> labels; // column-major, M x N
     index_t strip_rows = 1;           // strip height of the streamed path
+    // The tiling of the tiled path: cuts from 0 to M and from 0 to N.
+    std::vector<index_t> row_cuts, col_cuts;
 
     std::string describe() const;
 };

@@ -10,6 +10,7 @@
 
 #include "crt_rand.hpp"
 #include "raster_window.hpp"
+#include "worker_pool.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -35,5 +36,16 @@ inline bool sampling_test(std::int32_t t, Generator& gen)
 }
 
 inline bool sampling_test(std::int32_t t, crt_rand& gen) { return gen.draw_below(t); }
+
+// The draws of each row of block b: per_row[r - b.r0] counts the cells of
+// row r, columns b.c0 .. b.c1-1, whose threshold is positive.
+void count_draws(raster_view<const std::int32_t> labels, const std::int32_t* thresholds, cell_block b,
+                 index_t* per_row, worker_pool& pool);
+
+// Where each of n rows starts drawing, when the draws run on from position
+// start in their order: at[k] = start + per_row[0] + ... + per_row[k - 1].
+// Returns the draws of all n rows. Tiles and strips alike take their rows'
+// generator positions from here.
+std::uint64_t draw_positions(const index_t* per_row, index_t n, std::uint64_t start, std::uint64_t* at);
 
 } // namespace rw

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace rw {
@@ -48,6 +49,13 @@ inline std::int32_t box_sum(std::int32_t bottom_right, std::int32_t top_right,
     return static_cast<std::int32_t>(u(bottom_right) - u(top_right) - u(bottom_left) + u(top_left));
 }
 
+// The table of a block of columns c0 .. c1-1 starting at row r0: a whole
+// raster (c0 = r0 = 0) built strip by strip, or one tile of it. A tile's
+// table goes on from carries, the values a table of the whole raster would
+// hold there: the running row sums at column c0 - 1 (build's `left`) and the
+// table row r0 - 1 (seed_row_above). Without them the block is summed as if
+// it were a raster of its own, which gives exact box sums for integer
+// tables whatever the origin.
 template <class T>
 class summed_area_strip {
 public:
@@ -55,71 +63,100 @@ public:
     // of the table above it. N = 0 makes a table that holds nothing, for a
     // map with no scored window, whose window height may be any size.
     summed_area_strip(index_t N, index_t keep, index_t strip_rows)
-        : N_(N), keep_(N > 0 ? keep : 0), height_(keep_ + strip_rows),
-          cells_(static_cast<std::size_t>(height_ * N))
+        : summed_area_strip(cell_block{0, 0, 0, N}, keep, strip_rows)
+    {
+    }
+
+    // The columns of block b, from its row b.r0 (b.r1 is not used).
+    summed_area_strip(cell_block b, index_t keep, index_t strip_rows)
+        : c0_(b.c0), N_(std::max<index_t>(0, b.c1 - b.c0)), r0_(b.r0), keep_(N_ > 0 ? keep : 0),
+          height_(keep_ + strip_rows), top_(b.r0), end_(b.r0),
+          cells_(static_cast<std::size_t>(height_ * N_))
     {
     }
 
     // Makes room for rows a .. b-1, the rows directly after the last strip
-    // (a = 0 for the first). The kept rows a-keep .. a-1 move to the top.
+    // (a = r0 for the first). The kept rows a-keep .. a-1 move to the top.
     void start(index_t a, index_t b, worker_pool& pool)
     {
         const index_t old_top = top_;
         top_ = a - keep_;
         end_ = b;
         const index_t shift = top_ - old_top;
-        if (a == 0 || shift == 0) return;
+        if (a == r0_ || shift == 0) return;
         pool.parallel_for(N_, [&](index_t c0, index_t c1) {
             for (index_t c = c0; c < c1; ++c) {
-                T* col = cells_.data() + height_ * c;
+                T* col = column(c_of(c));
                 std::memmove(col, col + shift, static_cast<std::size_t>(keep_) * sizeof(T));
             }
         });
+    }
+
+    // Gives the first strip (after start(r0, ..), keep >= 1) the table row
+    // r0 - 1 of the whole raster: above[c - c0] for each column c.
+    void seed_row_above(const T* above)
+    {
+        for (index_t k = 0; k < N_; ++k) column(c0_ + k)[r0_ - 1 - top_] = above[k];
+        seeded_ = true;
     }
 
     // Cell (r, c) of the table, for r in top .. end-1 (rows of the current
     // strip and the kept ones); a column's rows are consecutive.
     T* at(index_t r, index_t c) { return column(c) + (r - top_); }
 
+    // The rows the table holds now, in the coordinates of the raster.
+    raster_view<const T> view() const
+    {
+        return {cells_.data(), end_ - top_, N_, 1, height_, top_, c0_};
+    }
+
 private:
+    index_t c_of(index_t k) const { return c0_ + k; }
     // Column c of the buffer; row r lies at slot r - top_.
-    T* column(index_t c) { return cells_.data() + height_ * c; }
-    const T* column(index_t c) const { return cells_.data() + height_ * c; }
+    T* column(index_t c) { return cells_.data() + height_ * (c - c0_); }
+    const T* column(index_t c) const { return cells_.data() + height_ * (c - c0_); }
 
 public:
 
     // Builds the table's rows a .. b-1 of the current strip. fill(c, r0, r1,
     // dst) writes the values of cells (r0 .. r1-1, c) to dst[0 .. r1-r0-1];
-    // it is called column by column, rows split among threads.
+    // it is called column by column, rows split among threads. left, when
+    // given, holds the running row sums at column c0 - 1 of rows a .. b-1;
+    // right, when given, receives those at column c1 - 1.
     template <class Fill>
-    void build(index_t a, index_t b, Fill&& fill, worker_pool& pool)
+    void build(index_t a, index_t b, Fill&& fill, worker_pool& pool, const T* left = nullptr,
+               T* right = nullptr)
     {
         pool.parallel_for(b - a, [&](index_t lo, index_t hi) {
             const index_t r0 = a + lo, rows = hi - lo;
+            if (N_ == 0) return;
             std::vector<T> row_sum(static_cast<std::size_t>(rows));
-            for (index_t c = 0; c < N_; ++c) {
+            T* first = at(r0, c0_);
+            fill(c0_, r0, r0 + rows, first);
+            if (left)
+                for (index_t k = 0; k < rows; ++k) first[k] = row_sum[k] = table_add(left[lo + k], first[k]);
+            else
+                std::copy(first, first + rows, row_sum.begin());
+            for (index_t c = c0_ + 1; c < c0_ + N_; ++c) {
                 T* col = at(r0, c);
                 fill(c, r0, r0 + rows, col);
-                if (c == 0) {
-                    std::copy(col, col + rows, row_sum.begin());
-                    continue;
-                }
                 for (index_t k = 0; k < rows; ++k) col[k] = row_sum[k] = table_add(row_sum[k], col[k]);
             }
+            if (right) std::copy(row_sum.begin(), row_sum.end(), right + lo);
         });
-        // Down the columns; row 0 of the raster has nothing above it.
-        const index_t first = std::max<index_t>(a, 1);
-        pool.parallel_for(N_, [&](index_t c0, index_t c1) {
+        // Down the columns; the first row has nothing above it unless seeded.
+        const index_t first = std::max<index_t>(a, seeded_ ? r0_ : r0_ + 1);
+        pool.parallel_for(N_, [&](index_t k0, index_t k1) {
             constexpr index_t group = 4; // independent columns side by side
-            index_t c = c0;
-            for (; c + group <= c1; c += group) {
+            index_t c = c_of(k0);
+            for (; c + group <= c_of(k1); c += group) {
                 T* col[group];
                 for (index_t g = 0; g < group; ++g) col[g] = column(c + g);
                 for (index_t r = first; r < b; ++r)
                     for (index_t g = 0; g < group; ++g)
                         col[g][r - top_] = table_add(col[g][r - 1 - top_], col[g][r - top_]);
             }
-            for (; c < c1; ++c) {
+            for (; c < c_of(k1); ++c) {
                 T* col = column(c);
                 for (index_t r = first; r < b; ++r)
                     col[r - top_] = table_add(col[r - 1 - top_], col[r - top_]);
@@ -127,8 +164,8 @@ public:
         });
     }
 
-    // The box sum of the h x w window with top-left (i, j), i >= 1 and
-    // j >= 1, whose rows the table holds (bottom row in the current strip).
+    // The box sum of the h x w window with top-left (i, j), whose rows and
+    // columns the table holds, from row i - 1 and column j - 1 on.
     T window_sum(index_t i, index_t j, index_t h, index_t w) const
     {
         const T* left = column(j - 1);
@@ -137,49 +174,51 @@ public:
         return box_sum(right[bottom], right[top], left[bottom], left[top]);
     }
 
-    // For every scored window (i, j) of p whose bottom row lies in a .. b-1,
-    // calls write(i, j, box sum) once, columns split among threads. The
-    // table must hold rows a - h .. b-1 (keep >= h).
-    template <class Write>
-    void window_sums(index_t a, index_t b, const scored_positions& p, index_t h, index_t w,
-                     Write&& write, worker_pool& pool) const
-    {
-        const index_t i0 = std::max(p.i0, a - h + 1), i1 = std::min(p.i_end, b - h + 1);
-        if (p.empty() || i1 <= i0) return;
+private:
+    index_t c0_, N_, r0_, keep_, height_;
+    index_t top_, end_; // the strip holds rows top_ .. end_-1
+    bool seeded_ = false;
+    std::vector<T> cells_;
+};
+
+// The top rows of the windows of p whose bottom row lies in a .. b-1, for a
+// window of h rows: [first, second), empty when none.
+inline std::pair<index_t, index_t> window_rows_ending_in(const scored_positions& p, index_t a,
+                                                        index_t b, index_t h)
+{
+    if (p.empty()) return {p.i0, p.i0};
+    const index_t i0 = std::max(p.i0, a - h + 1), i1 = std::min(p.i_end, b - h + 1);
+    return {i0, std::max(i0, i1)};
+}
+
+// Calls write(i, j, box sum) once for every window (i, j) of p, of h x w
+// cells, from the table cells of view t, which must hold rows p.i0 - 1 ..
+// p.i_end + h - 2 and the matching columns. The work is split among
+// threads along the view's faster index, so each thread reads along it.
+template <class T, class Write>
+void for_each_window_sum(raster_view<const T> t, const scored_positions& p, index_t h, index_t w,
+                         Write&& write, worker_pool& pool)
+{
+    if (p.empty()) return;
+    if (t.row_step == 1) { // column-major: columns outer
         pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
             for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j) {
-                const T* left = column(j - 1);
-                const T* right = column(j + w - 1);
-                for (index_t i = i0; i < i1; ++i) {
-                    const index_t top = i - 1 - top_, bottom = i + h - 1 - top_;
+                const T* left = &t(p.i0 - 1, j - 1);
+                const T* right = &t(p.i0 - 1, j + w - 1);
+                for (index_t i = p.i0; i < p.i_end; ++i) {
+                    const index_t top = i - p.i0, bottom = top + h;
                     write(i, j, box_sum(right[bottom], right[top], left[bottom], left[top]));
                 }
             }
         });
+        return;
     }
-
-private:
-    index_t N_, keep_, height_;
-    index_t top_ = 0, end_ = 0; // the strip holds rows top_ .. end_-1
-    std::vector<T> cells_;
-};
-
-} // namespace rw
-
-namespace rw {
-
-// For every scored window of p whose bottom row lies in a .. b-1, writes its
-// window mean, the box sum over h * w, at its centre cell of out.
-template <class T>
-void write_window_means(const summed_area_strip<T>& table, index_t a, index_t b,
-                        const scored_positions& p, index_t h, index_t w, raster_view<double> out,
-                        worker_pool& pool)
-{
-    const double area = static_cast<double>(h * w);
-    const index_t di = centre_offset(h), dj = centre_offset(w);
-    table.window_sums(a, b, p, h, w, [&](index_t i, index_t j, T box) {
-        out(i + di, j + dj) = static_cast<double>(box) / area;
-    }, pool);
+    pool.parallel_for(p.i_end - p.i0, [&](index_t lo, index_t hi) {
+        for (index_t i = p.i0 + lo; i < p.i0 + hi; ++i)
+            for (index_t j = p.j0; j < p.j_end; ++j)
+                write(i, j, box_sum(t(i + h - 1, j + w - 1), t(i - 1, j + w - 1), t(i + h - 1, j - 1),
+                                    t(i - 1, j - 1)));
+    });
 }
 
 } // namespace rw

@@ -17,20 +17,23 @@ namespace rw {
 
 class window_valid_counts {
 public:
-    // nodata_label 0: no cell is nodata, nothing is built, every window is
-    // full. Needs h * w below 2^31 otherwise.
-    window_valid_counts(index_t N, index_t h, index_t w, index_t strip_rows,
+    // Over the columns of block b from its row b.r0 (a whole raster of N
+    // columns: {0, M, 0, N}; a tile's halo: its own cells). nodata_label 0:
+    // no cell is nodata, nothing is built, every window is full. Needs
+    // h * w below 2^31 otherwise.
+    window_valid_counts(cell_block b, index_t h, index_t w, index_t strip_rows,
                         std::int32_t nodata_label, index_t least_valid)
         : h_(h), w_(w), nodata_(nodata_label), least_(least_valid),
-          table_(nodata_label == 0 ? 0 : N, nodata_label == 0 ? 0 : h,
+          table_(nodata_label == 0 ? cell_block{0, 0, 0, 0} : b, nodata_label == 0 ? 0 : h,
                  nodata_label == 0 ? 0 : strip_rows)
     {
     }
 
     bool active() const { return nodata_ != 0; }
 
-    // Counts label rows a .. b-1, the rows after the last call's (a = 0 for
-    // the first); the windows whose bottom row lies there can then be read.
+    // Counts label rows a .. b-1, the rows after the last call's (the
+    // block's first row for the first); the windows whose bottom row lies
+    // there can then be read.
     void build(raster_view<const std::int32_t> band, index_t a, index_t b, worker_pool& pool)
     {
         if (!active()) return;
@@ -63,18 +66,23 @@ private:
     summed_area_strip<std::int32_t> table_;
 };
 
-// For every scored window of p whose bottom row lies in a .. b-1, writes its
-// mean over its valid cells, the box sum over their count, at its centre
-// cell of out; NaN where too few are valid.
+// Writes the mean of every window of p, from the table cells of view t
+// (see for_each_window_sum), at its centre cell of out.
 template <class T>
-void write_valid_means(const summed_area_strip<T>& table, const window_valid_counts& valid,
-                       index_t a, index_t b, const scored_positions& p, index_t h, index_t w,
-                       raster_view<double> out, worker_pool& pool)
+void write_means(raster_view<const T> t, const window_valid_counts& valid, const scored_positions& p,
+                 index_t h, index_t w, raster_view<double> out, worker_pool& pool)
 {
     const index_t di = centre_offset(h), dj = centre_offset(w);
-    table.window_sums(a, b, p, h, w, [&](index_t i, index_t j, T box) {
-        out(i + di, j + dj) = static_cast<double>(box) / valid.divisor(valid.count(i, j));
-    }, pool);
+    if (valid.active())
+        for_each_window_sum(t, p, h, w, [&](index_t i, index_t j, T box) {
+            out(i + di, j + dj) = static_cast<double>(box) / valid.divisor(valid.count(i, j));
+        }, pool);
+    else {
+        const double area = static_cast<double>(h * w);
+        for_each_window_sum(t, p, h, w, [&](index_t i, index_t j, T box) {
+            out(i + di, j + dj) = static_cast<double>(box) / area;
+        }, pool);
+    }
 }
 
 } // namespace rw

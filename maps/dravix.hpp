@@ -16,9 +16,7 @@
 #pragma once
 
 #include "kernels/crt_rand.hpp"
-#include "kernels/strip_driver.hpp"
-#include "kernels/summed_area.hpp"
-#include "kernels/valid_cells.hpp"
+#include "kernels/worker_pool.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -84,6 +82,13 @@ private:
     std::uint32_t row_span_, col_span_;
 };
 
+// The first thinning draw, after the sampling draws and the probe pool of
+// n + P entries for n points.
+inline std::uint64_t thinning_start(std::uint64_t draws, std::uint64_t points, std::uint64_t P)
+{
+    return draws + 2 * (points + P);
+}
+
 // The probing of the points, once the sampling pass has counted its draws
 // and its points (hence P, the probes per point). Point t of a row's points,
 // of ordinal first + t, probes with pool entries first + t .. first + t + P - 1,
@@ -93,7 +98,10 @@ public:
     point_probes(const map_request& q, index_t draws, index_t points, index_t P);
 
     // The first thinning draw, after the sampling draws and the pool.
-    std::uint64_t thinning_start() const { return pool_start_ + 2 * static_cast<std::uint64_t>(points_ + P_); }
+    std::uint64_t thinning_start() const
+    {
+        return rw::thinning_start(pool_start_, static_cast<std::uint64_t>(points_), static_cast<std::uint64_t>(P_));
+    }
 
     // keep[t] for the m points of row r at columns cols[t], the first of
     // ordinal `first`: its keep threshold, or -1 when none of its probes
@@ -113,46 +121,31 @@ private:
     std::vector<std::int32_t> keep_; // keep threshold by same-class count, when P is small
 };
 
-class dravix_map final : public strip_processor {
-public:
-    dravix_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
+// Whether a point of keep threshold `keep` survives: -1 (no same-class
+// probe) always, without a draw; otherwise when the draw is not above the
+// threshold, so a draw equal to it keeps the point and 32767 always keeps.
+inline bool survives(std::int32_t keep, crt_rand& gen) { return keep < 0 || !(keep < gen()); }
 
-    // Thinning a row reads labels up to ri rows above and below it.
-    index_t label_rows_kept() const override { return 2 * ri_; }
-    bool has_count_pass() const override { return true; }
-    void count(label_view band, index_t a, index_t b) override;
-    void end_count() override;
-    index_t output_rows_ready(index_t have) const override
-    {
-        return output_rows_final(M_, q_.h, points_final(have));
-    }
-    void advance(label_view band, index_t a, index_t b, output_view out) override;
+// The points of block b that row r's draws keep, row r drawing from
+// position draw_start[r - b.r0] on: points[r - b.r0] gets their number.
+void count_points(label_view labels, const std::int32_t* thresholds, std::uint32_t seed, cell_block b,
+                  const std::uint64_t* draw_start, index_t* points, worker_pool& pool);
 
-private:
-    // Point rows 0 .. result-1 are thinned once label rows 0 .. have-1 are in.
-    index_t points_final(index_t have) const { return have >= M_ ? M_ : std::max<index_t>(0, have - ri_); }
-    void thin_rows(label_view band, index_t r0, index_t r1);
-
-    map_request q_;
-    index_t M_, N_, ri_, rj_;
-    cell_block region_;
-    scored_positions p_;
-    std::vector<std::int32_t> thresholds_;
-    // Per region row: its first sampling draw, then its first point ordinal.
-    std::vector<index_t> first_draw_, first_point_;
-    index_t draws_ = 0, n_ = 0, thinning_draws_ = 0;
-    std::optional<point_probes> probes_; // once the points are counted
-    index_t thinned_ = 0;                // point rows done
-    std::vector<std::int32_t> points_;   // point rows of the current strip, column by column
-    // The points of a row being thinned: their columns and keep thresholds.
-    struct point_row {
-        std::vector<index_t> cols;
-        std::vector<std::int32_t> keep;
-    };
-    std::vector<point_row> rows_;
-    summed_area_strip<std::int32_t> density_;
-    window_valid_counts valid_;
-    worker_pool& pool_;
+// The points of one row: their columns and keep thresholds.
+struct point_row {
+    std::vector<index_t> cols;
+    std::vector<std::int32_t> keep;
 };
+
+// Samples the points of block b again (as count_points) and probes them:
+// rows[r - b.r0] receives row r's points, the first of ordinal
+// first_point[r - b.r0]. labels must reach the probes.
+void probe_rows(label_view labels, const std::int32_t* thresholds, std::uint32_t seed, cell_block b,
+                const std::uint64_t* draw_start, const std::uint64_t* first_point,
+                const point_probes& probes, point_row* rows, worker_pool& pool);
+
+// The thinning draws a row of points takes: one per point with a
+// same-class probe.
+index_t thinning_draws(const point_row& row);
 
 } // namespace rw

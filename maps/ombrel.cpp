@@ -1,11 +1,14 @@
 #include "ombrel.hpp"
 
 #include "kernels/class_counts.hpp"
-#include "map_setup.hpp"
+#include "catalogue.hpp"
+#include "value_table.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <optional>
 
 namespace rw {
 namespace {
@@ -17,13 +20,15 @@ namespace {
 // on, so nothing passes from one row to the next. Each row makes its updates
 // in the same order, with the same operands, as a sweep of that row alone.
 // A sweep may also start inside a row, from carried[g], the score of the
-// window left of j0 (a tile of the raster takes it from its left neighbour).
+// window left of j0 (a tile of the raster takes it from its left neighbour);
+// last[g], when given, receives the score of the row's last window.
 // counts holds R all-0 histograms of K entries on entry, and again on
 // return.
 template <index_t R, class Put>
 void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
                 const std::vector<double>& root, const std::vector<double>& step,
-                index_t* counts, std::vector<index_t>& present, const double* carried, Put&& put)
+                index_t* counts, std::vector<index_t>& present, const double* carried, double* last,
+                Put&& put)
 {
     index_t* count[R];
     double score[R];
@@ -56,18 +61,62 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
             });
         for (index_t g = 0; g < R; ++g) put(g, j, score[g]);
     }
+    if (last)
+        for (index_t g = 0; g < R; ++g) last[g] = score[g];
     for (index_t g = 0; g < R; ++g) clear_counts(labels, a.K, a.h, a.w, i + g, j_end - 1, count[g]);
 }
 
 } // namespace
 
-void ombrel_row_scores(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
-                       const std::vector<double>& root, const std::vector<double>& step,
-                       index_t* counts, const double* carried, double* scores)
+ombrel_windows::ombrel_windows(const map_request& q)
+    : q_(q), rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K)
 {
-    std::vector<index_t> present;
-    row_sweeps<1>(labels, a, i, j0, j_end, root, step, counts, present, carried,
-                  [&](index_t, index_t j, double score) { scores[j - j0] = score; });
+    ombrel_root_tables(q.h * q.w, root_, step_);
+}
+
+void ombrel_windows::score(label_view labels, const window_valid_counts& valid, const scored_positions& p,
+                           const double* carried, double* last, raster_view<double> out, worker_pool& pool)
+{
+    if (p.empty()) return;
+    // Dividing each score by sqrt(h * w) as it is written gives the same bits
+    // as dividing the whole output afterwards. With nodata, a window's score
+    // over its v valid cells is divided by sqrt(v) instead: root_[v] is the
+    // same double for v = h * w.
+    const double divisor = root_[q_.h * q_.w];
+    const bool renormal = valid.active();
+    const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
+    // A whole raster's rows start their sweeps and hand nothing on; only
+    // tiles pass carries, so the sweeps of whole rows are compiled without.
+    const auto rows = [&](auto carries) {
+        pool.parallel_for(p.i_end - p.i0, [&](index_t lo, index_t hi) {
+            // Eight top rows at a time unless K is huge, any left over one by one.
+            zeroed_counts::lease counts(counts_);
+            std::vector<index_t> present;
+            index_t i = p.i0 + lo;
+            const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
+                pool.check_interrupt();
+                row_sweeps<R>(labels, q_, i, p.j0, p.j_end, root_, step_, counts.data(), present,
+                              carries && carried ? carried + (i - p.i0) : nullptr,
+                              carries && last ? last + (i - p.i0) : nullptr,
+                              [&](index_t g, index_t j, double score) {
+                                  if (!renormal) {
+                                      out(i + g + di, j + dj) = score / divisor;
+                                      return;
+                                  }
+                                  const index_t v = valid.count(i + g, j);
+                                  out(i + g + di, j + dj) = valid.scores(v) ? score / root_[v]
+                                                                            : std::numeric_limits<double>::quiet_NaN();
+                              });
+            };
+            if (rows_at_once_ == 8)
+                for (; i + 8 <= p.i0 + hi; i += 8) sweep(std::integral_constant<index_t, 8>{});
+            for (; i < p.i0 + hi; ++i) sweep(std::integral_constant<index_t, 1>{});
+        });
+    };
+    if (carried || last)
+        rows(std::true_type{});
+    else
+        rows(std::false_type{});
 }
 
 // Direct score of a counted window: the sum over the classes k = 0 .. K-1,
@@ -115,51 +164,49 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
     return {p.i0, p.i_end + h - 1, p.j0, p.j_end + w - 1};
 }
 
-ombrel_map::ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
-                       worker_pool& pool)
-    : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)),
-      rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K),
-      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), pool_(pool)
-{
-    if (p_.empty()) return;
-    ombrel_root_tables(q.h * q.w, root_, step_);
-}
+namespace {
 
-void ombrel_map::advance(label_view band, index_t a, index_t b, output_view out)
-{
-    if (p_.empty()) return;
-    valid_.build(band, a, b, pool_);
-    const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
-    if (i1 <= i0) return;
-    // Dividing each score by sqrt(h * w) as it is written gives the same bits
-    // as dividing the whole output afterwards.
-    // With nodata, a window's score over its v valid cells is divided by
-    // sqrt(v) instead: root_[v] is the same double for v = h * w.
-    const double divisor = root_[q_.h * q_.w];
-    const bool renormal = valid_.active();
-    const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
-    pool_.parallel_for(i1 - i0, [&](index_t lo, index_t hi) {
-        // Eight top rows at a time unless K is huge, any left over one by one.
-        zeroed_counts::lease counts(counts_);
-        std::vector<index_t> present;
-        index_t i = i0 + lo;
-        const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
-            pool_.check_interrupt();
-            row_sweeps<R>(band, q_, i, p_.j0, p_.j_end, root_, step_, counts.data(), present, nullptr,
-                          [&](index_t g, index_t j, double score) {
-                              if (!renormal) {
-                                  out(i + g + di, j + dj) = score / divisor;
-                                  return;
-                              }
-                              const index_t v = valid_.count(i + g, j);
-                              out(i + g + di, j + dj) =
-                                  valid_.scores(v) ? score / root_[v] : std::numeric_limits<double>::quiet_NaN();
-                          });
-        };
-        if (rows_at_once_ == 8)
-            for (; i + 8 <= i0 + hi; i += 8) sweep(std::integral_constant<index_t, 8>{});
-        for (; i < i0 + hi; ++i) sweep(std::integral_constant<index_t, 1>{});
-    });
-}
+class ombrel_map final : public strip_processor {
+public:
+    ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool)
+        : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)),
+          valid_(valid_counts_over(q, {0, M, 0, p_.empty() ? 0 : N}, strip_rows)), pool_(pool)
+    {
+        if (!p_.empty()) windows_.emplace(q);
+    }
+
+    index_t label_rows_kept() const override { return q_.h - 1; }
+    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
+
+    void advance(label_view band, index_t a, index_t b, output_view out) override
+    {
+        if (p_.empty()) return;
+        valid_.build(band, a, b, pool_);
+        const auto [i0, i1] = window_rows_ending_in(p_, a, b, q_.h);
+        windows_->score(band, valid_, {i0, i1, p_.j0, p_.j_end}, nullptr, nullptr, out, pool_);
+    }
+
+private:
+    map_request q_;
+    index_t M_;
+    scored_positions p_;
+    window_valid_counts valid_;
+    std::optional<ombrel_windows> windows_;
+    worker_pool& pool_;
+};
+
+} // namespace
+
+extern const map_entry ombrel_entry{
+    map_kind::ombrel, "ombrel", "Ombrel",
+    "sum(table .* sqrt(q)), q the window's class proportions: with table = sqrt(p) the "
+    "Bhattacharyya coefficient of p and q",
+    "the square root of each code's target proportion", false, false, map_engine::running_score,
+    std::numeric_limits<index_t>::max(), usable_values::finite,
+    ombrel_positions, ombrel_read_block, no_cells, nullptr,
+    [](const map_request& q, index_t M, index_t N, index_t strip_rows,
+       worker_pool& pool) -> std::unique_ptr<strip_processor> {
+        return std::make_unique<ombrel_map>(q, M, N, strip_rows, pool);
+    }};
 
 } // namespace rw

@@ -16,7 +16,6 @@
 #pragma once
 
 #include "kernels/class_counts.hpp"
-#include "kernels/strip_driver.hpp"
 #include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
@@ -41,31 +40,26 @@ void ombrel_root_tables(index_t n, std::vector<double>& root, std::vector<double
 double ombrel_direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
                            const std::vector<double>& root);
 
-// The scores of the windows with top row i and left columns j0 .. j_end-1,
-// before the division by sqrt(h * w), into scores[j - j0]: as a row sweep
-// from its first window, or with *carried, the score of the window left of
-// j0, as the rest of a sweep. counts: K counts, all 0 on entry and return.
-void ombrel_row_scores(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
-                       const std::vector<double>& root, const std::vector<double>& step,
-                       index_t* counts, const double* carried, double* scores);
-
-class ombrel_map final : public strip_processor {
+// Scores windows along rows: the first window of each row directly, each
+// later one carried on from its left neighbour. One per map run or tile,
+// shared by its threads.
+class ombrel_windows {
 public:
-    ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
+    explicit ombrel_windows(const map_request& q);
 
-    index_t label_rows_kept() const override { return q_.h - 1; }
-    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
-    void advance(label_view band, index_t a, index_t b, output_view out) override;
+    // Scores the windows p into their centre cells of out, divided by the
+    // root of their cell count (or valid count). carried, when given, holds
+    // per top row the undivided score of the window left of p.j0, from
+    // which the row's sweep goes on; last, when given, receives per top row
+    // the undivided score of its last window.
+    void score(label_view labels, const window_valid_counts& valid, const scored_positions& p,
+               const double* carried, double* last, raster_view<double> out, worker_pool& pool);
 
 private:
     map_request q_;
-    index_t M_;
-    scored_positions p_;
     std::vector<double> root_, step_;
     index_t rows_at_once_; // windows slid side by side
     zeroed_counts counts_; // rows_at_once_ histograms of K counts each
-    window_valid_counts valid_;
-    worker_pool& pool_;
 };
 
 } // namespace rw

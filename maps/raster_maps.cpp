@@ -1,11 +1,7 @@
 #include "raster_maps.hpp"
 
-#include "dravix.hpp"
+#include "catalogue.hpp"
 #include "map_setup.hpp"
-#include "marnisa.hpp"
-#include "ombrel.hpp"
-#include "sulmet.hpp"
-#include "varnok.hpp"
 
 #include <cmath>
 #include <limits>
@@ -14,23 +10,30 @@
 
 namespace rw {
 
-bool usable_class_value(map_kind map, double v)
-{
-    switch (map) {
-    case map_kind::marnisa: return v != std::numeric_limits<double>::infinity();
-    case map_kind::dravix: return true;
-    default: return std::isfinite(v);
-    }
-}
+bool usable_class_value(map_kind map, double v) { return usable(entry_of(map).values_used, v); }
 
 std::optional<request_problem> check_request(const map_request& q)
 {
     if (q.K < 1) return request_problem{problem_kind::empty_table};
-    for (index_t k = 0; k < q.K; ++k)
-        if (!usable_class_value(q.map, q.table[k]))
-            return request_problem{problem_kind::non_finite_class_value, k + 1};
+    // One rule for the whole table, chosen once: a table may hold millions.
+    const auto first_unusable = [&](auto rule) -> index_t {
+        for (index_t k = 0; k < q.K; ++k)
+            if (!usable(rule, q.table[k])) return k + 1;
+        return 0;
+    };
+    index_t bad = 0;
+    switch (entry_of(q.map).values_used) {
+    case usable_values::finite:
+        bad = first_unusable(std::integral_constant<usable_values, usable_values::finite>{});
+        break;
+    case usable_values::below_infinity:
+        bad = first_unusable(std::integral_constant<usable_values, usable_values::below_infinity>{});
+        break;
+    case usable_values::any: break;
+    }
+    if (bad > 0) return request_problem{problem_kind::non_finite_class_value, bad};
     if (q.h <= 0 || q.w <= 0) return request_problem{problem_kind::empty_window};
-    if (q.map == map_kind::dravix && q.probes_per_cell < 0)
+    if (entry_of(q.map).takes_probes && q.probes_per_cell < 0)
         return request_problem{problem_kind::bad_probes_per_cell, q.probes_per_cell};
     if (q.nodata && !(q.min_valid >= 0.0 && q.min_valid <= 1.0))
         return request_problem{problem_kind::bad_min_valid};
@@ -47,8 +50,8 @@ std::optional<request_problem> check_request(const map_request& q, index_t M, in
 {
     if (auto problem = check_request(q)) return problem;
     // Scored windows fit in the raster, so h * w cannot overflow here.
-    if (q.map == map_kind::sulmet && !scored_positions_of(M, N, q.h, q.w).empty() &&
-        q.h * q.w > most_sulmet_window_cells)
+    if (!entry_of(q.map).positions(M, N, q.h, q.w).empty() &&
+        q.h * q.w > entry_of(q.map).most_window_cells)
         return request_problem{problem_kind::window_too_large, q.h * q.w};
     return std::nullopt;
 }
@@ -64,8 +67,7 @@ index_t least_valid_cells(const map_request& q)
 
 cell_block scored_cells(const map_request& q, index_t M, index_t N)
 {
-    const scored_positions p = q.map == map_kind::ombrel ? ombrel_positions(M, N, q.h, q.w)
-                                                         : scored_positions_of(M, N, q.h, q.w);
+    const scored_positions p = entry_of(q.map).positions(M, N, q.h, q.w);
     if (p.empty()) return {0, 0, 0, 0};
     const index_t di = centre_offset(q.h), dj = centre_offset(q.w);
     return {p.i0 + di, p.i_end + di, p.j0 + dj, p.j_end + dj};
@@ -82,11 +84,7 @@ void fill_unscored(const map_request& q, index_t M, index_t N, raster_view<doubl
 
 cell_block label_block(const map_request& q, index_t M, index_t N)
 {
-    switch (q.map) {
-    case map_kind::ombrel: return ombrel_read_block(M, N, q.h, q.w);
-    case map_kind::dravix: return sampling_region(M, N, q.h, q.w);
-    default: return whole_raster(M, N);
-    }
+    return entry_of(q.map).label_block(M, N, q.h, q.w);
 }
 
 std::optional<request_problem> validate(const map_request& q, index_t M, index_t N,
@@ -99,19 +97,6 @@ std::optional<request_problem> validate(const map_request& q, index_t M, index_t
 }
 
 namespace {
-
-std::unique_ptr<strip_processor> make_map(const map_request& q, index_t M, index_t N,
-                                          index_t strip_rows, worker_pool& pool)
-{
-    switch (q.map) {
-    case map_kind::varnok: return std::make_unique<varnok_map>(q, M, N, strip_rows, pool);
-    case map_kind::marnisa: return std::make_unique<marnisa_map>(q, M, N, strip_rows, pool);
-    case map_kind::sulmet: return std::make_unique<sulmet_map>(q, M, N, strip_rows, pool);
-    case map_kind::ombrel: return std::make_unique<ombrel_map>(q, M, N, strip_rows, pool);
-    case map_kind::dravix: return std::make_unique<dravix_map>(q, M, N, strip_rows, pool);
-    }
-    return nullptr;
-}
 
 index_t strip_rows_of(const run_options& options, const map_request& q, index_t M, index_t N)
 {
@@ -130,10 +115,10 @@ map_setup::map_setup(const map_request& request) : q(request)
     q.K = request.K + 1;
 }
 
-window_valid_counts valid_counts_of(const map_request& run, index_t N, index_t strip_rows)
+window_valid_counts valid_counts_over(const map_request& run, cell_block b, index_t strip_rows)
 {
     const std::int32_t nodata = run.nodata ? static_cast<std::int32_t>(run.K) : 0;
-    return window_valid_counts(N, run.h, run.w, strip_rows, nodata, least_valid_cells(run));
+    return window_valid_counts(b, run.h, run.w, strip_rows, nodata, least_valid_cells(run));
 }
 
 void run_map(const map_request& q, raster_view<const std::int32_t> labels, raster_view<double> out,
@@ -145,7 +130,7 @@ void run_map(const map_request& q, raster_view<const std::int32_t> labels, raste
     worker_pool pool(options.threads, options.interrupted);
     const index_t strip_rows = strip_rows_of(options, q, M, N);
     const map_setup setup(q);
-    const auto map = make_map(setup.q, M, N, strip_rows, pool);
+    const auto map = entry_of(q.map).make(setup.q, M, N, strip_rows, pool);
     drive_in_memory(*map, labels, out, strip_rows);
 }
 
@@ -157,7 +142,7 @@ void stream_map(const map_request& q, index_t M, index_t N, label_source& source
     worker_pool pool(options.threads, options.interrupted);
     const index_t strip_rows = strip_rows_of(options, q, M, N);
     const map_setup setup(q);
-    const auto map = make_map(setup.q, M, N, strip_rows, pool);
+    const auto map = entry_of(q.map).make(setup.q, M, N, strip_rows, pool);
     const cell_block block = label_block(q, M, N);
     drive_stream(*map, M, N, source, sink, strip_rows, [&](raster_view<const std::int32_t> band) {
         if (const auto bad = find_bad_label(band, label_count(q), block))

@@ -1,10 +1,13 @@
 #include "sulmet.hpp"
 
 #include "kernels/class_counts.hpp"
-#include "map_setup.hpp"
+#include "catalogue.hpp"
+#include "value_table.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <memory>
 
 namespace rw {
 namespace {
@@ -170,61 +173,82 @@ double table_square_sum(const map_request& q)
     return sum;
 }
 
-sulmet_map::sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows,
-                       worker_pool& pool)
-    : q_(q), M_(M), p_(scored_positions_of(M, N, q.h, q.w)),
-      values_(p_.empty() ? 0 : N, q.h, strip_rows),
-      valid_(valid_counts_of(q, p_.empty() ? 0 : N, strip_rows)), square_sums_of_(q), pool_(pool)
-{
-    table_square_sum_ = table_square_sum(q);
-    if (!p_.empty()) square_sums_.resize(static_cast<std::size_t>(strip_rows * (p_.j_end - p_.j0)));
-}
+namespace {
 
-void sulmet_map::advance(label_view band, index_t a, index_t b, output_view out)
-{
-    if (p_.empty()) return;
-    const double* table = q_.table;
-    values_.start(a, b, pool_);
-    values_.build(a, b, [&](index_t c, index_t r0, index_t r1, double* dst) {
-        for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
-    }, pool_);
-    valid_.build(band, a, b, pool_);
-
-    // The windows whose bottom row is in this strip: top rows i0 .. i1-1.
-    const index_t i0 = std::max(p_.i0, a - q_.h + 1), i1 = std::min(p_.i_end, b - q_.h + 1);
-    if (i1 <= i0) return;
-    const index_t rows = i1 - i0;
-    pool_.parallel_for(rows, [&](index_t lo, index_t hi) {
-        square_sums_of_(band, i0 + lo, i0 + hi, p_.j0, p_.j_end, square_sums_.data() + lo, rows,
-                        [&] { pool_.check_interrupt(); });
-    });
-
-    // (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on. The double
-    // product of the exact area is the exact square rounded once, the same
-    // bits as rounding an exact integer square, and it cannot overflow.
-    const double area = static_cast<double>(q_.h * q_.w);
-    const double area_squared = area * area;
-    const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
-    if (!valid_.active()) {
-        values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
-            out(i + di, j + dj) = sulmet_score(square_sums_[(i - i0) + (j - p_.j0) * rows], box,
-                                               area, area_squared, table_square_sum_);
-        }, pool_);
-        return;
+// Scores windows from the table of class values and their square sums.
+class sulmet_scorer final : public window_scorer {
+public:
+    explicit sulmet_scorer(const map_request& q)
+        : q_(q), table_square_sum_(table_square_sum(q)), square_sums_of_(q)
+    {
     }
-    // Proportions over the v valid cells: the nodata class (value 0, so
-    // absent from box and the table's square sum) leaves the square sum with
-    // its count's square. For v = h * w every operand is as above.
-    values_.window_sums(a, b, p_, q_.h, q_.w, [&](index_t i, index_t j, double box) {
-        const index_t v = valid_.count(i, j), none = q_.h * q_.w - v;
-        if (!valid_.scores(v)) {
-            out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
+
+    // Square sums read every row of a window.
+    index_t label_rows_read(index_t h) const override { return h - 1; }
+
+    void score(label_view labels, raster_view<const double> t, const window_valid_counts& valid,
+               const scored_positions& p, raster_view<double> out, worker_pool& pool) override
+    {
+        const index_t rows = p.i_end - p.i0;
+        square_sums_.resize(static_cast<std::size_t>(rows * (p.j_end - p.j0)));
+        pool.parallel_for(rows, [&](index_t lo, index_t hi) {
+            square_sums_of_(labels, p.i0 + lo, p.i0 + hi, p.j0, p.j_end, square_sums_.data() + lo, rows,
+                            [&] { pool.check_interrupt(); });
+        });
+        const auto squares = [&](index_t i, index_t j) {
+            return square_sums_[(i - p.i0) + (j - p.j0) * rows];
+        };
+        // (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on. The double
+        // product of the exact area is the exact square rounded once, the
+        // same bits as rounding an exact integer square, and it cannot
+        // overflow.
+        const index_t h = q_.h, w = q_.w, di = centre_offset(h), dj = centre_offset(w);
+        const double area = static_cast<double>(h * w);
+        const double area_squared = area * area;
+        if (!valid.active()) {
+            for_each_window_sum(t, p, h, w, [&](index_t i, index_t j, double box) {
+                out(i + di, j + dj) = sulmet_score(squares(i, j), box, area, area_squared, table_square_sum_);
+            }, pool);
             return;
         }
-        const std::int64_t squares = square_sums_[(i - i0) + (j - p_.j0) * rows] - none * none;
-        out(i + di, j + dj) = sulmet_score(squares, box, static_cast<double>(v),
-                                           static_cast<double>(v * v), table_square_sum_);
-    }, pool_);
+        // Proportions over the v valid cells: the nodata class (value 0, so
+        // absent from box and the table's square sum) leaves the square sum
+        // with its count's square. For v = h * w every operand is as above.
+        for_each_window_sum(t, p, h, w, [&](index_t i, index_t j, double box) {
+            const index_t v = valid.count(i, j), none = h * w - v;
+            if (!valid.scores(v)) {
+                out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
+                return;
+            }
+            out(i + di, j + dj) = sulmet_score(squares(i, j) - none * none, box, static_cast<double>(v),
+                                               static_cast<double>(v * v), table_square_sum_);
+        }, pool);
+    }
+
+private:
+    map_request q_;
+    double table_square_sum_;
+    window_square_sums square_sums_of_;
+    std::vector<std::int64_t> square_sums_; // of the windows scored, column by column
+};
+
+std::unique_ptr<window_scorer> make_sulmet_scorer(const map_request& q)
+{
+    return std::make_unique<sulmet_scorer>(q);
 }
+
+} // namespace
+
+const value_rules sulmet_rules{false, make_sulmet_scorer};
+
+extern const map_entry sulmet_entry{
+    map_kind::sulmet, "sulmet", "Sulmet",
+    "1 - 0.5 * sum((q - p)^2): closeness of the window's class proportions q to the table's p",
+    "the target proportion of each code", false, false, map_engine::value_table,
+    most_sulmet_window_cells, usable_values::finite, scored_positions_of,
+    all_cells, no_cells, &sulmet_rules,
+    [](const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool) {
+        return make_value_table_map(q, sulmet_rules, M, N, strip_rows, pool);
+    }};
 
 } // namespace rw

@@ -8,9 +8,6 @@
 #pragma once
 
 #include "kernels/class_counts.hpp"
-#include "kernels/strip_driver.hpp"
-#include "kernels/summed_area.hpp"
-#include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -54,26 +51,6 @@ private:
     bool by_columns_;
     index_t rows_at_once_; // histograms slid side by side
     zeroed_counts counts_; // rows_at_once_ histograms of K counts each
-};
-
-class sulmet_map final : public strip_processor {
-public:
-    sulmet_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool);
-
-    index_t label_rows_kept() const override { return q_.h - 1; }
-    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
-    void advance(label_view band, index_t a, index_t b, output_view out) override;
-
-private:
-    map_request q_;
-    index_t M_;
-    scored_positions p_;
-    double table_square_sum_ = 0.0;
-    summed_area_strip<double> values_;
-    window_valid_counts valid_;
-    window_square_sums square_sums_of_;
-    std::vector<std::int64_t> square_sums_; // of a strip's windows, column by column
-    worker_pool& pool_;
 };
 
 } // namespace rw

@@ -4,6 +4,7 @@
 // Each tile is handed views of only the cells it may read.
 #include "tiles.hpp"
 
+#include "catalogue.hpp"
 #include "dravix.hpp"
 
 #include <algorithm>
@@ -74,14 +75,15 @@ void run_tiled(const map_request& q, label_view labels, raster_view<double> out,
 
     std::vector<std::vector<std::uint64_t>> draw_at;
     index_t draws = 0;
-    if (q.map == map_kind::marnisa || q.map == map_kind::dravix) {
+    const map_entry& entry = entry_of(q.map);
+    if (entry.random) {
         const auto counts = per_tile(g, [&](index_t, index_t, cell_block b, index_t* n) {
             count_draws(t, part(labels, b), b, n);
         });
         draw_at = positions(g, counts, 0, draws);
     }
 
-    if (q.map == map_kind::ombrel) {
+    if (entry.engine == map_engine::running_score) {
         for (index_t a = 0; a < g.R(); ++a) {
             std::vector<double> carry(static_cast<std::size_t>(row_cuts[a + 1] - row_cuts[a]));
             std::vector<double> next(carry.size());
@@ -96,7 +98,7 @@ void run_tiled(const map_request& q, label_view labels, raster_view<double> out,
         return;
     }
 
-    if (q.map == map_kind::dravix) {
+    if (entry.engine == map_engine::thinned_points) {
         std::vector<std::vector<index_t>> firsts;
         index_t points = 0;
         const auto counts = per_tile(g, [&](index_t a, index_t b, cell_block tb, index_t* n) {
@@ -116,8 +118,7 @@ void run_tiled(const map_request& q, label_view labels, raster_view<double> out,
                             ordinals.data(), totals, part(keep_view, tb), n);
         });
         index_t thinned = 0;
-        const std::uint64_t thin_from =
-            static_cast<std::uint64_t>(draws) + 2 * static_cast<std::uint64_t>(points + totals.probes);
+        const std::uint64_t thin_from = thinning_start(totals);
         const auto thin_at = positions(g, thinning, thin_from, thinned);
         for (index_t a = 0; a < g.R(); ++a)
             for (index_t b = 0; b < g.C(); ++b) {

@@ -98,6 +98,9 @@ struct point_totals {
 };
 point_totals totals_of(const tiled_map& t, index_t draws, index_t points);
 
+// The generator position of the first thinning draw.
+std::uint64_t thinning_start(const point_totals& totals);
+
 // Keep thresholds of the points of tile b: keep (a view over b) gets -2 for
 // no point, -1 for a point none of whose probes found its class (it keeps
 // without a draw), else the threshold. labels cover b and the probe reach

@@ -5,7 +5,10 @@
 
 #include <pybind11/stl.h>
 
+#include "maps/catalogue.hpp"
 #include "maps/class_codes.hpp"
+#include "maps/dravix.hpp"
+#include "maps/problem_text.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cmath>
@@ -113,6 +116,65 @@ py::tuple recode(const py::array& codes, const std::vector<std::int64_t>& table_
     return py::make_tuple(labels, py::array(py::cast(classes->table())), py::cast(classes->codes()), py::none());
 }
 
+// The catalogue of maps, for front ends that list them: one dict per map.
+py::list catalogue()
+{
+    py::list maps;
+    for (const rw::map_entry& e : rw::map_catalogue()) {
+        py::dict d;
+        d["name"] = std::string(e.name);
+        d["title"] = std::string(e.title);
+        d["summary"] = std::string(e.summary);
+        d["table"] = std::string(e.table);
+        d["random"] = e.random;
+        d["takes_probes"] = e.takes_probes;
+        maps.append(d);
+    }
+    return maps;
+}
+
+const rw::map_entry& entry_named(const std::string& map)
+{
+    if (const rw::map_entry* e = rw::find_map(map)) return *e;
+    throw py::value_error("unknown map '" + map + "'");
+}
+
+// The cells that receive a score, (r0, r1, c0, c1), empty when none.
+py::tuple scored_cells(const std::string& map, rw::index_t M, rw::index_t N, rw::index_t h, rw::index_t w)
+{
+    const rw::map_request q{entry_named(map).kind, nullptr, 1, h, w};
+    const rw::cell_block b = rw::scored_cells(q, M, N);
+    return py::make_tuple(b.r0, b.r1, b.c0, b.c1);
+}
+
+// A problem's sentence, for problem = (kind, value, row, col) as run_map
+// returns it, the request's map and table, and the front end's names.
+std::string problem_text(const py::tuple& problem, const std::string& map, const table_array& table,
+                         double min_valid, const py::dict& names)
+{
+    const auto kind_name = problem[0].cast<std::string>();
+    rw::request_problem p{rw::problem_kind::label_out_of_range, problem[1].cast<std::int64_t>(),
+                          problem[2].cast<rw::index_t>(), problem[3].cast<rw::index_t>()};
+    for (int k = 0; k <= static_cast<int>(rw::problem_kind::window_too_large); ++k)
+        if (rw::problem_name(static_cast<rw::problem_kind>(k)) == kind_name) p.kind = static_cast<rw::problem_kind>(k);
+    rw::map_request q = request_of(map, table, 1, 1, 0, 0);
+    q.min_valid = min_valid;
+    std::vector<std::string> held; // the names outlive the naming's views
+    rw::problem_naming n;
+    const auto name = [&](const char* key, std::string_view& into) {
+        if (!names.contains(key)) return;
+        held.push_back(names[key].cast<std::string>());
+        into = held.back();
+    };
+    held.reserve(5);
+    name("table", n.table);
+    name("window", n.window);
+    name("labels", n.labels);
+    name("probes_per_cell", n.probes_per_cell);
+    name("min_valid", n.min_valid);
+    return rw::problem_text(p, q, n);
+}
+
 } // namespace
 
 void add_tile_functions(py::module_& m);
@@ -133,5 +195,14 @@ PYBIND11_MODULE(_core, m)
           "The calendar time in whole seconds, modulo 2**32: the seed of an unseeded call.");
     m.def("default_thread_count", &rw::default_thread_count);
     pyrw::translate_interrupts();
+    m.def("catalogue", &pyrw::catalogue, "Every map: name, title, summary, table, random, takes_probes.");
+    m.def("scored_cells", &pyrw::scored_cells, py::arg("map"), py::arg("M"), py::arg("N"), py::arg("h"),
+          py::arg("w"), "The cells that receive a score: (r0, r1, c0, c1), 0-based, ends excluded.");
+    m.def("probe_reach", [](rw::index_t h, rw::index_t w) {
+        return py::make_tuple(rw::probe_reach(h), rw::probe_reach(w));
+    }, py::arg("h"), py::arg("w"), "How far Dravix's probes reach: (rows, columns).");
+    m.def("problem_text", &pyrw::problem_text, py::arg("problem"), py::arg("map"), py::arg("table"),
+          py::arg("min_valid") = rw::default_min_valid, py::arg("names") = py::dict(),
+          "The sentence for a problem (kind, value, row, col) found in a request.");
     pyrw::add_tile_functions(m);
 }

@@ -3,6 +3,8 @@
 // order, Fortran order and slices are all read without a copy.
 #pragma once
 
+#include "maps/catalogue.hpp"
+#include "maps/problem_text.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <pybind11/numpy.h>
@@ -20,11 +22,7 @@ using table_array = py::array_t<double, py::array::c_style | py::array::forcecas
 
 inline rw::map_kind map_kind_of(const std::string& name)
 {
-    if (name == "varnok") return rw::map_kind::varnok;
-    if (name == "marnisa") return rw::map_kind::marnisa;
-    if (name == "sulmet") return rw::map_kind::sulmet;
-    if (name == "ombrel") return rw::map_kind::ombrel;
-    if (name == "dravix") return rw::map_kind::dravix;
+    if (const rw::map_entry* e = rw::find_map(name)) return e->kind;
     throw py::value_error("unknown map '" + name + "'");
 }
 
@@ -83,17 +81,7 @@ inline py::array_t<double> zeros(rw::index_t rows, rw::index_t cols)
 inline py::object problem_tuple(const std::optional<rw::request_problem>& p)
 {
     if (!p) return py::none();
-    const char* kind = "label_out_of_range";
-    switch (p->kind) {
-    case rw::problem_kind::empty_window: kind = "empty_window"; break;
-    case rw::problem_kind::bad_probes_per_cell: kind = "bad_probes_per_cell"; break;
-    case rw::problem_kind::empty_table: kind = "empty_table"; break;
-    case rw::problem_kind::non_finite_class_value: kind = "non_finite_class_value"; break;
-    case rw::problem_kind::bad_min_valid: kind = "bad_min_valid"; break;
-    case rw::problem_kind::window_too_large: kind = "window_too_large"; break;
-    case rw::problem_kind::label_out_of_range: break;
-    }
-    return py::make_tuple(kind, p->value, p->row, p->col);
+    return py::make_tuple(std::string(rw::problem_name(p->kind)), p->value, p->row, p->col);
 }
 
 } // namespace pyrw

@@ -8,6 +8,8 @@
 
 #include "maps/tiles.hpp"
 
+#include "kernels/sampling.hpp"
+
 #include <pybind11/stl.h>
 
 namespace pyrw {
@@ -149,6 +151,23 @@ py::array_t<std::int64_t> count_points(const py::tuple& job, const py::array& la
     return n;
 }
 
+// Where each row starts drawing when counts run on from start: (positions,
+// total), as every tiled run takes its rows' generator positions.
+py::tuple draw_positions(const i64_array& per_row, std::uint64_t start)
+{
+    if (per_row.ndim() != 1) throw py::value_error("per-row counts must be 1-D");
+    py::array_t<std::uint64_t> at(per_row.shape(0));
+    static_assert(sizeof(std::int64_t) == sizeof(index_t));
+    const std::uint64_t total = rw::draw_positions(reinterpret_cast<const index_t*>(per_row.data()),
+                                                   per_row.shape(0), start, at.mutable_data());
+    return py::make_tuple(at, total);
+}
+
+std::uint64_t thin_start(index_t draws, index_t points, index_t probes)
+{
+    return rw::tiles::thinning_start({draws, points, probes});
+}
+
 index_t probe_count(const py::tuple& job, index_t draws, index_t points)
 {
     const tiled x = tiled_of(job);
@@ -212,6 +231,8 @@ void add_tile_functions(py::module_& m)
     m.def("tile_ombrel_scores", &ombrel_scores);
     m.def("tile_count_points", &count_points);
     m.def("tile_probe_count", &probe_count);
+    m.def("tile_draw_positions", &draw_positions);
+    m.def("tile_thin_start", &thin_start);
     m.def("tile_keep_thresholds", &keep_thresholds);
     m.def("tile_thin", &thin);
     m.def("tile_score_density", &score_density);

@@ -1,0 +1,86 @@
+// The catalogue of maps: everything the core and its front ends need to know
+// about a map besides its arithmetic. Adding a map is one source file with
+// its rules and its entry, and one line in catalogue.cpp; front ends build
+// their lists of maps (subcommands, functions, help) from map_catalogue().
+#pragma once
+
+#include "kernels/raster_window.hpp"
+#include "kernels/strip_driver.hpp"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace rw {
+
+enum class map_kind;
+struct map_request;
+struct value_rules;
+
+// How a map's windows are computed, which decides how a tiled run carries
+// state between tiles.
+enum class map_engine {
+    value_table,   // a summed-area table of per-cell values (maybe sampled)
+    running_score, // a score carried along each row of windows (Ombrel)
+    thinned_points // points drawn, probed and thinned, then counted (Dravix)
+};
+
+// The class values a map computes with (see usable_class_value).
+enum class usable_values {
+    finite,         // every value enters the sums: NaN and infinities would spread
+    below_infinity, // NaN and -Inf are never selected; +Inf always would be
+    any             // values are only compared with the sampling scale
+};
+
+inline bool usable(usable_values rule, double v)
+{
+    switch (rule) {
+    case usable_values::finite: return std::isfinite(v);
+    case usable_values::below_infinity: return v != std::numeric_limits<double>::infinity();
+    case usable_values::any: break;
+    }
+    return true;
+}
+
+struct map_entry {
+    map_kind kind;
+    std::string_view name;    // lower case, as front ends spell it: "varnok"
+    std::string_view title;   // as the plug-ins spell it: "Varnok"
+    std::string_view summary; // what a window's score is, in one line
+    std::string_view table;   // what a class's table value means to the map
+    bool random;              // draws from the seeded generator
+    bool takes_probes;        // reads probes_per_cell
+    map_engine engine;
+    // The most cells a scored window may hold (exact sums that must fit).
+    index_t most_window_cells;
+    usable_values values_used;
+    // Top-left corners of the windows scored on an M x N raster.
+    scored_positions (*positions)(index_t M, index_t N, index_t h, index_t w);
+    // The cells whose labels the map uses as classes.
+    cell_block (*label_block)(index_t M, index_t N, index_t h, index_t w);
+    // The cells that take a sampling draw, in row-major order (none for a
+    // map that draws nothing).
+    cell_block (*sampled_block)(index_t M, index_t N, index_t h, index_t w);
+    // The rules of a value_table map (value_table.hpp), else nullptr.
+    const value_rules* values;
+    // The map's strip processor for a checked request, nodata already
+    // turned into class K + 1 (map_setup).
+    std::unique_ptr<strip_processor> (*make)(const map_request& run, index_t M, index_t N,
+                                             index_t strip_rows, worker_pool& pool);
+};
+
+// Every map, in the order front ends list them.
+std::span<const map_entry> map_catalogue();
+
+const map_entry& entry_of(map_kind map);
+
+// The entry named `name` (lower case), or nullptr.
+const map_entry* find_map(std::string_view name);
+
+// Geometry shared by entries.
+inline cell_block no_cells(index_t, index_t, index_t, index_t) { return {0, 0, 0, 0}; }
+inline cell_block all_cells(index_t M, index_t N, index_t, index_t) { return whole_raster(M, N); }
+
+} // namespace rw

@@ -1,0 +1,94 @@
+// The engine of the maps scored from a summed-area table of per-cell values
+// (Varnok, Marnisa, Sulmet): one strip processor for whole rasters and the
+// tile functions of tiled runs both build the table through
+// summed_area_strip from the same per-cell values and hand it to the same
+// window scorer. A map brings its rules: whether cells are kept at random,
+// and how a window is scored from its box sum, its valid count and labels.
+#pragma once
+
+#include "kernels/crt_rand.hpp"
+#include "kernels/sampling.hpp"
+#include "kernels/strip_driver.hpp"
+#include "kernels/valid_cells.hpp"
+#include "maps/map_setup.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace rw {
+
+// What a cell of class value `value` and sampling threshold `threshold`
+// adds to the sums when cells are kept at random: the value when kept, else
+// +0.0 (all bits clear). Takes the cell's draw from gen when the threshold
+// is positive.
+inline double sampled_value(std::int32_t threshold, double value, crt_rand& gen)
+{
+    const std::uint64_t keep = -static_cast<std::uint64_t>(sampling_test(threshold, gen));
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) & keep);
+}
+
+// Scores windows from the table of per-cell values.
+class window_scorer {
+public:
+    virtual ~window_scorer() = default;
+    // Label rows above a strip's first that score() reads, for windows of h rows.
+    virtual index_t label_rows_read(index_t /*h*/) const { return 0; }
+    // Scores the windows p into their centre cells of out. t holds the
+    // table around them (see for_each_window_sum), valid their counts, and
+    // labels their cells.
+    virtual void score(label_view labels, raster_view<const double> t, const window_valid_counts& valid,
+                       const scored_positions& p, raster_view<double> out, worker_pool& pool) = 0;
+};
+
+struct value_rules {
+    bool sampled; // a cell counts only when kept, its class value being the chance
+    std::unique_ptr<window_scorer> (*make_scorer)(const map_request& run);
+};
+
+// The mean of the window's values over its cells (or valid cells).
+std::unique_ptr<window_scorer> make_mean_scorer(const map_request& run);
+
+// The per-cell values of a map's table: each cell's class value, or, when
+// sampled, the class value of a kept cell and 0 for the others, each row
+// drawing from its own copy of the generator.
+class cell_values {
+public:
+    cell_values(const map_request& run, bool sampled);
+
+    // Rows r0 .. r0+n-1 take their first draws at generator positions
+    // start[0 .. n-1] (sampled maps only).
+    void place_rows(index_t r0, const std::uint64_t* start, index_t n);
+
+    // The values of cells (r0 .. r1-1, c) of band into dst; rows placed.
+    void operator()(label_view band, index_t c, index_t r0, index_t r1, double* dst)
+    {
+        const double* table = table_;
+        if (!sampled_) {
+            for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
+            return;
+        }
+        const std::int32_t* thresholds = thresholds_.data();
+        crt_rand* gen = rows_.data() + (r0 - first_row_);
+        for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) {
+            dst[k] = sampled_value(thresholds[l - 1], table[l - 1], gen[k]);
+        });
+    }
+
+    const std::vector<std::int32_t>& thresholds() const { return thresholds_; }
+
+private:
+    const double* table_;
+    bool sampled_;
+    std::uint32_t seed_;
+    std::vector<std::int32_t> thresholds_;
+    index_t first_row_ = 0;
+    std::vector<crt_rand> rows_;
+};
+
+std::unique_ptr<strip_processor> make_value_table_map(const map_request& run, const value_rules& rules,
+                                                      index_t M, index_t N, index_t strip_rows,
+                                                      worker_pool& pool);
+
+} // namespace rw
