@@ -60,15 +60,8 @@ _CODE_MIN, _CODE_MAX = -(2**63), 2**64 - 1
 
 def table_rows(table):
     """(codes, values) of a mapping code -> value, or of (code, value) pairs."""
-    items = list(table.items()) if isinstance(table, Mapping) or hasattr(table, "items") else list(table)
     codes, values = [], []
-    for item in items:
-        try:
-            code, value = item
-        except (TypeError, ValueError):
-            raise TypeError(f"table must map codes to values; {item!r} is not a (code, value) pair") \
-                from None
-        code = _args._whole(code, "a table code")
+    for code, value in checked_table(table):
         if not -2**63 <= code < 2**63:
             raise ValueError(f"table code {code} is beyond the range of codes, -2**63 .. 2**63 - 1; "
                              f"mark a larger uint64 code as nodata (exclude=) instead")
