@@ -7,6 +7,8 @@
 #include "catalogue.hpp"
 #include "dravix.hpp"
 
+#include "kernels/sampling.hpp"
+
 #include <algorithm>
 #include <numeric>
 
@@ -34,19 +36,23 @@ std::vector<std::vector<std::uint64_t>> positions(const grid& g,
                                                   const std::vector<std::vector<index_t>>& counts,
                                                   std::uint64_t start, index_t& total)
 {
+    // The counts in the order the draws come (raster rows, then the tiles
+    // along each), run through draw_positions, and handed back per tile.
+    std::vector<index_t> in_order;
+    for (index_t a = 0; a < g.R(); ++a)
+        for (index_t r = 0; r < g.rows[a + 1] - g.rows[a]; ++r)
+            for (index_t b = 0; b < g.C(); ++b) in_order.push_back(counts[a * g.C() + b][r]);
+    std::vector<std::uint64_t> flat(in_order.size());
+    total = static_cast<index_t>(
+        draw_positions(in_order.data(), static_cast<index_t>(in_order.size()), start, flat.data()));
     std::vector<std::vector<std::uint64_t>> at(counts.size());
-    std::uint64_t before = start;
+    std::size_t k = 0;
     for (index_t a = 0; a < g.R(); ++a) {
         const index_t rows = g.rows[a + 1] - g.rows[a];
+        for (index_t b = 0; b < g.C(); ++b) at[a * g.C() + b].resize(static_cast<std::size_t>(rows));
         for (index_t r = 0; r < rows; ++r)
-            for (index_t b = 0; b < g.C(); ++b) {
-                auto& v = at[a * g.C() + b];
-                v.resize(static_cast<std::size_t>(rows));
-                v[r] = before;
-                before += static_cast<std::uint64_t>(counts[a * g.C() + b][r]);
-            }
+            for (index_t b = 0; b < g.C(); ++b) at[a * g.C() + b][r] = flat[k++];
     }
-    total = static_cast<index_t>(before - start);
     return at;
 }
 
