@@ -2,55 +2,38 @@
 
 #include "tool_error.hpp"
 
+#include "maps/catalogue.hpp"
+
 #include <gdal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
+#include <string_view>
 
 namespace cli {
 namespace {
 
-// The maps, each with what its command line needs to know of it. Every
-// subcommand, its help and the list of maps in messages come from here.
-struct map_info {
-    rw::map_kind map;
-    const char* name;
-    const char* summary;
-    const char* table;
-    bool random;
-    bool probes;
-};
-
-const map_info maps[] = {
-    {rw::map_kind::varnok, "varnok", "mean of the class value over the window's cells",
-     "the class value of each code", false, false},
-    {rw::map_kind::marnisa, "marnisa",
-     "mean of the class value over the window, each cell kept only at random\n"
-     "with its class value as the chance (cells not kept count as 0)",
-     "the class value of each code, also its chance to be kept", true, false},
-    {rw::map_kind::sulmet, "sulmet",
-     "1 - 0.5 * sum((q - p)^2): closeness of the window's class proportions q\n"
-     "to the table's p",
-     "the target proportion of each code", false, false},
-    {rw::map_kind::ombrel, "ombrel",
-     "sum(table .* sqrt(q)), q the window's class proportions: with\n"
-     "table = sqrt(p) the Bhattacharyya coefficient of p and q",
-     "the square root of each code's target proportion", false, false},
-    {rw::map_kind::dravix, "dravix",
-     "share of the window's cells holding a random point that survived\n"
-     "thinning: points drawn with the class value as chance, each removed the\n"
-     "likelier the more of its probes find its own class",
-     "the chance of a point on each code", true, true},
-};
-
-const map_info& info(rw::map_kind map)
+// Text broken into lines of at most width characters, at spaces: the
+// catalogue's one-line summaries as CLI11 prints them, unwrapped.
+std::string wrapped(std::string_view text, std::size_t width = 72)
 {
-    for (const map_info& m : maps)
-        if (m.map == map) return m;
-    return maps[0];
+    std::string out, line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t space = std::min(text.find(' ', at), text.size());
+        const std::string_view word = text.substr(at, space - at);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + '\n';
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + std::string(word);
+        at = space + 1;
+    }
+    return out + line;
 }
 
 // "a, b and c", or "a, b or c"
@@ -65,7 +48,7 @@ std::string listed(const std::vector<std::string>& names, const char* last = " a
 std::string map_names()
 {
     std::vector<std::string> names;
-    for (const map_info& m : maps) names.emplace_back(m.name);
+    for (const rw::map_entry& m : rw::map_catalogue()) names.emplace_back(m.name);
     return listed(names);
 }
 
@@ -226,9 +209,9 @@ std::string version_text()
 
 } // namespace
 
-const char* map_name(rw::map_kind map) { return info(map).name; }
-bool is_random(rw::map_kind map) { return info(map).random; }
-bool takes_probes_per_cell(rw::map_kind map) { return info(map).probes; }
+const char* map_name(rw::map_kind map) { return rw::entry_of(map).name.data(); }
+bool is_random(rw::map_kind map) { return rw::entry_of(map).random; }
+bool takes_probes_per_cell(rw::map_kind map) { return rw::entry_of(map).takes_probes; }
 
 command_line::command_line()
     : app_("Moving-window maps of a land-cover raster: every cell whose window fits the\n"
@@ -243,13 +226,13 @@ command_line::command_line()
     app_.set_version_flag("--version", version_text(), "the version of raster-maps and of GDAL");
     app_.footer("raster-maps <map> --help describes one map and every option.\n"
                 "Example: raster-maps varnok --table quality.csv --window 21 landcover.tif quality21.tif");
-    for (const map_info& m : maps) add_map(m.map);
+    for (const rw::map_entry& m : rw::map_catalogue()) add_map(m.kind);
 }
 
 void command_line::add_map(rw::map_kind map)
 {
-    const map_info& m = info(map);
-    CLI::App& sub = *app_.add_subcommand(m.name, m.summary);
+    const rw::map_entry& m = rw::entry_of(map);
+    CLI::App& sub = *app_.add_subcommand(std::string(m.name), wrapped(m.summary));
     // Options the map does not know are left over, to be named by
     // check_leftovers with the maps that do take them.
     sub.allow_extras();
@@ -264,7 +247,7 @@ void command_line::add_map(rw::map_kind map)
     tool_options& o = o_;
 
     sub.add_option("--table", o.table_path,
-                   std::string("CSV of code,value rows (a header line allowed), the value\nbeing ") + m.table +
+                   std::string("CSV of code,value rows (a header line allowed), the value\nbeing ") + std::string(m.table) +
                        ".\nCodes become classes 1..K in increasing code order; a code\n"
                        "of the raster missing from the table is an error unless nodata.")
         ->required()
@@ -287,7 +270,7 @@ void command_line::add_map(rw::map_kind map)
                "The seed used is printed and kept in the metadata.")
             ->type_name("N (" + range_text(0, std::numeric_limits<std::uint32_t>::max()) + ")")
             ->check(whole_number_in(0, std::numeric_limits<std::uint32_t>::max()));
-    if (m.probes)
+    if (m.takes_probes)
         sub.add_option("--probes-per-cell", o.probes_per_cell,
                        "probes per raster cell, shared among the points\n(default " +
                            std::to_string(rw::default_probes_per_cell) + ").")
@@ -444,8 +427,7 @@ command command_line::parse(int argc, const char* const argv[])
     check_leftovers(*map);
     if (map->get_option("--min-valid")->count() > 0 && o_.policy != rw::nodata_policy::renormalise)
         throw usage_error("--min-valid applies to --nodata-policy renormalise only");
-    for (const map_info& m : maps)
-        if (map->get_name() == m.name) o_.map = m.map;
+    o_.map = rw::find_map(map->get_name())->kind;
     return {o_, {}};
 }
 
