@@ -244,7 +244,7 @@ class _Graph:
         probes = self.one("probes", (_call, "tile_probe_count", job, draws, points))
         M, N = job[4], job[5]
         h, w = job[2], job[3]
-        ri, rj = int(0.85 * (h // 2)), int(0.85 * (w // 2))
+        ri, rj = _core.probe_reach(h, w)
         keep = self.name("keep")
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
@@ -364,22 +364,12 @@ def _data_array(map_name, table, window, labels, probes_per_cell, seed, **option
 
 def _fill_lazy(out, map_name, h, w, value):
     M, N = out.shape
-    r, c = _scored_cells(map_name, M, N, h, w)
+    r0, r1, c0, c1 = _core.scored_cells(map_name, M, N, h, w)
+    r, c = (r0, r1), (c0, c1)
     rows = da.arange(M, chunks=out.chunks[0])[:, None]
     cols = da.arange(N, chunks=out.chunks[1])[None, :]
     scored = (rows >= r[0]) & (rows < r[1]) & (cols >= c[0]) & (cols < c[1])
     return da.where(scored, out, value)
-
-
-def _scored_cells(map_name, M, N, h, w):
-    def along(size, window):
-        return 10 if window >= size or size - window <= 10 else size - window - 10
-    i_end, j_end = along(M, h), along(N, w)
-    if map_name == "ombrel" and w <= N and N - w >= 10:
-        j_end = max(j_end, 11)
-    if i_end <= 10 or j_end <= 10:
-        return (0, 0), (0, 0)
-    return (10 + h // 2, i_end + h // 2), (10 + w // 2, j_end + w // 2)
 
 
 def _random(map_name, table, window, labels, seed, return_seed, probes_per_cell=None, **options):
