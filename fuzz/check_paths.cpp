@@ -1,6 +1,6 @@
 #include "check_paths.hpp"
 
-#include "maps/tiles.hpp"
+#include "maps/tile_run.hpp"
 
 #include <cinttypes>
 #include <cstdio>
@@ -91,7 +91,7 @@ std::vector<double> streamed_in_strips(const fuzz_case& c)
 std::vector<double> tiled(const fuzz_case& c)
 {
     std::vector<double> out(c.labels.size(), 0.0);
-    tiles::run_tiled(c.request, labels_of(c), column_major(out.data(), c.M, c.N), c.row_cuts, c.col_cuts);
+    run_tiled(c.request, labels_of(c), column_major(out.data(), c.M, c.N), c.row_cuts, c.col_cuts);
     return out;
 }
 

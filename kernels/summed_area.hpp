@@ -118,26 +118,29 @@ private:
 
 public:
 
-    // Builds the table's rows a .. b-1 of the current strip. fill(c, r0, r1,
+    // Builds the table's rows a .. b-1 of the current strip, in columns
+    // cols.first .. cols.second-1 (all of them when not given; a tile of a
+    // wider table builds its own and hands the row sums on). fill(c, r0, r1,
     // dst) writes the values of cells (r0 .. r1-1, c) to dst[0 .. r1-r0-1];
     // it is called column by column, rows split among threads. left, when
-    // given, holds the running row sums at column c0 - 1 of rows a .. b-1;
-    // right, when given, receives those at column c1 - 1.
+    // given, holds the running row sums at the column left of the first of
+    // rows a .. b-1; right, when given, receives those at the last column.
     template <class Fill>
     void build(index_t a, index_t b, Fill&& fill, worker_pool& pool, const T* left = nullptr,
-               T* right = nullptr)
+               T* right = nullptr, std::pair<index_t, index_t> cols = {-1, -1})
     {
+        const index_t cb = cols.first < 0 ? c0_ : cols.first, ce = cols.first < 0 ? c0_ + N_ : cols.second;
+        if (ce <= cb) return;
         pool.parallel_for(b - a, [&](index_t lo, index_t hi) {
             const index_t r0 = a + lo, rows = hi - lo;
-            if (N_ == 0) return;
             std::vector<T> row_sum(static_cast<std::size_t>(rows));
-            T* first = at(r0, c0_);
-            fill(c0_, r0, r0 + rows, first);
+            T* first = at(r0, cb);
+            fill(cb, r0, r0 + rows, first);
             if (left)
                 for (index_t k = 0; k < rows; ++k) first[k] = row_sum[k] = table_add(left[lo + k], first[k]);
             else
                 std::copy(first, first + rows, row_sum.begin());
-            for (index_t c = c0_ + 1; c < c0_ + N_; ++c) {
+            for (index_t c = cb + 1; c < ce; ++c) {
                 T* col = at(r0, c);
                 fill(c, r0, r0 + rows, col);
                 for (index_t k = 0; k < rows; ++k) col[k] = row_sum[k] = table_add(row_sum[k], col[k]);
@@ -146,17 +149,17 @@ public:
         });
         // Down the columns; the first row has nothing above it unless seeded.
         const index_t first = std::max<index_t>(a, seeded_ ? r0_ : r0_ + 1);
-        pool.parallel_for(N_, [&](index_t k0, index_t k1) {
+        pool.parallel_for(ce - cb, [&](index_t k0, index_t k1) {
             constexpr index_t group = 4; // independent columns side by side
-            index_t c = c_of(k0);
-            for (; c + group <= c_of(k1); c += group) {
+            index_t c = cb + k0;
+            for (; c + group <= cb + k1; c += group) {
                 T* col[group];
                 for (index_t g = 0; g < group; ++g) col[g] = column(c + g);
                 for (index_t r = first; r < b; ++r)
                     for (index_t g = 0; g < group; ++g)
                         col[g][r - top_] = table_add(col[g][r - 1 - top_], col[g][r - top_]);
             }
-            for (; c < c_of(k1); ++c) {
+            for (; c < cb + k1; ++c) {
                 T* col = column(c);
                 for (index_t r = first; r < b; ++r)
                     col[r - top_] = table_add(col[r - 1 - top_], col[r - top_]);

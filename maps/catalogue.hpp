@@ -5,7 +5,6 @@
 #pragma once
 
 #include "kernels/raster_window.hpp"
-#include "kernels/strip_driver.hpp"
 
 #include <cmath>
 #include <limits>
@@ -65,10 +64,6 @@ struct map_entry {
     cell_block (*sampled_block)(index_t M, index_t N, index_t h, index_t w);
     // The rules of a value_table map (value_table.hpp), else nullptr.
     const value_rules* values;
-    // The map's strip processor for a checked request, nodata already
-    // turned into class K + 1 (map_setup).
-    std::unique_ptr<strip_processor> (*make)(const map_request& run, index_t M, index_t N,
-                                             index_t strip_rows, worker_pool& pool);
 };
 
 // Every map, in the order front ends list them.

@@ -200,122 +200,6 @@ index_t thinning_draws(const point_row& row)
     return n;
 }
 
-namespace {
-
-class dravix_map final : public strip_processor {
-public:
-    dravix_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool)
-        : q_(q), M_(M), N_(N), ri_(probe_reach(q.h)), region_(sampling_region(M, N, q.h, q.w)),
-          p_(scored_positions_of(M, N, q.h, q.w)), thresholds_(threshold_table(q.table, q.K)),
-          density_(p_.empty() ? 0 : N, q.h, strip_rows + ri_),
-          valid_(valid_counts_over(q, {0, M, 0, p_.empty() ? 0 : N}, strip_rows + ri_)), pool_(pool)
-    {
-        if (!region_.empty()) {
-            first_draw_.resize(static_cast<std::size_t>(region_.r1 - region_.r0));
-            first_point_.resize(first_draw_.size());
-        }
-        if (!p_.empty()) points_.resize(static_cast<std::size_t>((strip_rows + ri_) * N));
-    }
-
-    // Thinning a row reads labels up to ri rows above and below it.
-    index_t label_rows_kept() const override { return 2 * ri_; }
-    bool has_count_pass() const override { return true; }
-
-    void count(label_view band, index_t a, index_t b) override
-    {
-        const cell_block rows{std::max(a, region_.r0), std::min(b, region_.r1), region_.c0, region_.c1};
-        if (p_.empty() || rows.r1 <= rows.r0) return;
-        const index_t n = rows.r1 - rows.r0, at = rows.r0 - region_.r0;
-        std::vector<index_t> per_row(static_cast<std::size_t>(n));
-        count_draws(band, thresholds_.data(), rows, per_row.data(), pool_);
-        draws_ += draw_positions(per_row.data(), n, draws_, first_draw_.data() + at);
-        count_points(band, thresholds_.data(), q_.seed, rows, first_draw_.data() + at, per_row.data(), pool_);
-        n_ += draw_positions(per_row.data(), n, n_, first_point_.data() + at);
-    }
-
-    void end_count() override
-    {
-        if (n_ == 0) return; // no point: the map is all 0
-        probes_.emplace(q_, static_cast<index_t>(draws_), static_cast<index_t>(n_),
-                        probe_count(q_.probes_per_cell, M_, N_, static_cast<index_t>(n_)));
-    }
-
-    index_t output_rows_ready(index_t have) const override
-    {
-        return output_rows_final(M_, q_.h, points_final(have));
-    }
-
-    void advance(label_view band, index_t /*a*/, index_t b, output_view out) override
-    {
-        const index_t pa = thinned_, pb = points_final(b);
-        if (pb <= pa) return;
-        thinned_ = pb;
-        // No point at all: every density is 0, but windows with nodata still
-        // need their NaN.
-        if (p_.empty() || (n_ == 0 && !valid_.active())) return;
-        const index_t height = static_cast<index_t>(points_.size()) / N_;
-        std::fill(points_.begin(), points_.end(), 0);
-        if (n_ > 0) thin_rows(band, pa, pb);
-        density_.start(pa, pb, pool_);
-        density_.build(pa, pb, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
-            const std::int32_t* col = points_.data() + height * c + (r0 - pa);
-            std::copy(col, col + (r1 - r0), dst);
-        }, pool_);
-        valid_.build(band, pa, pb, pool_);
-        const auto [i0, i1] = window_rows_ending_in(p_, pa, pb, q_.h);
-        write_means(density_.view(), valid_, {i0, i1, p_.j0, p_.j_end}, q_.h, q_.w, out, pool_);
-    }
-
-private:
-    // Point rows 0 .. result-1 are thinned once label rows 0 .. have-1 are in.
-    index_t points_final(index_t have) const { return have >= M_ ? M_ : std::max<index_t>(0, have - ri_); }
-
-    void thin_rows(label_view band, index_t r0, index_t r1)
-    {
-        const cell_block b{std::max(r0, region_.r0), std::min(r1, region_.r1), region_.c0, region_.c1};
-        if (b.r1 <= b.r0) return;
-        const index_t n = b.r1 - b.r0, at = b.r0 - region_.r0;
-        if (static_cast<index_t>(rows_.size()) < n) rows_.resize(static_cast<std::size_t>(n));
-        probe_rows(band, thresholds_.data(), q_.seed, b, first_draw_.data() + at, first_point_.data() + at,
-                   *probes_, rows_.data(), pool_);
-        // One thinning draw per point with a same-class probe, in point
-        // order: each row's draws start where the rows before it leave off.
-        std::vector<index_t> per_row(static_cast<std::size_t>(n));
-        for (index_t k = 0; k < n; ++k) per_row[k] = thinning_draws(rows_[k]);
-        std::vector<std::uint64_t> row_start(static_cast<std::size_t>(n));
-        thinning_draws_ += draw_positions(per_row.data(), n, probes_->thinning_start() + thinning_draws_,
-                                          row_start.data());
-        const index_t height = static_cast<index_t>(points_.size()) / N_;
-        pool_.parallel_for(n, [&](index_t lo, index_t hi) {
-            for (index_t k = lo; k < hi; ++k) {
-                crt_rand gen(q_.seed);
-                gen.discard(row_start[k]);
-                const point_row& points = rows_[k];
-                for (std::size_t t = 0; t < points.cols.size(); ++t)
-                    if (survives(points.keep[t], gen)) points_[(b.r0 + k - r0) + height * points.cols[t]] = 1;
-            }
-        });
-    }
-
-    map_request q_;
-    index_t M_, N_, ri_;
-    cell_block region_;
-    scored_positions p_;
-    std::vector<std::int32_t> thresholds_;
-    // Per region row: its first sampling draw, then its first point ordinal.
-    std::vector<std::uint64_t> first_draw_, first_point_;
-    std::uint64_t draws_ = 0, n_ = 0, thinning_draws_ = 0;
-    std::optional<point_probes> probes_; // once the points are counted
-    index_t thinned_ = 0;                // point rows done
-    std::vector<std::int32_t> points_;   // point rows of the current strip, column by column
-    std::vector<point_row> rows_;        // the points of the rows being thinned
-    summed_area_strip<std::int32_t> density_;
-    window_valid_counts valid_;
-    worker_pool& pool_;
-};
-
-} // namespace
-
 // Class values are only compared with the sampling scale, where NaN and the
 // infinities have their rules.
 extern const map_entry dravix_entry{
@@ -325,10 +209,6 @@ extern const map_entry dravix_entry{
     "its own class",
     "the chance of a point on each code", true, true, map_engine::thinned_points,
     std::numeric_limits<index_t>::max(), usable_values::any, scored_positions_of,
-    sampling_region, sampling_region, nullptr,
-    [](const map_request& q, index_t M, index_t N, index_t strip_rows,
-       worker_pool& pool) -> std::unique_ptr<strip_processor> {
-        return std::make_unique<dravix_map>(q, M, N, strip_rows, pool);
-    }};
+    sampling_region, sampling_region, nullptr};
 
 } // namespace rw

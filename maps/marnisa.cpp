@@ -23,9 +23,6 @@ extern const map_entry marnisa_entry{
     "the class value of each code, also its chance to be kept", true, false,
     map_engine::value_table, std::numeric_limits<index_t>::max(),
     usable_values::below_infinity, scored_positions_of,
-    all_cells, all_cells, &marnisa_rules,
-    [](const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool) {
-        return make_value_table_map(q, marnisa_rules, M, N, strip_rows, pool);
-    }};
+    all_cells, all_cells, &marnisa_rules};
 
 } // namespace rw

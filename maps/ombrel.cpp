@@ -164,49 +164,12 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
     return {p.i0, p.i_end + h - 1, p.j0, p.j_end + w - 1};
 }
 
-namespace {
-
-class ombrel_map final : public strip_processor {
-public:
-    ombrel_map(const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool)
-        : q_(q), M_(M), p_(ombrel_positions(M, N, q.h, q.w)),
-          valid_(valid_counts_over(q, {0, M, 0, p_.empty() ? 0 : N}, strip_rows)), pool_(pool)
-    {
-        if (!p_.empty()) windows_.emplace(q);
-    }
-
-    index_t label_rows_kept() const override { return q_.h - 1; }
-    index_t output_rows_ready(index_t have) const override { return output_rows_final(M_, q_.h, have); }
-
-    void advance(label_view band, index_t a, index_t b, output_view out) override
-    {
-        if (p_.empty()) return;
-        valid_.build(band, a, b, pool_);
-        const auto [i0, i1] = window_rows_ending_in(p_, a, b, q_.h);
-        windows_->score(band, valid_, {i0, i1, p_.j0, p_.j_end}, nullptr, nullptr, out, pool_);
-    }
-
-private:
-    map_request q_;
-    index_t M_;
-    scored_positions p_;
-    window_valid_counts valid_;
-    std::optional<ombrel_windows> windows_;
-    worker_pool& pool_;
-};
-
-} // namespace
-
 extern const map_entry ombrel_entry{
     map_kind::ombrel, "ombrel", "Ombrel",
     "sum(table .* sqrt(q)), q the window's class proportions: with table = sqrt(p) the "
     "Bhattacharyya coefficient of p and q",
     "the square root of each code's target proportion", false, false, map_engine::running_score,
     std::numeric_limits<index_t>::max(), usable_values::finite,
-    ombrel_positions, ombrel_read_block, no_cells, nullptr,
-    [](const map_request& q, index_t M, index_t N, index_t strip_rows,
-       worker_pool& pool) -> std::unique_ptr<strip_processor> {
-        return std::make_unique<ombrel_map>(q, M, N, strip_rows, pool);
-    }};
+    ombrel_positions, ombrel_read_block, no_cells, nullptr};
 
 } // namespace rw

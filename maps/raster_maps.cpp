@@ -96,16 +96,6 @@ std::optional<request_problem> validate(const map_request& q, index_t M, index_t
     return std::nullopt;
 }
 
-namespace {
-
-index_t strip_rows_of(const run_options& options, const map_request& q, index_t M, index_t N)
-{
-    const index_t rows = options.strip_rows > 0 ? options.strip_rows : default_strip_rows(M, N, q.h);
-    return std::max<index_t>(1, std::min(rows, M));
-}
-
-} // namespace
-
 map_setup::map_setup(const map_request& request) : q(request)
 {
     if (!q.nodata) return;
@@ -119,35 +109,6 @@ window_valid_counts valid_counts_over(const map_request& run, cell_block b, inde
 {
     const std::int32_t nodata = run.nodata ? static_cast<std::int32_t>(run.K) : 0;
     return window_valid_counts(b, run.h, run.w, strip_rows, nodata, least_valid_cells(run));
-}
-
-void run_map(const map_request& q, raster_view<const std::int32_t> labels, raster_view<double> out,
-             const run_options& options)
-{
-    if (auto problem = validate(q, labels)) throw invalid_request(*problem);
-    const index_t M = labels.rows, N = labels.cols;
-    if (M <= 0 || N <= 0) return;
-    worker_pool pool(options.threads, options.interrupted);
-    const index_t strip_rows = strip_rows_of(options, q, M, N);
-    const map_setup setup(q);
-    const auto map = entry_of(q.map).make(setup.q, M, N, strip_rows, pool);
-    drive_in_memory(*map, labels, out, strip_rows);
-}
-
-void stream_map(const map_request& q, index_t M, index_t N, label_source& source,
-                output_sink& sink, const run_options& options)
-{
-    if (auto problem = check_request(q, M, N)) throw invalid_request(*problem);
-    if (M <= 0 || N <= 0) return;
-    worker_pool pool(options.threads, options.interrupted);
-    const index_t strip_rows = strip_rows_of(options, q, M, N);
-    const map_setup setup(q);
-    const auto map = entry_of(q.map).make(setup.q, M, N, strip_rows, pool);
-    const cell_block block = label_block(q, M, N);
-    drive_stream(*map, M, N, source, sink, strip_rows, [&](raster_view<const std::int32_t> band) {
-        if (const auto bad = find_bad_label(band, label_count(q), block))
-            throw invalid_request({problem_kind::label_out_of_range, bad->value, bad->row, bad->col});
-    });
 }
 
 } // namespace rw

@@ -12,7 +12,8 @@
 
 #include "kernels/label_check.hpp"
 #include "kernels/raster_window.hpp"
-#include "kernels/strip_driver.hpp"
+#include "kernels/row_strips.hpp"
+#include "kernels/worker_pool.hpp"
 
 #include <cstdint>
 #include <exception>

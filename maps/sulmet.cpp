@@ -246,9 +246,6 @@ extern const map_entry sulmet_entry{
     "1 - 0.5 * sum((q - p)^2): closeness of the window's class proportions q to the table's p",
     "the target proportion of each code", false, false, map_engine::value_table,
     most_sulmet_window_cells, usable_values::finite, scored_positions_of,
-    all_cells, no_cells, &sulmet_rules,
-    [](const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool) {
-        return make_value_table_map(q, sulmet_rules, M, N, strip_rows, pool);
-    }};
+    all_cells, no_cells, &sulmet_rules};
 
 } // namespace rw

@@ -7,22 +7,59 @@
 #include "value_table.hpp"
 
 #include "kernels/sampling.hpp"
-#include "kernels/summed_area.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace rw::tiles {
+
+struct prepared_rules {
+    explicit prepared_rules(const tiled_map& t)
+        : setup(t.q), positions(entry_of(t.q.map).positions(t.M, t.N, t.q.h, t.q.w))
+    {
+        const map_entry& entry = entry_of(t.q.map);
+        if (entry.random) thresholds = threshold_table(setup.q.table, setup.q.K);
+        if (entry.values) scorer = entry.values->make_scorer(setup.q);
+        if (entry.engine == map_engine::running_score && !positions.empty()) ombrel.emplace(setup.q);
+    }
+
+    map_setup setup;
+    scored_positions positions;
+    std::vector<std::int32_t> thresholds;  // random maps
+    std::unique_ptr<window_scorer> scorer; // value table maps
+    std::optional<ombrel_windows> ombrel;  // Ombrel, when it scores a window
+};
+
+tiled_map::tiled_map(const map_request& request, index_t rows, index_t cols,
+                     std::function<bool()> stop)
+    : q(request), M(rows), N(cols), interrupted(std::move(stop)),
+      rules_(std::make_shared<prepared_rules>(*this))
+{
+}
+
+const map_request& tiled_map::run() const { return rules_->setup.q; }
+
 namespace {
 
-scored_positions positions_of(const tiled_map& t)
-{
-    return entry_of(t.q.map).positions(t.M, t.N, t.q.h, t.q.w);
-}
+// The pool a tile's work runs on: the caller's, or the calling thread.
+class pool_of {
+public:
+    pool_of(const tiled_map& t, worker_pool* pool)
+        : pool_(pool ? pool : &own_.emplace(1, t.interrupted))
+    {
+    }
+    operator worker_pool&() { return *pool_; }
+    worker_pool* get() { return pool_; }
+
+private:
+    std::optional<worker_pool> own_;
+    worker_pool* pool_;
+};
 
 // Top rows of the windows centred in rows b.r0 .. b.r1-1: [first, second).
 std::pair<index_t, index_t> window_rows(const tiled_map& t, cell_block b)
 {
-    const scored_positions p = positions_of(t);
+    const scored_positions& p = t.rules().positions;
     if (p.empty()) return {0, 0};
     const index_t di = centre_offset(t.q.h);
     const index_t i0 = std::max(p.i0, b.r0 - di), i1 = std::min(p.i_end, b.r1 - di);
@@ -35,26 +72,21 @@ cell_block block_of(raster_view<double> out)
     return {out.row0, out.row_end(), out.col0, out.col0 + out.cols};
 }
 
-// The valid counts of the windows of a tile, from the labels of its halo.
-window_valid_counts valid_counts_of(const map_request& run, label_view labels, cell_block halo,
-                                    worker_pool& one)
-{
-    window_valid_counts valid = valid_counts_over(run, halo, halo.r1 - halo.r0);
-    valid.build(labels, halo.r0, halo.r1, one);
-    return valid;
-}
-
-// Per row of tile b, into per_row[r - b.r0], what count(thresholds, d,
-// per_row of d's first row, pool) counts over the tile's sampled cells d;
-// 0 for rows without any.
+// Per row of tile b, into per_row[r - b.r0], what count(d, per_row of d's
+// first row) counts over the tile's sampled cells d; 0 for rows without any.
 template <class Count>
-void count_sampled_rows(const tiled_map& t, cell_block b, index_t* per_row, Count&& count);
+void count_sampled_rows(const tiled_map& t, cell_block b, index_t* per_row, Count&& count)
+{
+    std::fill(per_row, per_row + (b.r1 - b.r0), index_t{0});
+    const cell_block d = sampled_cells(t, b);
+    if (!d.empty()) count(d, per_row + (d.r0 - b.r0));
+}
 
 } // namespace
 
 scored_positions windows_of(const tiled_map& t, cell_block b)
 {
-    const scored_positions p = positions_of(t);
+    const scored_positions& p = t.rules().positions;
     const auto [i0, i1] = window_rows(t, b);
     const index_t dj = centre_offset(t.q.w);
     const index_t j0 = std::max(p.j0, b.c0 - dj), j1 = std::min(p.j_end, b.c1 - dj);
@@ -75,85 +107,97 @@ cell_block sampled_cells(const tiled_map& t, cell_block b)
     return {std::max(b.r0, s.r0), std::min(b.r1, s.r1), std::max(b.c0, s.c0), std::min(b.c1, s.c1)};
 }
 
-namespace {
-
-template <class Count>
-void count_sampled_rows(const tiled_map& t, cell_block b, index_t* per_row, Count&& count)
+void count_draws(const tiled_map& t, label_view labels, cell_block b, index_t* per_row, worker_pool* pool)
 {
-    std::fill(per_row, per_row + (b.r1 - b.r0), index_t{0});
-    const cell_block d = sampled_cells(t, b);
-    if (d.empty()) return;
-    const map_setup s(t.q);
-    const std::vector<std::int32_t> thresholds = threshold_table(s.q.table, s.q.K);
-    worker_pool one(1, t.interrupted);
-    count(thresholds.data(), d, per_row + (d.r0 - b.r0), one);
-}
-
-} // namespace
-
-void count_draws(const tiled_map& t, label_view labels, cell_block b, index_t* per_row)
-{
-    count_sampled_rows(t, b, per_row, [&](const std::int32_t* thresholds, cell_block d, index_t* n, worker_pool& one) {
-        rw::count_draws(labels, thresholds, d, n, one);
+    pool_of on(t, pool);
+    count_sampled_rows(t, b, per_row, [&](cell_block d, index_t* n) {
+        rw::count_draws(labels, t.rules().thresholds.data(), d, n, on);
     });
 }
 
-void value_table(const tiled_map& t, label_view labels, cell_block b,
-                 const std::uint64_t* draw_start, const double* left, const double* top,
-                 raster_view<double> table, double* right)
+window_valid_counts valid_counts_of(const tiled_map& t, label_view labels, cell_block halo, worker_pool* pool)
 {
-    const map_setup s(t.q);
-    const value_rules& rules = *entry_of(t.q.map).values;
-    cell_values values(s.q, rules.sampled);
-    const index_t rows = b.r1 - b.r0;
-    if (rules.sampled) values.place_rows(b.r0, draw_start, rows);
-    worker_pool one(1, t.interrupted);
-    summed_area_strip<double> sums(b, b.r0 > 0 ? 1 : 0, rows);
-    sums.start(b.r0, b.r1, one);
-    if (b.r0 > 0) sums.seed_row_above(top);
-    sums.build(b.r0, b.r1, [&](index_t c, index_t r0, index_t r1, double* dst) {
+    pool_of on(t, pool);
+    window_valid_counts valid = valid_counts_over(t.run(), halo, halo.r1 - halo.r0);
+    valid.build(labels, halo.r0, halo.r1, on);
+    return valid;
+}
+
+void value_table(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                 const double* left, summed_area_strip<double>& table, double* right, worker_pool& pool)
+{
+    const bool sampled = entry_of(t.q.map).values->sampled;
+    cell_values values(t.run(), sampled ? t.rules().thresholds.data() : nullptr);
+    if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
+    table.build(b.r0, b.r1, [&](index_t c, index_t r0, index_t r1, double* dst) {
         values(labels, c, r0, r1, dst);
-    }, one, b.c0 > 0 ? left : nullptr, right);
+    }, pool, b.c0 > 0 ? left : nullptr, right, {b.c0, b.c1});
+}
+
+void value_table(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                 const double* left, const double* top, raster_view<double> table, double* right)
+{
+    pool_of on(t, nullptr);
+    summed_area_strip<double> sums(b, b.r0 > 0 ? 1 : 0, b.r1 - b.r0);
+    sums.start(b.r0, b.r1, on);
+    if (b.r0 > 0) sums.seed_row_above(top);
+    value_table(t, labels, b, draw_start, left, sums, right, on);
     const raster_view<const double> built = sums.view();
     for (index_t r = b.r0; r < b.r1; ++r)
         for (index_t c = b.c0; c < b.c1; ++c) table(r, c) = built(r, c);
 }
 
+index_t label_rows_above(const tiled_map& t) { return t.rules().scorer->label_rows_read(t.q.h); }
+
+void score_from_table(const tiled_map& t, raster_view<const double> table, label_view labels,
+                      const window_valid_counts& valid, raster_view<double> out, worker_pool& pool)
+{
+    const scored_positions p = windows_of(t, block_of(out));
+    if (!p.empty()) t.rules().scorer->score(labels, table, valid, p, out, pool);
+}
+
 void score_from_table(const tiled_map& t, raster_view<const double> table, label_view labels,
                       raster_view<double> out)
 {
-    const scored_positions p = windows_of(t, block_of(out));
-    if (p.empty()) return;
-    const map_setup s(t.q);
-    worker_pool one(1, t.interrupted);
-    const window_valid_counts valid = valid_counts_of(s.q, labels, window_cells(t, block_of(out)), one);
-    entry_of(t.q.map).values->make_scorer(s.q)->score(labels, table, valid, p, out, one);
+    const cell_block halo = window_cells(t, block_of(out));
+    if (halo.empty()) return;
+    pool_of on(t, nullptr);
+    score_from_table(t, table, labels, valid_counts_of(t, labels, halo, on.get()),
+                     out, on);
 }
 
-void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in,
-                   raster_view<double> out, double* carry_out)
+void ombrel_scores(const tiled_map& t, label_view labels, const window_valid_counts& valid,
+                   const double* carry_in, raster_view<double> out, double* carry_out, worker_pool& pool)
 {
     const cell_block b = block_of(out);
     const auto [r0, r1] = window_rows(t, b);
     const scored_positions p = windows_of(t, b);
     if (p.empty()) {
-        std::copy(carry_in, carry_in + (r1 - r0), carry_out);
+        if (carry_out) std::copy(carry_in, carry_in + (r1 - r0), carry_out);
         return;
     }
-    const map_setup s(t.q);
-    worker_pool one(1, t.interrupted);
-    const window_valid_counts valid = valid_counts_of(s.q, labels, window_cells(t, b), one);
     // A row's first window starts its sweep; later tiles go on from the carry.
-    const bool first = p.j0 == positions_of(t).j0;
-    ombrel_windows(s.q).score(labels, valid, p, first ? nullptr : carry_in + (p.i0 - r0),
-                              carry_out + (p.i0 - r0), out, one);
+    const bool first = p.j0 == t.rules().positions.j0;
+    t.rules().ombrel->score(labels, valid, p, first ? nullptr : carry_in + (p.i0 - r0),
+                            carry_out ? carry_out + (p.i0 - r0) : nullptr, out, pool);
 }
 
-void count_points(const tiled_map& t, label_view labels, cell_block b,
-                  const std::uint64_t* draw_start, index_t* points)
+void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in,
+                   raster_view<double> out, double* carry_out)
 {
-    count_sampled_rows(t, b, points, [&](const std::int32_t* thresholds, cell_block d, index_t* n, worker_pool& one) {
-        rw::count_points(labels, thresholds, t.q.seed, d, draw_start + (d.r0 - b.r0), n, one);
+    const cell_block halo = window_cells(t, block_of(out));
+    pool_of on(t, nullptr);
+    const window_valid_counts valid = halo.empty() ? valid_counts_over(t.run(), halo, 0)
+                                                   : valid_counts_of(t, labels, halo, on.get());
+    ombrel_scores(t, labels, valid, carry_in, out, carry_out, on);
+}
+
+void count_points(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                  index_t* points, worker_pool* pool)
+{
+    pool_of on(t, pool);
+    count_sampled_rows(t, b, points, [&](cell_block d, index_t* n) {
+        rw::count_points(labels, t.rules().thresholds.data(), t.q.seed, d, draw_start + (d.r0 - b.r0), n, on);
     });
 }
 
@@ -171,22 +215,20 @@ std::uint64_t thinning_start(const point_totals& totals)
 
 void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
                      const std::uint64_t* draw_start, const index_t* first_point,
-                     const point_totals& totals, raster_view<std::int32_t> keep, index_t* thinning)
+                     const point_probes* probes, raster_view<std::int32_t> keep, index_t* thinning,
+                     worker_pool& pool)
 {
     for (index_t r = b.r0; r < b.r1; ++r) {
         thinning[r - b.r0] = 0;
         for (index_t c = b.c0; c < b.c1; ++c) keep(r, c) = -2;
     }
     const cell_block d = sampled_cells(t, b);
-    if (d.empty() || totals.points == 0) return;
-    const map_setup s(t.q);
-    const std::vector<std::int32_t> thresholds = threshold_table(s.q.table, s.q.K);
-    const point_probes probes(t.q, totals.draws, totals.points, totals.probes);
+    if (d.empty() || !probes) return;
     const index_t n = d.r1 - d.r0, at = d.r0 - b.r0;
     std::vector<std::uint64_t> firsts(first_point + at, first_point + at + n);
     std::vector<point_row> rows(static_cast<std::size_t>(n));
-    worker_pool one(1, t.interrupted);
-    probe_rows(labels, thresholds.data(), t.q.seed, d, draw_start + at, firsts.data(), probes, rows.data(), one);
+    probe_rows(labels, t.rules().thresholds.data(), t.q.seed, d, draw_start + at, firsts.data(), *probes,
+               rows.data(), pool);
     for (index_t k = 0; k < n; ++k) {
         const point_row& points = rows[k];
         for (std::size_t m = 0; m < points.cols.size(); ++m) keep(d.r0 + k, points.cols[m]) = points.keep[m];
@@ -194,36 +236,53 @@ void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
     }
 }
 
-void thin(const tiled_map& t, raster_view<const std::int32_t> keep,
-          const std::uint64_t* thin_start, raster_view<std::int32_t> points)
+void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
+                     const std::uint64_t* draw_start, const index_t* first_point,
+                     const point_totals& totals, raster_view<std::int32_t> keep, index_t* thinning,
+                     worker_pool* pool)
 {
-    for (index_t r = keep.row0; r < keep.row_end(); ++r) {
-        if (t.interrupted && t.interrupted()) throw interrupted();
-        crt_rand gen(t.q.seed);
-        gen.discard(thin_start[r - keep.row0]);
-        for (index_t c = keep.col0; c < keep.col0 + keep.cols; ++c) {
-            const std::int32_t k = keep(r, c);
-            points(r, c) = k != -2 && survives(k, gen);
-        }
-    }
+    pool_of on(t, pool);
+    std::optional<point_probes> probes;
+    if (totals.points > 0) probes.emplace(t.q, totals.draws, totals.points, totals.probes);
+    keep_thresholds(t, labels, b, draw_start, first_point, probes ? &*probes : nullptr, keep, thinning, on);
 }
 
-void score_density(const tiled_map& t, raster_view<const std::int32_t> points,
-                   label_view labels, raster_view<double> out)
+void thin(const tiled_map& t, raster_view<const std::int32_t> keep, const std::uint64_t* thin_start,
+          raster_view<std::int32_t> points, worker_pool* pool)
 {
-    const cell_block b = block_of(out);
-    const scored_positions p = windows_of(t, b);
-    if (p.empty()) return;
-    const map_setup s(t.q);
-    const cell_block halo = window_cells(t, b);
-    worker_pool one(1, t.interrupted);
+    pool_of on(t, pool);
+    worker_pool& threads = on;
+    threads.parallel_for(keep.rows, [&](index_t lo, index_t hi) {
+        for (index_t r = keep.row0 + lo; r < keep.row0 + hi; ++r) {
+            threads.check_interrupt();
+            crt_rand gen(t.q.seed);
+            gen.discard(thin_start[r - keep.row0]);
+            for (index_t c = keep.col0; c < keep.col0 + keep.cols; ++c) {
+                const std::int32_t k = keep(r, c);
+                points(r, c) = k != -2 && survives(k, gen);
+            }
+        }
+    });
+}
+
+void score_density(const tiled_map& t, raster_view<const std::int32_t> point_table,
+                   const window_valid_counts& valid, raster_view<double> out, worker_pool& pool)
+{
+    write_means(point_table, valid, windows_of(t, block_of(out)), t.q.h, t.q.w, out, pool);
+}
+
+void score_density(const tiled_map& t, raster_view<const std::int32_t> points, label_view labels,
+                   raster_view<double> out)
+{
+    const cell_block halo = window_cells(t, block_of(out));
+    if (halo.empty()) return;
+    pool_of on(t, nullptr);
     summed_area_strip<std::int32_t> density(halo, 0, halo.r1 - halo.r0);
-    density.start(halo.r0, halo.r1, one);
+    density.start(halo.r0, halo.r1, on);
     density.build(halo.r0, halo.r1, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
         for_each_down(points, c, r0, r1, [&](index_t k, std::int32_t v) { dst[k] = v; });
-    }, one);
-    const window_valid_counts valid = valid_counts_of(s.q, labels, halo, one);
-    write_means(density.view(), valid, p, t.q.h, t.q.w, out, one);
+    }, on);
+    score_density(t, density.view(), valid_counts_of(t, labels, halo, on.get()), out, on);
 }
 
 } // namespace rw::tiles

@@ -1,14 +1,13 @@
 // The engine of the maps scored from a summed-area table of per-cell values
-// (Varnok, Marnisa, Sulmet): one strip processor for whole rasters and the
-// tile functions of tiled runs both build the table through
-// summed_area_strip from the same per-cell values and hand it to the same
-// window scorer. A map brings its rules: whether cells are kept at random,
-// and how a window is scored from its box sum, its valid count and labels.
+// (Varnok, Marnisa, Sulmet). The tiles (tiles.cpp) build the table through
+// summed_area_strip from these per-cell values and score its windows with
+// the map's window scorer. A map brings its rules: whether cells are kept at
+// random, and how a window is scored from its box sum, its valid count and
+// labels.
 #pragma once
 
 #include "kernels/crt_rand.hpp"
 #include "kernels/sampling.hpp"
-#include "kernels/strip_driver.hpp"
 #include "kernels/valid_cells.hpp"
 #include "maps/map_setup.hpp"
 
@@ -55,7 +54,9 @@ std::unique_ptr<window_scorer> make_mean_scorer(const map_request& run);
 // drawing from its own copy of the generator.
 class cell_values {
 public:
-    cell_values(const map_request& run, bool sampled);
+    // thresholds: the classes' sampling thresholds when cells are kept at
+    // random, else nullptr.
+    cell_values(const map_request& run, const std::int32_t* thresholds);
 
     // Rows r0 .. r0+n-1 take their first draws at generator positions
     // start[0 .. n-1] (sampled maps only).
@@ -65,30 +66,23 @@ public:
     void operator()(label_view band, index_t c, index_t r0, index_t r1, double* dst)
     {
         const double* table = table_;
-        if (!sampled_) {
+        if (!thresholds_) {
             for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
             return;
         }
-        const std::int32_t* thresholds = thresholds_.data();
+        const std::int32_t* thresholds = thresholds_;
         crt_rand* gen = rows_.data() + (r0 - first_row_);
         for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) {
             dst[k] = sampled_value(thresholds[l - 1], table[l - 1], gen[k]);
         });
     }
 
-    const std::vector<std::int32_t>& thresholds() const { return thresholds_; }
-
 private:
     const double* table_;
-    bool sampled_;
+    const std::int32_t* thresholds_;
     std::uint32_t seed_;
-    std::vector<std::int32_t> thresholds_;
     index_t first_row_ = 0;
     std::vector<crt_rand> rows_;
 };
-
-std::unique_ptr<strip_processor> make_value_table_map(const map_request& run, const value_rules& rules,
-                                                      index_t M, index_t N, index_t strip_rows,
-                                                      worker_pool& pool);
 
 } // namespace rw

@@ -14,9 +14,6 @@ extern const map_entry varnok_entry{
     map_kind::varnok, "varnok", "Varnok", "mean of the class value over the window's cells",
     "the class value of each code", false, false, map_engine::value_table,
     std::numeric_limits<index_t>::max(), usable_values::finite,
-    scored_positions_of, all_cells, no_cells, &varnok_rules,
-    [](const map_request& q, index_t M, index_t N, index_t strip_rows, worker_pool& pool) {
-        return make_value_table_map(q, varnok_rules, M, N, strip_rows, pool);
-    }};
+    scored_positions_of, all_cells, no_cells, &varnok_rules};
 
 } // namespace rw

@@ -3,7 +3,7 @@
 // writer.
 #pragma once
 
-#include "kernels/strip_driver.hpp"
+#include "kernels/row_strips.hpp"
 
 #include <gtest/gtest.h>
 

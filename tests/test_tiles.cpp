@@ -1,9 +1,11 @@
 // The maps tile by tile: every tiling, random ones with tiles of one row or
 // one column and tiles smaller than the window included, gives run_map's
-// bits, with and without nodata.
-#include "maps/tiles.hpp"
+// bits, with and without nodata, whether the runner takes the tiles in order
+// or each tile stands alone as a task scheduler's would.
+#include "maps/tile_run.hpp"
 
 #include "golden_corpus.hpp"
+#include "tile_by_tile.hpp"
 
 #include <gtest/gtest.h>
 
@@ -67,11 +69,18 @@ TEST_P(TiledMaps, EveryTilingGivesTheSameBitsAsRunMap)
             for (int kind = 0; kind < 3; ++kind) {
                 const auto rows = random_cuts(rc.M, gen, kind == 0 ? 0 : 1 + (tried + kind) % 2);
                 const auto cols = random_cuts(rc.N, gen, kind == 0 ? 0 : 1 + (tried + kind + 1) % 2);
-                std::vector<double> out(expected.size(), 0.0);
-                tiles::run_tiled(q, in, row_major(out.data(), rc.M, rc.N), rows, cols);
-                EXPECT_TRUE(same_bits(out, expected))
-                    << rc.M << " x " << rc.N << ", window " << wc.h << " x " << wc.w << ", "
-                    << rows.size() - 1 << " x " << cols.size() - 1 << " tiles";
+                for (const bool tasks : {false, true}) {
+                    std::vector<double> out(expected.size(), 0.0);
+                    const auto into = row_major(out.data(), rc.M, rc.N);
+                    if (tasks)
+                        tiles::task_model::run_tile_by_tile(q, in, into, rows, cols);
+                    else
+                        run_tiled(q, in, into, rows, cols);
+                    EXPECT_TRUE(same_bits(out, expected))
+                        << rc.M << " x " << rc.N << ", window " << wc.h << " x " << wc.w << ", "
+                        << rows.size() - 1 << " x " << cols.size() - 1 << " tiles"
+                        << (tasks ? " standing alone" : " in order");
+                }
             }
             ++tried;
         }

@@ -1,19 +1,20 @@
-// A whole map tile by tile, in the order a parallel scheduler would follow:
-// the counting passes of every tile, their prefix sums, then the tiles
-// row-major, each taking its carries from the tiles left of and above it.
-// Each tile is handed views of only the cells it may read.
-#include "tiles.hpp"
+// A whole map tile by tile as a task scheduler (dask) runs it: the counting
+// passes of every tile, their prefix sums, then the tiles row-major, each
+// taking its carries from the tiles left of and above it and handed views of
+// only the cells it may read, through the tile functions that stand alone.
+#pragma once
 
-#include "catalogue.hpp"
-#include "dravix.hpp"
+#include "maps/catalogue.hpp"
+#include "maps/dravix.hpp"
+#include "maps/tiles.hpp"
 
 #include "kernels/sampling.hpp"
 
 #include <algorithm>
-#include <numeric>
+#include <vector>
 
 namespace rw::tiles {
-namespace {
+namespace task_model {
 
 struct grid {
     const std::vector<index_t>& rows;
@@ -25,14 +26,14 @@ struct grid {
 };
 
 template <class T>
-raster_view<T> part(raster_view<T> v, cell_block b)
+inline raster_view<T> part(raster_view<T> v, cell_block b)
 {
     return {&v(b.r0, b.c0), b.r1 - b.r0, b.c1 - b.c0, v.row_step, v.col_step, b.r0, b.c0};
 }
 
 // Per tile and row, the count in all tiles before it in row-major order:
 // the prefix sums that turn per-tile counts into generator positions.
-std::vector<std::vector<std::uint64_t>> positions(const grid& g,
+inline std::vector<std::vector<std::uint64_t>> positions(const grid& g,
                                                   const std::vector<std::vector<index_t>>& counts,
                                                   std::uint64_t start, index_t& total)
 {
@@ -56,7 +57,7 @@ std::vector<std::vector<std::uint64_t>> positions(const grid& g,
     return at;
 }
 
-std::vector<std::vector<index_t>> per_tile(const grid& g, const auto& f)
+inline std::vector<std::vector<index_t>> per_tile(const grid& g, const auto& f)
 {
     std::vector<std::vector<index_t>> out(static_cast<std::size_t>(g.R() * g.C()));
     for (index_t a = 0; a < g.R(); ++a)
@@ -68,9 +69,7 @@ std::vector<std::vector<index_t>> per_tile(const grid& g, const auto& f)
     return out;
 }
 
-} // namespace
-
-void run_tiled(const map_request& q, label_view labels, raster_view<double> out,
+inline void run_tile_by_tile(const map_request& q, label_view labels, raster_view<double> out,
                const std::vector<index_t>& row_cuts, const std::vector<index_t>& col_cuts)
 {
     if (auto problem = validate(q, labels)) throw invalid_request(*problem);
@@ -167,4 +166,5 @@ void run_tiled(const map_request& q, label_view labels, raster_view<double> out,
         }
 }
 
+} // namespace task_model
 } // namespace rw::tiles
