@@ -36,8 +36,7 @@ DataArrays and chunked dask arrays.
 """
 from . import _arguments as _args
 from . import _core
-
-__all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix", "clock_seed"]
+from ._map_functions import map_functions
 
 
 def clock_seed():
@@ -46,63 +45,37 @@ def clock_seed():
     return _core.clock_seed()
 
 
-def _run(map_name, table, window, labels, threads, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL,
-         seed=0):
+def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *,
+         threads, seed=0, return_seed=False):
+    probes = _args.probes_of(probes_per_cell)
+    if entry["random"]:
+        seed = _args.seed_of(seed, _core.clock_seed)
     t = _args.table_of(table)
     h, w = _args.window_of(window)
     lab, original = _args.labels_of(labels)
-    out, problem = _core.run_map(map_name, t, h, w, lab, probes_per_cell, seed,
-                                 _args.threads_of(threads))
+    out, problem = _core.run_map(entry["name"], t, h, w, lab, probes, seed, _args.threads_of(threads))
     if problem is not None:
         _args.raise_problem(problem, len(t), original)
-    return out
+    return (out, seed) if return_seed else out
 
 
-def _random(map_name, table, window, labels, seed, threads, return_seed, probes_per_cell=None):
-    probes = _args.DEFAULT_PROBES_PER_CELL if probes_per_cell is None else _args.probes_of(probes_per_cell)
-    s = _args.seed_of(seed, _core.clock_seed)
-    out = _run(map_name, table, window, labels, threads, probes, s)
-    return (out, s) if return_seed else out
+_NOTES = {
+    "table": "one value per class, label k reading table[k - 1]: {meaning}.",
+    "window": "an int (a square window), an (h, w) pair, or an array whose shape is used.",
+    "labels": "a 2-D integer array of labels 1..K, C or Fortran order; int32 arrays are read in "
+              "place, others converted once. A masked array is refused.",
+    "probes_per_cell": "0 or more probes per raster cell, shared among the points.",
+    "seed": "a whole number 0 .. 2**32 - 1, or None for the clock in whole seconds (calls within "
+            "the same second agree).",
+    "threads": "None for every core (or RASTER_MAPS_THREADS of them), or a cap of 1 or more, of "
+               "which at most 4 per core are used. The result is the same on any number.",
+    "return_seed": "True returns (map, seed used), so that the call can be repeated.",
+}
 
-
-def varnok(table, window, labels, *, threads=None):
-    """Mean of table[label - 1] over each window.
-
-    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
-    return _run("varnok", table, window, labels, threads)
-
-
-def marnisa(table, window, labels, *, seed=None, threads=None, return_seed=False):
-    """Mean over each window of a randomly kept value raster: a cell of class
-    value p is kept with chance floor(32767 p) / 32768 and then counts p;
-    cells not kept count 0. Cells are decided row by row from the seed.
-
-    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
-    return _random("marnisa", table, window, labels, seed, threads, return_seed)
-
-
-def sulmet(table, window, labels, *, threads=None):
-    """1 - 0.5 * sum over classes of (window share - table value)**2.
-
-    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
-    return _run("sulmet", table, window, labels, threads)
-
-
-def ombrel(table, window, labels, *, threads=None):
-    """sum over classes of table value * sqrt(window share): with the square
-    roots of target shares in the table, the Bhattacharyya coefficient. The
-    first window of each scored row is scored whenever it fits (N >= w + 10).
-
-    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
-    return _run("ombrel", table, window, labels, threads)
-
-
-def dravix(table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *, seed=None,
-           threads=None, return_seed=False):
-    """Share of each window's cells holding a random point that survived
-    thinning: points are drawn with chance table[label - 1], each then
-    removed the likelier the more of its probes find its own class.
-    probes_per_cell (0 or more, default 12) are shared among the points.
-
-    threads=None runs on every core; threads=n on at most n, and at most 4 per core."""
-    return _random("dravix", table, window, labels, seed, threads, return_seed, probes_per_cell)
+_functions = map_functions(
+    __name__, _map, [("seed", None), ("threads", None), ("return_seed", False)], _NOTES,
+    "Returns a float64 array of the labels' shape, 0 where no window is centred. Bad arguments "
+    "raise TypeError or ValueError; a bad label is named with its 0-based row and column.",
+    meaning=lambda text: text.replace("code", "label"))
+globals().update(_functions)
+__all__ = [*_functions, "clock_seed"]

@@ -20,10 +20,12 @@ wave from the top-left corner.
 
 A dask-backed xarray DataArray of class codes (e.g. rioxarray.open_rasterio
 with chunks=, masked=True too) is accepted too, with a table mapping codes to
-values and the options of raster_maps.xarray (nodata, policies, border); the
-result is then a DataArray with the input's coordinates and the attributes
-that still hold. Masked chunks: their masked cells are nodata in a
-DataArray of codes; chunks of labels 1..K may not be masked.
+values and the options of raster_maps.xarray (nodata, policies, border): it
+is handed to raster_maps.xarray, which recodes it lazily and maps the labels
+here, so this module itself knows only arrays of labels. The result is then
+a DataArray with the input's coordinates and the attributes that still
+hold. Masked chunks: their masked cells are nodata in a DataArray of codes;
+chunks of labels 1..K may not be masked.
 
 Arrays of unknown chunk sizes (after boolean indexing) are refused: call
 compute_chunk_sizes() on them first. Each task runs on one thread (threads=
@@ -32,6 +34,7 @@ second on Ctrl-C, as the in-memory maps do.
 """
 import itertools
 import operator
+import sys
 
 import dask.array as da
 import numpy as np
@@ -40,28 +43,20 @@ from dask.highlevelgraph import HighLevelGraph
 
 from . import _arguments as _args
 from . import _core
-
-__all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix"]
+from ._map_functions import map_functions
 
 
 # --- tasks ---------------------------------------------------------------------
 
-def _checked(job, K, block, r0, c0):
+def _checked(job, block, r0, c0):
     """A label chunk as native int32, after checking the labels the map uses."""
-    _args.refuse_masked(block)
-    labels = np.asarray(block)
-    if labels.dtype.kind not in "iu":
-        raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
-    original = None
-    if labels.dtype != np.dtype(np.int32) or not labels.dtype.isnative:
-        converted, original = _args.labels_of(labels)
-        labels = np.ascontiguousarray(converted, dtype=np.int32)
+    labels, original = _args.labels_of(block)
     problem = _core.tile_check(job, labels, r0, c0)
     if problem is not None:
         kind, value, row, col = problem
         if original is not None:
             value = original[row - r0, col - c0]
-        _args.raise_problem((kind, value, row, col), K)
+        _args.raise_problem((kind, value, row, col), len(job.table))
     return labels
 
 
@@ -77,29 +72,6 @@ def _assemble(shape, dtype, sources, places):
     return out
 
 
-def _positions(counts, start):
-    """Per chunk and row, the counts of all chunks before it in row-major
-    order, from start: generator positions. Also the total."""
-    at = [[None] * len(row) for row in counts]
-    before = start
-    for a, row in enumerate(counts):
-        per_row = np.stack(row, axis=1) if row else np.zeros((0, 0), np.int64)
-        flat = np.cumsum(per_row.ravel()) - per_row.ravel() + before
-        starts = flat.reshape(per_row.shape)
-        for b in range(len(row)):
-            at[a][b] = np.ascontiguousarray(starts[:, b], dtype=np.uint64)
-        before += int(per_row.sum())
-    return at, before - start
-
-
-def _ombrel_tile(job, labels, h0, w0, carry, r0, c0, rows, cols):
-    return _core.tile_ombrel_scores(job, labels, h0, w0, carry, r0, c0, rows, cols)
-
-
-def _value_tile(job, labels, r0, c0, draw_start, left, up):
-    return _core.tile_value_table(job, labels, r0, c0, draw_start, left, up)
-
-
 def _last_row(table_and_right):
     return np.ascontiguousarray(table_and_right[0][-1])
 
@@ -107,15 +79,15 @@ def _last_row(table_and_right):
 # --- the graph -----------------------------------------------------------------
 
 class _Graph:
-    def __init__(self, job, labels, K):
-        self.job, self.K = job, K
+    def __init__(self, job, labels):
+        self.job = job
         self.rows = np.concatenate([[0], np.cumsum(labels.chunks[0])]).astype(int).tolist()
         self.cols = np.concatenate([[0], np.cumsum(labels.chunks[1])]).astype(int).tolist()
         self.R, self.C = len(self.rows) - 1, len(self.cols) - 1
         self.token = tokenize(job, labels.name)
         self.dsk = {}
         self.labels_in = labels
-        self.lab = self.layer("labels", lambda a, b: (_checked, job, K, (labels.name, a, b),
+        self.lab = self.layer("labels", lambda a, b: (_checked, job, (labels.name, a, b),
                                                       self.rows[a], self.cols[b]))
 
     def name(self, what):
@@ -161,9 +133,10 @@ class _Graph:
 
     def positions(self, what, counts, start):
         """Per chunk, its rows' generator positions from a layer of
-        per-row counts; and a key holding the total."""
-        both = self.one(what, (_positions, [[(counts, a, b) for b in range(self.C)]
-                                            for a in range(self.R)], start))
+        per-row counts, running on from start (a number or a key); and a
+        key holding the total."""
+        grid = [[(counts, a, b) for b in range(self.C)] for a in range(self.R)]
+        both = self.one(what, (_call, "tile_draw_positions", grid, start))
         at = self.layer(what + "-at", lambda a, b: (operator.getitem,
                                                     (operator.getitem, (operator.getitem, both, 0), a), b))
         total = self.one(what + "-total", (operator.getitem, both, 1))
@@ -193,7 +166,7 @@ class _Graph:
         return self.positions("draw", counts, 0)
 
     def value_maps(self):
-        random = self.job[0] == "marnisa"
+        random = self.job.map == "marnisa"
         draw_at = self.draw_positions()[0] if random else None
         empty = np.zeros(0)
         table = self.name("table")
@@ -207,7 +180,8 @@ class _Graph:
             left = (right, a, b - 1) if b > 0 else empty
             up = (down, a - 1, b) if a > 0 else empty
             start = (draw_at, a, b) if random else np.zeros(0, np.uint64)
-            self.dsk[(table, a, b)] = (_value_tile, self.job, (self.lab, a, b), r0, c0, start, left, up)
+            self.dsk[(table, a, b)] = (_call, "tile_value_table", self.job, (self.lab, a, b), r0, c0,
+                                       start, left, up)
         values = self.layer("table-values", lambda a, b: (operator.getitem, (table, a, b), 0))
         return self.scores(lambda a, b, r0, c0, rows, cols, halo: (
             _call, "tile_score_from_table", self.job, self.gather(values, halo, np.float64),
@@ -223,17 +197,17 @@ class _Graph:
             halo = self.halo(a, b)
             labels = self.gather(self.lab, halo, np.int32) if halo[1] > halo[0] else \
                 np.zeros((0, 0), np.int32)
-            self.dsk[(sweep, a, b)] = (_ombrel_tile, self.job, labels, halo[0], halo[2], carry,
-                                       r0, c0, r1 - r0, c1 - c0)
+            self.dsk[(sweep, a, b)] = (_call, "tile_ombrel_scores", self.job, labels, halo[0], halo[2],
+                                       carry, r0, c0, r1 - r0, c1 - c0)
         return self.layer("out", lambda a, b: (operator.getitem, (sweep, a, b), 0))
 
     def _window_rows(self, r0, r1):
         # Top rows of the windows centred in rows r0 .. r1-1, whatever the
         # columns: asked of the core through a full-width block.
-        cells = _core.tile_window_cells(self.job, r0, r1, 0, self.job[5])
+        cells = _core.tile_window_cells(self.job, r0, r1, 0, self.job.N)
         if cells[1] <= cells[0]:
             return 0, 0
-        return cells[0] + 1, cells[1] - self.job[2] + 1
+        return cells[0] + 1, cells[1] - self.job.h + 1
 
     def dravix(self):
         job = self.job
@@ -242,165 +216,106 @@ class _Graph:
                                                     self.rows[a], self.cols[b], (draw_at, a, b)))
         first_at, points = self.positions("point", counts, 0)
         probes = self.one("probes", (_call, "tile_probe_count", job, draws, points))
-        M, N = job[4], job[5]
-        h, w = job[2], job[3]
-        ri, rj = _core.probe_reach(h, w)
+        ri, rj = _core.probe_reach(job.h, job.w)
         keep = self.name("keep")
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
-            reach = (max(0, r0 - ri), min(M, r1 + ri), max(0, c0 - rj), min(N, c1 + rj))
+            reach = (max(0, r0 - ri), min(job.M, r1 + ri), max(0, c0 - rj), min(job.N, c1 + rj))
             self.dsk[(keep, a, b)] = (_call, "tile_keep_thresholds", job,
                                       self.gather(self.lab, reach, np.int32), reach[0], reach[2],
-                                      r0, c0, r1 - r0, c1 - c0, (draw_at, a, b),
-                                      (np.asarray, (first_at, a, b), np.int64), draws, points, probes)
+                                      r0, c0, r1 - r0, c1 - c0, (draw_at, a, b), (first_at, a, b),
+                                      draws, points, probes)
         thinning = self.layer("thinning", lambda a, b: (operator.getitem, (keep, a, b), 1))
-        thin_from = self.one("thin-from", (_thin_start, draws, points, probes))
-        thin_at, _ = self.positions("thin", thinning, 0)
+        thin_from = self.one("thin-from", (_call, "tile_thin_start", draws, points, probes))
+        thin_at, _ = self.positions("thin", thinning, thin_from)
         alive = self.layer("alive", lambda a, b: (
             _call, "tile_thin", job, (operator.getitem, (keep, a, b), 0), self.rows[a], self.cols[b],
-            (_shift, (thin_at, a, b), thin_from)))
+            (thin_at, a, b)))
         return self.scores(lambda a, b, r0, c0, rows, cols, halo: (
             _call, "tile_score_density", job, self.gather(alive, halo, np.int32),
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
 
-def _thin_start(draws, points, probes):
-    return draws + 2 * (points + probes)
-
-
-def _shift(at, by):
-    return at + np.uint64(by)
-
-
 # --- the maps ------------------------------------------------------------------
 
-def _graph_of(map_name, table, h, w, labels, probes_per_cell, seed, nodata=False, policy="strict",
-              min_valid=0.5):
-    if not isinstance(labels, da.Array):
-        labels = da.asarray(labels)
+def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, nodata=False,
+              policy="strict", min_valid=0.5, unscored=None):
+    """The lazy map of a 2-D dask array of labels 1..K (K + 1 for nodata
+    when nodata is true), the arguments checked already: classes the class
+    values, policy and min_valid for windows holding nodata. unscored, when
+    not None, fills the cells no window scores (as run_map's)."""
     if labels.ndim != 2:
         raise ValueError(f"labels must be a 2-D array of class labels; its shape is {labels.shape}")
-    _known_chunks(labels)
+    known_chunks(labels)
     if labels.dtype.kind not in "iu":
         raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
     M, N = (int(s) for s in labels.shape)
-    job = (map_name, np.ascontiguousarray(table, np.float64), h, w, M, N, probes_per_cell, seed,
-            bool(nodata), policy, float(min_valid))
-    if map_name == "dravix" and probes_per_cell < 0:
-        raise ValueError(f"probes_per_cell must be 0 or more; it is {probes_per_cell}")
-    g = _Graph(job, labels, len(table))
-    if map_name == "ombrel":
-        out = g.ombrel()
-    elif map_name == "dravix":
-        out = g.dravix()
-    else:
-        out = g.value_maps()
-    return g.array(out)
+    job = _core.TileJob(map_name, classes, h, w, M, N, probes_per_cell, seed, nodata, policy,
+                        min_valid)
+    g = _Graph(job, labels)
+    out = g.array(g.ombrel() if map_name == "ombrel" else g.dravix() if map_name == "dravix"
+                  else g.value_maps())
+    if unscored is None:
+        return out
+    r0, r1, c0, c1 = _core.scored_cells(map_name, M, N, h, w)
+    rows = da.arange(M, chunks=out.chunks[0])[:, None]
+    cols = da.arange(N, chunks=out.chunks[1])[None, :]
+    return da.where((rows >= r0) & (rows < r1) & (cols >= c0) & (cols < c1), out, unscored)
 
 
-def _known_chunks(array):
+def known_chunks(array):
+    """Refuses a dask array whose chunk sizes are unknown."""
     if any(np.isnan(size) for sizes in array.chunks for size in sizes):
         raise ValueError("the dask array has chunks of unknown size (NaN), as boolean indexing "
                          "leaves them; call its compute_chunk_sizes() first")
 
 
-def _run(map_name, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, seed=0,
-         **options):
-    try:
-        import xarray as xr
-    except ImportError:  # pragma: no cover
-        xr = None
-    if xr is not None and isinstance(labels, xr.DataArray):
-        return _data_array(map_name, table, window, labels, probes_per_cell, seed, **options)
-    _args.threads_of(options.pop("threads", None))
-    if options:
-        raise TypeError(f"unexpected options for an array of labels: {sorted(options)}; the "
-                        f"nodata options are for a DataArray of class codes")
-    _args.refuse_masked(labels)
-    t = _args.table_of(table)
-    h, w = _args.window_of(window)
-    return _graph_of(map_name, t, h, w, labels, probes_per_cell, seed)
+def _is_data_array(labels):
+    # Only an xarray already imported can have made a DataArray.
+    xr = sys.modules.get("xarray")
+    return xr is not None and isinstance(labels, xr.DataArray)
 
 
-def _recode_block(block, table, nodata, marker, block_info=None):
-    from .xarray import code_labels, integer_codes
-    (r0, _), (c0, _) = block_info[0]["array-location"]
-    codes, nodata = integer_codes(block, nodata, [c for c, _ in table], (r0, c0), marker)
-    return code_labels(codes, table, nodata, offset=(r0, c0))[0]
+def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *,
+         threads, seed=0, return_seed=False, options):
+    probes = _args.probes_of(probes_per_cell)
+    if entry["random"]:
+        seed = _args.seed_of(seed, _core.clock_seed)
+    if _is_data_array(labels):
+        # Codes, nodata and coordinates are raster_maps.xarray's business.
+        from .xarray import lazy_map
+        out = lazy_map(entry, table, window, labels, probes, seed, threads=threads, **options)
+    else:
+        _args.threads_of(threads)
+        if options:
+            raise TypeError(f"unexpected options for an array of labels: {sorted(options)}; the "
+                            f"nodata options are for a DataArray of class codes")
+        _args.refuse_masked(labels)
+        t = _args.table_of(table)
+        h, w = _args.window_of(window)
+        out = label_map(entry["name"], t, h, w, labels if isinstance(labels, da.Array)
+                        else da.asarray(labels), probes, seed)
+    return (out, seed) if return_seed else out
 
 
-def _data_array(map_name, table, window, labels, probes_per_cell, seed, **options):
-    from . import xarray as rmx
-    o = rmx._options(**options)
-    h, w = _args.window_of(window)
-    band = rmx.band_of(labels, o["band"])
-    policy, min_valid, unscored = rmx.map_options(o["policy"], o["min_valid"], o["border"])
-    _args.threads_of(o["threads"])
-    table = rmx.checked_table(table)
-    codes, values = rmx.table_rows(table)
-    nodata = rmx.nodata_codes(band, *rmx.checked_nodata(band, o["src_nodata"], o["exclude"]))
-    data = band.data if isinstance(band.data, da.Array) else da.from_array(band.values)
-    _known_chunks(data)
-    # Float chunks may hold NaN and masked chunks masked cells: nodata by
-    # themselves, marked with one code for the whole graph.
-    marker = None
-    if data.dtype.kind == "f" or _args.is_masked(data):
-        marker = rmx.nodata_marker(np.int64 if data.dtype.kind == "f" else data.dtype, codes, nodata)
-    # The classes: the table's codes that are not nodata, in increasing code order.
-    classes = sorted((c, v) for c, v in zip(codes, values) if c not in set(nodata))
-    if len(set(codes)) != len(codes):
-        raise ValueError("table gives a code twice")
-    if not classes:
-        raise ValueError("table has no class left once the nodata codes are taken out")
-    labels = data.map_blocks(_recode_block, table, nodata, marker, dtype=np.int32,
-                             meta=np.empty((0, 0), np.int32))
-    out = _graph_of(map_name, np.array([v for _, v in classes]), h, w, labels, probes_per_cell, seed,
-                    bool(nodata) or marker is not None, policy, min_valid)
-    if unscored is not None:
-        out = _fill_lazy(out, map_name, h, w, unscored)
-    return rmx.result_array(out, band, map_name, (h, w), seed if map_name in ("marnisa", "dravix")
-                            else None)
+_NOTES = {
+    "table": "one value per class, label k reading table[k - 1] ({meaning}); for a DataArray of "
+             "class codes a mapping {{code: value}}.",
+    "window": "an int (a square window), an (h, w) pair, or an array whose shape is used.",
+    "labels": "a 2-D chunked dask array of integer labels 1..K, or a dask-backed DataArray of "
+              "class codes.",
+    "probes_per_cell": "0 or more probes per raster cell, shared among the points.",
+    "seed": "a whole number 0 .. 2**32 - 1, or None for the clock second, taken once when the "
+            "graph is built.",
+    "return_seed": "True returns (map, seed used).",
+    "threads": "checked as in memory; each task runs on one thread.",
+    "options": "for a DataArray of codes, the options of raster_maps.xarray (src_nodata, exclude, "
+               "policy, min_valid, border, band).",
+}
 
-
-def _fill_lazy(out, map_name, h, w, value):
-    M, N = out.shape
-    r0, r1, c0, c1 = _core.scored_cells(map_name, M, N, h, w)
-    r, c = (r0, r1), (c0, c1)
-    rows = da.arange(M, chunks=out.chunks[0])[:, None]
-    cols = da.arange(N, chunks=out.chunks[1])[None, :]
-    scored = (rows >= r[0]) & (rows < r[1]) & (cols >= c[0]) & (cols < c[1])
-    return da.where(scored, out, value)
-
-
-def _random(map_name, table, window, labels, seed, return_seed, probes_per_cell=None, **options):
-    probes = _args.DEFAULT_PROBES_PER_CELL if probes_per_cell is None else _args.probes_of(probes_per_cell)
-    s = _args.seed_of(seed, _core.clock_seed)
-    out = _run(map_name, table, window, labels, probes, s, **options)
-    return (out, s) if return_seed else out
-
-
-def varnok(table, window, labels, **options):
-    """Mean of table[label - 1] over each window, as a lazy dask array."""
-    return _run("varnok", table, window, labels, **options)
-
-
-def marnisa(table, window, labels, *, seed=None, return_seed=False, **options):
-    """Mean of randomly kept class values over each window; seed fixed at
-    graph construction."""
-    return _random("marnisa", table, window, labels, seed, return_seed, **options)
-
-
-def sulmet(table, window, labels, **options):
-    """1 - 0.5 * sum over classes of (window share - table value)**2."""
-    return _run("sulmet", table, window, labels, **options)
-
-
-def ombrel(table, window, labels, **options):
-    """sum over classes of table value * sqrt(window share)."""
-    return _run("ombrel", table, window, labels, **options)
-
-
-def dravix(table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *, seed=None,
-           return_seed=False, **options):
-    """Share of each window's cells holding a thinned random point."""
-    return _random("dravix", table, window, labels, seed, return_seed, probes_per_cell, **options)
+_functions = map_functions(
+    __name__, _map, [("seed", None), ("return_seed", False), ("threads", None)], _NOTES,
+    "Returns a lazy float64 dask array with the chunks of labels (a DataArray for a DataArray), "
+    "bit for bit the in-memory map on every scheduler.", more_options="options")
+globals().update(_functions)
+__all__ = list(_functions)

@@ -10,8 +10,8 @@ rioxarray.open_rasterio(path, masked=True) gives (a value that is not a
 whole number is a ValueError naming its cell). The table maps each code to
 its class value; classes follow the codes in increasing order. A
 dask-backed DataArray (e.g. rioxarray.open_rasterio with chunks=) gives a
-lazy result, computed chunk by chunk through raster_maps.dask with the same
-bits.
+lazy result: its chunks are recoded lazily and the labels mapped chunk by
+chunk through raster_maps.dask, with the same bits.
 
 The result is a float64 DataArray with the input's dimensions and
 coordinates (the CRS's spatial_ref included), named after the map. Of the
@@ -45,10 +45,17 @@ import xarray as xr
 
 from . import _arguments as _args
 from . import _core
+from ._map_functions import map_functions
 
-__all__ = ["varnok", "marnisa", "sulmet", "ombrel", "dravix", "code_labels"]
 
-_KEEP_DEFAULT = object()
+class _RasterNodata:
+    """The default of src_nodata: the nodata value the raster declares."""
+
+    def __repr__(self):
+        return "<the raster's own>"
+
+
+_RASTER_NODATA = _RasterNodata()
 # The input's attributes that still hold for a map of it: where its cells
 # lie. The rest describe the codes (GDAL's STATISTICS_*, long_name, units,
 # scale_factor, valid_range, flag_*, colour tables...) and would mislabel
@@ -96,9 +103,10 @@ def source_nodata(labels):
 
 
 def nodata_codes(labels, src_nodata, exclude):
-    own = source_nodata(labels) if src_nodata is _KEEP_DEFAULT else src_nodata
-    codes = [] if own is None else [_args._whole(own, "src_nodata")]
-    return codes + [_args._whole(c, "an excluded code") for c in exclude]
+    """The nodata codes, from src_nodata and exclude as checked_nodata
+    gives them."""
+    own = source_nodata(labels) if src_nodata is _RASTER_NODATA else src_nodata
+    return ([] if own is None else [own]) + exclude
 
 
 def band_of(labels, band):
@@ -152,7 +160,7 @@ def checked_table(table):
 def checked_nodata(labels, src_nodata, exclude):
     """src_nodata and exclude checked, as nodata_codes takes them. A whole
     float src_nodata is its code, as GDAL stores nodata as a double."""
-    if src_nodata is _KEEP_DEFAULT:
+    if src_nodata is _RASTER_NODATA:
         pass
     elif isinstance(src_nodata, (float, np.floating)):
         if np.isnan(src_nodata):
@@ -229,14 +237,20 @@ def code_labels(codes, table, nodata, offset=(0, 0)):
     """Recodes an integer array of codes: (int32 labels 1..K, K + 1 for
     nodata; class values in class order; whether any code is nodata).
     offset: where codes lie in the whole raster, for messages."""
+    table_codes, values = table_rows(table)
+    nodata = [_args._whole(c, "a nodata code") for c in nodata]
+    return _recoded(codes, table_codes, values, nodata, offset)
+
+
+def _recoded(codes, table_codes, values, nodata, offset=(0, 0)):
+    """code_labels for a checked table and nodata codes: the core checks the
+    table's codes against each other and recodes."""
     a = np.asarray(codes)
     if a.dtype.kind not in "iu":
         raise TypeError(f"the raster must hold class codes: integers, or floats holding whole "
                         f"numbers with NaN for nodata; it is {a.dtype}")
     if not a.dtype.isnative:
         a = a.astype(a.dtype.newbyteorder("="))
-    table_codes, values = table_rows(table)
-    nodata = [_args._whole(c, "a nodata code") for c in nodata]
     labels, classes, _, problem = _core.recode(a, table_codes, values, nodata)
     if problem is not None:
         kind, code, row, col = problem
@@ -280,34 +294,62 @@ def result_array(data, like, name, window, seed):
     return out
 
 
-def _run(name, table, window, labels, *, src_nodata, exclude, policy, min_valid, border, band,
-         threads, seed=None, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL):
-    if _is_dask_backed(labels):
-        # Stays lazy, chunk by chunk, as xarray does with dask-backed data.
-        from . import dask as rmd
-        return rmd._data_array(name, table, window, labels, probes_per_cell,
-                               0 if seed is None else seed, src_nodata=src_nodata, exclude=exclude,
-                               policy=policy, min_valid=min_valid, border=border, band=band,
-                               threads=threads)
-    window = _args.window_of(window)
-    labels = band_of(labels, band)
-    policy, min_valid, unscored = map_options(policy, min_valid, border)
-    threads = _args.threads_of(threads)
-    table = checked_table(table)
-    nodata = nodata_codes(labels, *checked_nodata(labels, src_nodata, exclude))
-    codes, nodata = integer_codes(labels.values, nodata, [c for c, _ in table])
-    lab, classes, nodata = code_labels(codes, table, nodata)
-    out, problem = _core.run_map(name, classes, window[0], window[1], lab, probes_per_cell,
-                                 0 if seed is None else seed, threads, nodata, policy, min_valid,
-                                 unscored)
+def _in_memory(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads,
+               policy, min_valid, unscored):
+    codes, nodata = integer_codes(band.values, nodata, table_codes)
+    labels, classes, nodata = _recoded(codes, table_codes, values, nodata)
+    out, problem = _core.run_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
+                                 threads, nodata, policy, min_valid, unscored)
     if problem is not None:
         _args.raise_problem(problem, len(classes))
-    return result_array(out, labels, name, window, seed)
+    return out
+
+
+def _recode_block(block, table_codes, values, nodata, marker, block_info=None):
+    (r0, _), (c0, _) = block_info[0]["array-location"]
+    codes, nodata = integer_codes(block, nodata, table_codes, (r0, c0), marker)
+    return _recoded(codes, table_codes, values, nodata, offset=(r0, c0))[0]
+
+
+def _lazy(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads, policy,
+          min_valid, unscored):
+    """The map of a band as a dask array: its chunks recoded to labels
+    lazily, then mapped by raster_maps.dask."""
+    import dask.array as da
+    from . import dask as rmd
+    data = band.data if isinstance(band.data, da.Array) else da.from_array(band.values)
+    rmd.known_chunks(data)
+    # Float chunks may hold NaN and masked chunks masked cells: nodata by
+    # themselves, marked with one code for the whole graph.
+    marker = None
+    if data.dtype.kind == "f" or _args.is_masked(data):
+        marker = nodata_marker(np.int64 if data.dtype.kind == "f" else data.dtype, table_codes, nodata)
+    # The class values, from the core's check of the table against the
+    # nodata codes, once for the whole graph.
+    classes = _recoded(np.zeros((0, 0), np.int64), table_codes, values, nodata)[1]
+    labels = data.map_blocks(_recode_block, table_codes, values, nodata, marker, dtype=np.int32,
+                             meta=np.empty((0, 0), np.int32))
+    return rmd.label_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
+                         nodata=bool(nodata) or marker is not None, policy=policy,
+                         min_valid=min_valid, unscored=unscored)
+
+
+def _mapped(entry, table, window, labels, probes_per_cell, seed, lazy, *, src_nodata, exclude,
+            policy, min_valid, border, band, threads):
+    window = _args.window_of(window)
+    band = band_of(labels, band)
+    policy, min_valid, unscored = map_options(policy, min_valid, border)
+    threads = _args.threads_of(threads)
+    table_codes, values = table_rows(table)
+    nodata = nodata_codes(band, *checked_nodata(band, src_nodata, exclude))
+    # Stays lazy on dask-backed data, chunk by chunk, as xarray does.
+    run = _lazy if lazy or _is_dask_backed(band) else _in_memory
+    out = run(entry["name"], table_codes, values, nodata, window, band, probes_per_cell,
+              0 if seed is None else seed, threads, policy, min_valid, unscored)
+    return result_array(out, band, entry["name"], window, seed)
 
 
 def _is_dask_backed(labels):
-    if not isinstance(labels, xr.DataArray):
-        return False
     try:
         import dask.array as da
     except ImportError:  # pragma: no cover
@@ -315,44 +357,52 @@ def _is_dask_backed(labels):
     return isinstance(labels.data, da.Array)
 
 
-_DEFAULT_OPTIONS = dict(src_nodata=_KEEP_DEFAULT, exclude=(), policy="strict", min_valid=0.5,
-                        border="nodata", band=1, threads=None)
+def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *, seed=None,
+         **options):
+    if entry["random"]:
+        seed = _args.seed_of(seed, _core.clock_seed)
+    return _mapped(entry, table, window, labels, _args.probes_of(probes_per_cell), seed, False,
+                   **options)
 
 
-def _options(**options):
-    unknown = sorted(set(options) - set(_DEFAULT_OPTIONS))
+_OPTIONS = dict(src_nodata=_RASTER_NODATA, exclude=(), policy="strict", min_valid=0.5,
+                border="nodata", band=1, threads=None)
+
+
+def lazy_map(entry, table, window, labels, probes_per_cell, seed, **options):
+    """A map of a DataArray of codes as a lazy DataArray, in memory or not:
+    raster_maps.dask's maps of DataArrays. probes_per_cell and seed are
+    checked already; options are this module's."""
+    unknown = sorted(set(options) - set(_OPTIONS))
     if unknown:
-        raise TypeError(f"unknown option {unknown[0]!r}; the options are "
-                        f"{', '.join(_DEFAULT_OPTIONS)}")
-    return {**_DEFAULT_OPTIONS, **options}
+        raise TypeError(f"unknown option {unknown[0]!r}; the options are {', '.join(_OPTIONS)}")
+    return _mapped(entry, table, window, labels, probes_per_cell, seed if entry["random"] else None,
+                   True, **{**_OPTIONS, **options})
 
 
-def varnok(table, window, labels, **options):
-    """Mean class value over each window. Options: src_nodata, exclude,
-    policy, min_valid, border, band, threads (see the module's help)."""
-    return _run("varnok", table, window, labels, **_options(**options))
+_NOTES = {
+    "table": "a mapping {{code: value}}, or (code, value) pairs: {meaning}. Codes lie in "
+             "-2**63 .. 2**63 - 1; classes follow them in increasing order.",
+    "window": "an int (a square window), an (h, w) pair, or an array whose shape is used.",
+    "labels": "a DataArray of class codes, 2-D or 3-D with a band dimension: integers, or floats "
+              "holding whole numbers with NaN for nodata. Dask-backed gives a lazy result.",
+    "probes_per_cell": "0 or more probes per raster cell, shared among the points.",
+    "seed": "a whole number 0 .. 2**32 - 1, or None for the clock in whole seconds; the seed used "
+            "is the result's raster_maps_seed attribute.",
+    "src_nodata": "the nodata code; by default the array's own (_FillValue as stored, else "
+                  ".rio.nodata), None for none.",
+    "exclude": "a code or a list of codes that are nodata too.",
+    "policy": "'strict': a window holding nodata gets NaN; 'renormalise': scored over its valid "
+              "cells when at least min_valid of them are valid.",
+    "min_valid": "the fraction 0..1 of a window's cells that must be valid under 'renormalise'.",
+    "border": "'nodata' gives NaN to the cells no window scores, 'zero' the plug-ins' 0.",
+    "band": "the band of a 3-D array, 1-based as GDAL counts.",
+    "threads": "None for every core, or a cap of 1 or more (at most 4 per core are used).",
+}
 
-
-def marnisa(table, window, labels, *, seed=None, **options):
-    """Mean over each window of randomly kept class values; the seed used
-    is in the result's raster_maps_seed attribute."""
-    return _run("marnisa", table, window, labels, seed=_args.seed_of(seed, _core.clock_seed),
-                **_options(**options))
-
-
-def sulmet(table, window, labels, **options):
-    """1 - 0.5 * sum over classes of (window share - table value)**2."""
-    return _run("sulmet", table, window, labels, **_options(**options))
-
-
-def ombrel(table, window, labels, **options):
-    """sum over classes of table value * sqrt(window share)."""
-    return _run("ombrel", table, window, labels, **_options(**options))
-
-
-def dravix(table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *, seed=None,
-           **options):
-    """Share of each window's cells holding a thinned random point; the
-    seed used is in the result's raster_maps_seed attribute."""
-    return _run("dravix", table, window, labels, seed=_args.seed_of(seed, _core.clock_seed),
-                probes_per_cell=_args.probes_of(probes_per_cell), **_options(**options))
+_functions = map_functions(
+    __name__, _map, [("seed", None), *_OPTIONS.items()], _NOTES,
+    "Returns a float64 DataArray with the input's dims and coordinates and the attributes that "
+    "still hold, named after the map.")
+globals().update(_functions)
+__all__ = [*_functions, "code_labels"]

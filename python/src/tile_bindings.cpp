@@ -1,8 +1,7 @@
 // The core's tile functions for the dask front end. A map travels between
-// tasks as a plain tuple (picklable for dask.distributed):
-//   (map, table, h, w, M, N, probes_per_cell, seed, nodata, policy, min_valid)
-// and every tile or halo as an array with the raster coordinates of its
-// first cell.
+// tasks as a TileJob (its request and the raster's size, with named fields,
+// picklable for dask.distributed and process pools), and every tile or halo
+// as an array with the raster coordinates of its first cell.
 #include "interrupts.hpp"
 #include "numpy_views.hpp"
 
@@ -12,27 +11,66 @@
 
 #include <pybind11/stl.h>
 
+#include <vector>
+
 namespace pyrw {
 namespace {
 
 using rw::index_t;
 
-struct tiled {
+// A map over an M x N raster as the tasks of a graph see it. The table is
+// the job's own read-only copy, so a graph computes what was asked when it
+// was built, whatever later happens to the caller's array.
+struct tile_job {
+    std::string map;
     table_array table;
-    rw::tiles::tiled_map t;
+    index_t h, w, M, N;
+    std::int32_t probes_per_cell;
+    std::uint32_t seed;
+    bool nodata;
+    std::string policy;
+    double min_valid;
+
+    tile_job(std::string map_, const table_array& table_, index_t h_, index_t w_, index_t M_, index_t N_,
+             std::int32_t probes_per_cell_, std::uint32_t seed_, bool nodata_, std::string policy_,
+             double min_valid_)
+        : map(std::move(map_)), table(owned_copy(table_)), h(h_), w(w_), M(M_), N(N_),
+          probes_per_cell(probes_per_cell_), seed(seed_), nodata(nodata_), policy(std::move(policy_)),
+          min_valid(min_valid_)
+    {
+        request(); // refuses an unknown map or policy when the graph is built, not in a task
+    }
+
+    rw::map_request request() const
+    {
+        rw::map_request q = request_of(map, table, h, w, probes_per_cell, seed);
+        q.nodata = nodata;
+        q.policy = policy_of(policy);
+        q.min_valid = min_valid;
+        return q;
+    }
+
+    // Every field in constructor order: the pickled state and dask's token.
+    py::tuple fields() const
+    {
+        return py::make_tuple(map, table, h, w, M, N, probes_per_cell, seed, nodata, policy, min_valid);
+    }
+
+    static table_array owned_copy(const table_array& t)
+    {
+        if (t.ndim() != 1) throw py::value_error("the class table must be 1-D");
+        table_array copy(t.shape(0));
+        std::copy(t.data(), t.data() + t.shape(0), copy.mutable_data());
+        copy.attr("setflags")(py::arg("write") = false);
+        return copy;
+    }
 };
 
-tiled tiled_of(const py::tuple& job)
+// The job's request with an interrupt hook for a task that starts now; the
+// job (its table) must outlive it.
+rw::tiles::tiled_map tiled_of(const tile_job& job)
 {
-    tiled x{job[1].cast<table_array>(), {}};
-    rw::map_request q = request_of(job[0].cast<std::string>(), x.table, job[2].cast<index_t>(),
-                                   job[3].cast<index_t>(), job[6].cast<std::int32_t>(),
-                                   job[7].cast<std::uint32_t>());
-    q.nodata = job[8].cast<bool>();
-    q.policy = policy_of(job[9].cast<std::string>());
-    q.min_valid = job[10].cast<double>();
-    x.t = {q, job[4].cast<index_t>(), job[5].cast<index_t>(), interrupt_hook()};
-    return x;
+    return {job.request(), job.M, job.N, interrupt_hook()};
 }
 
 template <class T>
@@ -62,33 +100,33 @@ using i64_array = py::array_t<std::int64_t, py::array::c_style | py::array::forc
 using f64_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 // The problem of the labels of one tile, as (kind, value, row, col), or None.
-py::object check_tile(const py::tuple& job, const py::array& labels, index_t r0, index_t c0)
+py::object check_tile(const tile_job& job, const py::array& labels, index_t r0, index_t c0)
 {
-    const tiled x = tiled_of(job);
-    return problem_tuple(rw::validate(x.t.q, x.t.M, x.t.N, placed<const std::int32_t>(labels, r0, c0)));
+    const rw::tiles::tiled_map t = tiled_of(job);
+    return problem_tuple(rw::validate(t.q, t.M, t.N, placed<const std::int32_t>(labels, r0, c0)));
 }
 
-py::tuple window_cells(const py::tuple& job, index_t r0, index_t r1, index_t c0, index_t c1)
+py::tuple window_cells(const tile_job& job, index_t r0, index_t r1, index_t c0, index_t c1)
 {
-    const tiled x = tiled_of(job);
-    const rw::cell_block b = rw::tiles::window_cells(x.t, {r0, r1, c0, c1});
+    const rw::tiles::tiled_map t = tiled_of(job);
+    const rw::cell_block b = rw::tiles::window_cells(t, {r0, r1, c0, c1});
     return py::make_tuple(b.r0, b.r1, b.c0, b.c1);
 }
 
-py::array_t<std::int64_t> count_draws(const py::tuple& job, const py::array& labels, index_t r0, index_t c0)
+py::array_t<std::int64_t> count_draws(const tile_job& job, const py::array& labels, index_t r0, index_t c0)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     auto n = new_rows<std::int64_t>(labels.shape(0));
     py::gil_scoped_release free;
-    rw::tiles::count_draws(x.t, placed<const std::int32_t>(labels, r0, c0), block_of(labels, r0, c0),
+    rw::tiles::count_draws(t, placed<const std::int32_t>(labels, r0, c0), block_of(labels, r0, c0),
                            n.mutable_data());
     return n;
 }
 
-py::tuple value_table(const py::tuple& job, const py::array& labels, index_t r0, index_t c0,
+py::tuple value_table(const tile_job& job, const py::array& labels, index_t r0, index_t c0,
                       const u64_array& draw_start, const f64_array& left, const f64_array& top)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     const rw::cell_block b = block_of(labels, r0, c0);
     py::array_t<double> table = zeros(b.r1 - b.r0, b.c1 - b.c0);
     auto right = new_rows<double>(b.r1 - b.r0);
@@ -97,7 +135,7 @@ py::tuple value_table(const py::tuple& job, const py::array& labels, index_t r0,
         rw::raster_view<double> v = rw::row_major(table.mutable_data(), b.r1 - b.r0, b.c1 - b.c0);
         v.row0 = r0;
         v.col0 = c0;
-        rw::tiles::value_table(x.t, placed<const std::int32_t>(labels, r0, c0), b, draw_start.data(),
+        rw::tiles::value_table(t, placed<const std::int32_t>(labels, r0, c0), b, draw_start.data(),
                                left.data(), top.data(), v, right.mutable_data());
     }
     return py::make_tuple(table, right);
@@ -114,46 +152,46 @@ rw::raster_view<T> out_view(py::array_t<T>& out, index_t r0, index_t c0)
     return v;
 }
 
-py::array_t<double> score_from_table(const py::tuple& job, const py::array& table,
+py::array_t<double> score_from_table(const tile_job& job, const py::array& table,
                                      const py::array& labels, index_t h0, index_t w0, index_t r0,
                                      index_t c0, index_t rows, index_t cols)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     py::array_t<double> out = zeros(rows, cols);
     py::gil_scoped_release free;
-    rw::tiles::score_from_table(x.t, placed<const double>(table, h0, w0),
+    rw::tiles::score_from_table(t, placed<const double>(table, h0, w0),
                                 placed<const std::int32_t>(labels, h0, w0), out_view(out, r0, c0));
     return out;
 }
 
-py::tuple ombrel_scores(const py::tuple& job, const py::array& labels, index_t h0, index_t w0,
+py::tuple ombrel_scores(const tile_job& job, const py::array& labels, index_t h0, index_t w0,
                         const f64_array& carry_in, index_t r0, index_t c0, index_t rows, index_t cols)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     py::array_t<double> out = zeros(rows, cols);
     auto carry_out = new_rows<double>(carry_in.shape(0));
     {
         py::gil_scoped_release free;
-        rw::tiles::ombrel_scores(x.t, placed<const std::int32_t>(labels, h0, w0), carry_in.data(),
+        rw::tiles::ombrel_scores(t, placed<const std::int32_t>(labels, h0, w0), carry_in.data(),
                                  out_view(out, r0, c0), carry_out.mutable_data());
     }
     return py::make_tuple(out, carry_out);
 }
 
-py::array_t<std::int64_t> count_points(const py::tuple& job, const py::array& labels, index_t r0,
+py::array_t<std::int64_t> count_points(const tile_job& job, const py::array& labels, index_t r0,
                                        index_t c0, const u64_array& draw_start)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     auto n = new_rows<std::int64_t>(labels.shape(0));
     py::gil_scoped_release free;
-    rw::tiles::count_points(x.t, placed<const std::int32_t>(labels, r0, c0), block_of(labels, r0, c0),
+    rw::tiles::count_points(t, placed<const std::int32_t>(labels, r0, c0), block_of(labels, r0, c0),
                             draw_start.data(), n.mutable_data());
     return n;
 }
 
 // Where each row starts drawing when counts run on from start: (positions,
 // total), as every tiled run takes its rows' generator positions.
-py::tuple draw_positions(const i64_array& per_row, std::uint64_t start)
+py::tuple row_draw_positions(const i64_array& per_row, std::uint64_t start)
 {
     if (per_row.ndim() != 1) throw py::value_error("per-row counts must be 1-D");
     py::array_t<std::uint64_t> at(per_row.shape(0));
@@ -163,23 +201,68 @@ py::tuple draw_positions(const i64_array& per_row, std::uint64_t start)
     return py::make_tuple(at, total);
 }
 
+// The same over a grid of tiles, counts[a][b] holding the per-row counts
+// of tile (a, b): generator positions run along each raster row across the
+// tiles of its tile row, then down, as the draws of a whole map do. Returns
+// (positions[a][b], total).
+py::tuple grid_draw_positions(const std::vector<std::vector<i64_array>>& counts, std::uint64_t start)
+{
+    py::list positions;
+    std::uint64_t next = start;
+    std::vector<index_t> per_row; // one tile row's counts in draw order
+    std::vector<std::uint64_t> at;
+    for (const std::vector<i64_array>& tiles : counts) {
+        const auto C = static_cast<index_t>(tiles.size());
+        const index_t rows = C > 0 ? tiles[0].shape(0) : 0;
+        for (const i64_array& n : tiles)
+            if (n.ndim() != 1 || n.shape(0) != rows)
+                throw py::value_error("the tiles of a tile row must count the same rows");
+        per_row.resize(static_cast<std::size_t>(rows * C));
+        at.resize(per_row.size());
+        for (index_t b = 0; b < C; ++b)
+            for (index_t k = 0; k < rows; ++k) per_row[k * C + b] = tiles[b].data()[k];
+        next += rw::draw_positions(per_row.data(), rows * C, next, at.data());
+        py::list row;
+        for (index_t b = 0; b < C; ++b) {
+            py::array_t<std::uint64_t> tile_at(rows);
+            for (index_t k = 0; k < rows; ++k) tile_at.mutable_data()[k] = at[k * C + b];
+            row.append(tile_at);
+        }
+        positions.append(row);
+    }
+    return py::make_tuple(positions, next - start);
+}
+
+// Either form: a grid is a list (or tuple) of tile rows, each a list of
+// arrays; anything else is one array of per-row counts. (Overloads cannot
+// tell them apart: a grid of equal tiles also converts into a 3-D array.)
+py::tuple draw_positions(const py::object& counts, std::uint64_t start)
+{
+    const auto is_sequence = [](const py::handle& x) {
+        return py::isinstance<py::list>(x) || py::isinstance<py::tuple>(x);
+    };
+    if (is_sequence(counts) && py::len(counts) > 0 && is_sequence(counts[py::int_(0)]))
+        return grid_draw_positions(counts.cast<std::vector<std::vector<i64_array>>>(), start);
+    return row_draw_positions(counts.cast<i64_array>(), start);
+}
+
 std::uint64_t thin_start(index_t draws, index_t points, index_t probes)
 {
     return rw::tiles::thinning_start({draws, points, probes});
 }
 
-index_t probe_count(const py::tuple& job, index_t draws, index_t points)
+index_t probe_count(const tile_job& job, index_t draws, index_t points)
 {
-    const tiled x = tiled_of(job);
-    return rw::tiles::totals_of(x.t, draws, points).probes;
+    const rw::tiles::tiled_map t = tiled_of(job);
+    return rw::tiles::totals_of(t, draws, points).probes;
 }
 
-py::tuple keep_thresholds(const py::tuple& job, const py::array& labels, index_t h0, index_t w0,
+py::tuple keep_thresholds(const tile_job& job, const py::array& labels, index_t h0, index_t w0,
                           index_t r0, index_t c0, index_t rows, index_t cols,
                           const u64_array& draw_start, const i64_array& first_point, index_t draws,
                           index_t points, index_t probes)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     py::array_t<std::int32_t> keep({rows, cols});
     auto thinning = new_rows<std::int64_t>(rows);
     {
@@ -188,7 +271,7 @@ py::tuple keep_thresholds(const py::tuple& job, const py::array& labels, index_t
         v.row0 = r0;
         v.col0 = c0;
         static_assert(sizeof(std::int64_t) == sizeof(index_t));
-        rw::tiles::keep_thresholds(x.t, placed<const std::int32_t>(labels, h0, w0),
+        rw::tiles::keep_thresholds(t, placed<const std::int32_t>(labels, h0, w0),
                                    {r0, r0 + rows, c0, c0 + cols}, draw_start.data(),
                                    reinterpret_cast<const index_t*>(first_point.data()),
                                    {draws, points, probes}, v, thinning.mutable_data());
@@ -196,25 +279,25 @@ py::tuple keep_thresholds(const py::tuple& job, const py::array& labels, index_t
     return py::make_tuple(keep, thinning);
 }
 
-py::array_t<std::int32_t> thin(const py::tuple& job, const py::array& keep, index_t r0, index_t c0,
+py::array_t<std::int32_t> thin(const tile_job& job, const py::array& keep, index_t r0, index_t c0,
                                const u64_array& thin_start)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     py::array_t<std::int32_t> points({keep.shape(0), keep.shape(1)});
     py::gil_scoped_release free;
-    rw::tiles::thin(x.t, placed<const std::int32_t>(keep, r0, c0), thin_start.data(),
+    rw::tiles::thin(t, placed<const std::int32_t>(keep, r0, c0), thin_start.data(),
                     out_view(points, r0, c0));
     return points;
 }
 
-py::array_t<double> score_density(const py::tuple& job, const py::array& points,
+py::array_t<double> score_density(const tile_job& job, const py::array& points,
                                   const py::array& labels, index_t h0, index_t w0, index_t r0,
                                   index_t c0, index_t rows, index_t cols)
 {
-    const tiled x = tiled_of(job);
+    const rw::tiles::tiled_map t = tiled_of(job);
     py::array_t<double> out = zeros(rows, cols);
     py::gil_scoped_release free;
-    rw::tiles::score_density(x.t, placed<const std::int32_t>(points, h0, w0),
+    rw::tiles::score_density(t, placed<const std::int32_t>(points, h0, w0),
                              placed<const std::int32_t>(labels, h0, w0), out_view(out, r0, c0));
     return out;
 }
@@ -223,6 +306,36 @@ py::array_t<double> score_density(const py::tuple& job, const py::array& points,
 
 void add_tile_functions(py::module_& m)
 {
+    py::class_<tile_job>(m, "TileJob", "A map over an M x N raster, as the tasks of a dask graph read it.")
+        .def(py::init<std::string, const table_array&, index_t, index_t, index_t, index_t, std::int32_t,
+                      std::uint32_t, bool, std::string, double>(),
+             py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"), py::arg("M"), py::arg("N"),
+             py::arg("probes_per_cell"), py::arg("seed"), py::arg("nodata") = false,
+             py::arg("policy") = "strict", py::arg("min_valid") = rw::default_min_valid)
+        .def_readonly("map", &tile_job::map)
+        .def_readonly("table", &tile_job::table)
+        .def_readonly("h", &tile_job::h)
+        .def_readonly("w", &tile_job::w)
+        .def_readonly("M", &tile_job::M)
+        .def_readonly("N", &tile_job::N)
+        .def_readonly("probes_per_cell", &tile_job::probes_per_cell)
+        .def_readonly("seed", &tile_job::seed)
+        .def_readonly("nodata", &tile_job::nodata)
+        .def_readonly("policy", &tile_job::policy)
+        .def_readonly("min_valid", &tile_job::min_valid)
+        .def("__dask_tokenize__", &tile_job::fields)
+        .def("__repr__", [](const tile_job& j) {
+            return "TileJob(map='" + j.map + "', K=" + std::to_string(j.table.shape(0)) + ", window=" +
+                   std::to_string(j.h) + "x" + std::to_string(j.w) + ", raster=" + std::to_string(j.M) +
+                   "x" + std::to_string(j.N) + ")";
+        })
+        .def(py::pickle([](const tile_job& j) { return j.fields(); }, [](const py::tuple& f) {
+            if (f.size() != 11) throw py::value_error("a pickled TileJob holds 11 fields");
+            return tile_job(f[0].cast<std::string>(), f[1].cast<table_array>(), f[2].cast<index_t>(),
+                            f[3].cast<index_t>(), f[4].cast<index_t>(), f[5].cast<index_t>(),
+                            f[6].cast<std::int32_t>(), f[7].cast<std::uint32_t>(), f[8].cast<bool>(),
+                            f[9].cast<std::string>(), f[10].cast<double>());
+        }));
     m.def("tile_check", &check_tile);
     m.def("tile_window_cells", &window_cells);
     m.def("tile_count_draws", &count_draws);
@@ -231,7 +344,9 @@ void add_tile_functions(py::module_& m)
     m.def("tile_ombrel_scores", &ombrel_scores);
     m.def("tile_count_points", &count_points);
     m.def("tile_probe_count", &probe_count);
-    m.def("tile_draw_positions", &draw_positions);
+    m.def("tile_draw_positions", &draw_positions, py::arg("counts"), py::arg("start"),
+          "Generator positions from per-row draw counts running on from start: (positions, total), "
+          "for a 1-D array of counts or a grid [[tile counts]] of tiles.");
     m.def("tile_thin_start", &thin_start);
     m.def("tile_keep_thresholds", &keep_thresholds);
     m.def("tile_thin", &thin);

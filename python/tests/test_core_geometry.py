@@ -50,3 +50,18 @@ def test_problem_text_names_the_front_ends_arguments():
         "label 7 at row 11, column 39 of the raster is outside 1..3, the classes of table")
     assert _core.problem_text(("bad_min_valid", 0, -1, -1), "varnok", table, min_valid=2.0) == (
         "min_valid must be a fraction 0..1 of the window; it is 2")
+
+
+def test_draw_positions_of_a_grid_of_tiles_run_along_raster_rows():
+    # Two tile rows of two tiles: rows 0-1 in the first, row 2 in the second.
+    grid = [[np.array([1, 2], np.int64), np.array([3, 4], np.int64)],
+            [np.array([5], np.int64), np.array([6], np.int64)]]
+    at, total = _core.tile_draw_positions(grid, 100)
+    assert [[a.tolist() for a in row] for row in at] == [[[100, 104], [101, 106]], [[110], [115]]]
+    assert all(a.dtype == np.uint64 for row in at for a in row)
+    assert total == 21
+    # Counts of another integer dtype are read as well.
+    at, total = _core.tile_draw_positions([[np.array([2, 2], np.int32)]], 0)
+    assert at[0][0].tolist() == [0, 2] and total == 4
+    with pytest.raises(ValueError, match="same rows"):
+        _core.tile_draw_positions([[np.array([1, 2], np.int64), np.array([3], np.int64)]], 0)

@@ -119,3 +119,58 @@ def test_arrays_the_maps_cannot_read_are_refused_when_the_graph_is_built():
         rm.varnok(table, 5, labels.compute()).tobytes()
     with pytest.raises(TypeError, match="threads"):
         rmd.varnok(table, 5, labels, threads="all")
+
+
+def test_a_job_and_a_whole_graph_travel_by_pickle():
+    import pickle
+
+    import dask
+    from dask.base import tokenize
+    from raster_maps import _core
+
+    table = np.array([0.2, 0.7, 0.4])
+    job = _core.TileJob("dravix", table, 21, 15, 300, 200, 12, 7, True, "renormalise", 0.75)
+    back = pickle.loads(pickle.dumps(job))
+    for name, value in dict(map="dravix", h=21, w=15, M=300, N=200, probes_per_cell=12, seed=7,
+                            nodata=True, policy="renormalise", min_valid=0.75).items():
+        assert getattr(back, name) == getattr(job, name) == value, name
+    assert back.table.tolist() == [0.2, 0.7, 0.4] and tokenize(back) == tokenize(job)
+    # The job holds its own table: the caller's array may change afterwards.
+    table[0] = 9.0
+    assert job.table[0] == 0.2 and not job.table.flags.writeable
+    with pytest.raises(AttributeError):
+        job.seed = 8
+    with pytest.raises(ValueError, match="policy"):
+        _core.TileJob("varnok", table, 3, 3, 30, 30, 12, 0, False, "lenient", 0.5)
+
+    # What a process pool or dask.distributed ships: every task pickled.
+    labels = patchy_labels(53, 47, 4, 46)
+    table = class_table(4, 47)
+    chunked = da.from_array(labels, chunks=(11, 13))
+    for name in MAPS:
+        out = call(rmd, name, table, (7, 5), chunked)
+        graph = pickle.loads(pickle.dumps(dict(out.__dask_graph__())))
+        blocks = dask.threaded.get(graph, out.__dask_keys__())
+        assert np.block([list(row) for row in blocks]).tobytes() == call(rm, name, table, (7, 5), labels).tobytes(), name
+
+
+def test_the_dask_front_end_needs_no_xarray():
+    import subprocess
+    import sys
+    child = ("import sys, numpy as np, dask.array as da, raster_maps.dask as rmd\n"
+             "labels = da.from_array(np.ones((40, 40), np.int32), chunks=15)\n"
+             "out = rmd.dravix([1.0], 5, labels, seed=1).compute()\n"
+             "print(out.sum() > 0, 'raster_maps.xarray' in sys.modules, 'xarray' in sys.modules)\n")
+    said = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120,
+                          check=True)
+    assert said.stdout.split() == ["True", "False", "False"]
+
+
+def test_a_table_of_codes_is_checked_once_by_the_core():
+    xr = pytest.importorskip("xarray")
+    codes = xr.DataArray(np.array([10, 20], np.int16)[patchy_labels(30, 30, 2, 48) - 1],
+                         dims=("y", "x")).chunk(12)
+    with pytest.raises(ValueError, match="table gives code 10 twice"):
+        rmd.varnok([(10, 0.2), (20, 0.5), (10, 0.3)], 5, codes)
+    with pytest.raises(ValueError, match="no class left"):
+        rmd.varnok({10: 0.2, 20: 0.5}, 5, codes, exclude=[10, 20])
