@@ -70,6 +70,32 @@ std::vector<std::vector<std::uint64_t>> count_and_place(const grid& g, index_t r
     return placed(counts, r1 - r0, start, total);
 }
 
+// Takes the tile rows in order: step(a, b, band, rows) for label rows a ..
+// b-1 (band: them and the rows kept above) and the output rows that become
+// final once the rows before have(b) are worked through, handed on after.
+template <class Have, class Step>
+void for_each_tile_row(const grid& g, index_t M, index_t h, label_rows& labels, output_rows& out,
+                       Have&& have, Step&& step)
+{
+    index_t done = 0;
+    for (std::size_t s = 0; s + 1 < g.cuts.rows.size(); ++s) {
+        const index_t a = g.cuts.rows[s], b = g.cuts.rows[s + 1], ready = output_rows_final(M, h, have(b));
+        const label_view band = labels.next(a, b);
+        const raster_view<double> rows = out.open(done, ready);
+        step(a, b, band, rows);
+        out.close(done, ready, rows);
+        done = ready;
+    }
+}
+
+index_t same_row(index_t b) { return b; }
+
+// The output tile k of rows.
+cell_block out_tile(const grid& g, index_t k, raster_view<double> rows)
+{
+    return g.tile(k, rows.row0, rows.row_end());
+}
+
 // Varnok, Marnisa, Sulmet: the value table of each tile row, its row sums
 // carried rightward, its last rows kept for the windows below; then the
 // windows that end in it.
@@ -83,31 +109,24 @@ void run_value_table(const tiled_map& t, const grid& g, label_rows& labels, outp
     window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, g.most_rows());
     labels.start_pass(tiles::label_rows_above(t));
     std::uint64_t drawn = 0;
-    index_t done = 0;
-    for (std::size_t s = 0; s + 1 < g.cuts.rows.size(); ++s) {
-        const index_t a = g.cuts.rows[s], b = g.cuts.rows[s + 1], ready = output_rows_final(M, h, b);
-        const label_view band = labels.next(a, b);
-        const raster_view<double> rows = out.open(done, ready);
-        if (scored) {
-            std::vector<std::vector<std::uint64_t>> draw_at;
-            if (random)
-                draw_at = count_and_place(g, a, b, drawn, drawn, [&](index_t, cell_block tb, index_t* n) {
-                    tiles::count_draws(t, band, tb, n, &pool);
-                });
-            table.start(a, b, pool);
-            std::vector<double> left(static_cast<std::size_t>(b - a)), right(left.size());
-            for (index_t k = 0; k < g.C(); ++k) {
-                tiles::value_table(t, band, g.tile(k, a, b), random ? draw_at[k].data() : nullptr,
-                                   left.data(), table, right.data(), pool);
-                std::swap(left, right);
-            }
-            valid.build(band, a, b, pool);
-            for (index_t k = 0; k < g.C(); ++k)
-                tiles::score_from_table(t, table.view(), band, valid, columns(rows, g.tile(k, done, ready)), pool);
+    for_each_tile_row(g, M, h, labels, out, same_row, [&](index_t a, index_t b, label_view band, raster_view<double> rows) {
+        if (!scored) return;
+        std::vector<std::vector<std::uint64_t>> draw_at;
+        if (random)
+            draw_at = count_and_place(g, a, b, drawn, drawn, [&](index_t, cell_block tb, index_t* n) {
+                tiles::count_draws(t, band, tb, n, &pool);
+            });
+        table.start(a, b, pool);
+        std::vector<double> left(static_cast<std::size_t>(b - a)), right(left.size());
+        for (index_t k = 0; k < g.C(); ++k) {
+            tiles::value_table(t, band, g.tile(k, a, b), random ? draw_at[k].data() : nullptr, left.data(),
+                               table, right.data(), pool);
+            std::swap(left, right);
         }
-        out.close(done, ready, rows);
-        done = ready;
-    }
+        valid.build(band, a, b, pool);
+        for (index_t k = 0; k < g.C(); ++k)
+            tiles::score_from_table(t, table.view(), band, valid, columns(rows, out_tile(g, k, rows)), pool);
+    });
 }
 
 // Ombrel: the windows that end in each tile row, their scores carried
@@ -119,25 +138,18 @@ void run_running_score(const tiled_map& t, const grid& g, label_rows& labels, ou
     const bool scored = !windows_of(t, whole_raster(M, N)).empty();
     window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, g.most_rows());
     labels.start_pass(h - 1);
-    index_t done = 0;
-    for (std::size_t s = 0; s + 1 < g.cuts.rows.size(); ++s) {
-        const index_t a = g.cuts.rows[s], b = g.cuts.rows[s + 1], ready = output_rows_final(M, h, b);
-        const label_view band = labels.next(a, b);
-        const raster_view<double> rows = out.open(done, ready);
-        if (scored) {
-            valid.build(band, a, b, pool);
-            // A raster as wide as one tile starts every row's sweep afresh.
-            std::vector<double> carry(static_cast<std::size_t>(ready - done)), next(carry.size());
-            const bool carried = g.C() > 1;
-            for (index_t k = 0; k < g.C(); ++k) {
-                tiles::ombrel_scores(t, band, valid, carry.data(), columns(rows, g.tile(k, done, ready)),
-                                     carried ? next.data() : nullptr, pool);
-                std::swap(carry, next);
-            }
+    for_each_tile_row(g, M, h, labels, out, same_row, [&](index_t a, index_t b, label_view band, raster_view<double> rows) {
+        if (!scored) return;
+        valid.build(band, a, b, pool);
+        // A raster as wide as one tile starts every row's sweep afresh.
+        std::vector<double> carry(static_cast<std::size_t>(rows.rows)), next(carry.size());
+        const bool carried = g.C() > 1;
+        for (index_t k = 0; k < g.C(); ++k) {
+            tiles::ombrel_scores(t, band, valid, carry.data(), columns(rows, out_tile(g, k, rows)),
+                                 carried ? next.data() : nullptr, pool);
+            std::swap(carry, next);
         }
-        out.close(done, ready, rows);
-        done = ready;
-    }
+    });
 }
 
 // Dravix: a counting pass places every tile row's draws and points; the
@@ -180,48 +192,42 @@ void run_thinned_points(const tiled_map& t, const grid& g, label_rows& labels, o
     std::vector<std::int32_t> keep, alive;
     std::vector<index_t> ordinals;
     std::uint64_t thinning = 0;
-    index_t thinned = 0, done = 0;
+    index_t thinned = 0;
+    // Point rows are thinned once their probes' label rows are all in.
+    const auto points_final = [&](index_t b) { return b >= M ? M : std::max<index_t>(0, b - ri); };
     labels.start_pass(2 * ri);
-    for (std::size_t s = 0; s + 1 < g.cuts.rows.size(); ++s) {
-        const index_t a = g.cuts.rows[s], b = g.cuts.rows[s + 1];
-        const label_view band = labels.next(a, b);
-        // Point rows thinned once label rows 0 .. b-1 are in.
-        const index_t pa = thinned, pb = b >= M ? M : std::max<index_t>(thinned, b - ri);
+    for_each_tile_row(g, M, h, labels, out, points_final, [&](index_t, index_t b, label_view band, raster_view<double> rows) {
+        const index_t pa = thinned, pb = std::max(thinned, points_final(b));
         thinned = pb;
-        const index_t ready = output_rows_final(M, h, pb);
-        const raster_view<double> rows = out.open(done, ready);
         // No point at all: every density is 0, but windows with nodata still
         // need their NaN.
-        if (scored && pb > pa && (probes || valid.active())) {
-            keep.assign(static_cast<std::size_t>((pb - pa) * N), -2);
-            alive.assign(keep.size(), 0);
-            const raster_view<std::int32_t> keep_rows{keep.data(), pb - pa, N, N, 1, pa, 0};
-            const raster_view<std::int32_t> alive_rows{alive.data(), pb - pa, N, N, 1, pa, 0};
-            if (probes) {
-                const auto thin_at = count_and_place(g, pa, pb, tiles::thinning_start(totals) + thinning, thinning,
-                                                     [&](index_t k, cell_block tb, index_t* n) {
-                    ordinals.assign(first_point[k].begin() + pa, first_point[k].begin() + pb);
-                    tiles::keep_thresholds(t, band, tb, first_draw[k].data() + pa, ordinals.data(), &*probes,
-                                           columns(keep_rows, tb), n, pool);
-                });
-                for (index_t k = 0; k < C; ++k) {
-                    const cell_block tb = g.tile(k, pa, pb);
-                    tiles::thin(t, columns(raster_view<const std::int32_t>(keep_rows), tb), thin_at[k].data(),
-                                columns(alive_rows, tb), &pool);
-                }
+        if (!scored || pb <= pa || !(probes || valid.active())) return;
+        keep.assign(static_cast<std::size_t>((pb - pa) * N), -2);
+        alive.assign(keep.size(), 0);
+        const raster_view<std::int32_t> keep_rows{keep.data(), pb - pa, N, N, 1, pa, 0};
+        const raster_view<std::int32_t> alive_rows{alive.data(), pb - pa, N, N, 1, pa, 0};
+        if (probes) {
+            const auto thin_at = count_and_place(g, pa, pb, tiles::thinning_start(totals) + thinning, thinning,
+                                                 [&](index_t k, cell_block tb, index_t* n) {
+                ordinals.assign(first_point[k].begin() + pa, first_point[k].begin() + pb);
+                tiles::keep_thresholds(t, band, tb, first_draw[k].data() + pa, ordinals.data(), &*probes,
+                                       columns(keep_rows, tb), n, pool);
+            });
+            for (index_t k = 0; k < C; ++k) {
+                const cell_block tb = g.tile(k, pa, pb);
+                tiles::thin(t, columns(raster_view<const std::int32_t>(keep_rows), tb), thin_at[k].data(),
+                            columns(alive_rows, tb), &pool);
             }
-            density.start(pa, pb, pool);
-            density.build(pa, pb, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
-                for_each_down(raster_view<const std::int32_t>(alive_rows), c, r0, r1,
-                              [&](index_t k, std::int32_t v) { dst[k] = v; });
-            }, pool);
-            valid.build(band, pa, pb, pool);
-            for (index_t k = 0; k < C; ++k)
-                tiles::score_density(t, density.view(), valid, columns(rows, g.tile(k, done, ready)), pool);
         }
-        out.close(done, ready, rows);
-        done = ready;
-    }
+        density.start(pa, pb, pool);
+        density.build(pa, pb, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
+            for_each_down(raster_view<const std::int32_t>(alive_rows), c, r0, r1,
+                          [&](index_t k, std::int32_t v) { dst[k] = v; });
+        }, pool);
+        valid.build(band, pa, pb, pool);
+        for (index_t k = 0; k < C; ++k)
+            tiles::score_density(t, density.view(), valid, columns(rows, out_tile(g, k, rows)), pool);
+    });
 }
 
 // Labels and output in memory.
