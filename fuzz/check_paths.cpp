@@ -2,6 +2,8 @@
 
 #include "maps/tile_run.hpp"
 
+#include "tile_by_tile.hpp"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -87,11 +89,16 @@ std::vector<double> streamed_in_strips(const fuzz_case& c)
     return out;
 }
 
-// Tile by tile, each tile seeing only its halo and carries.
-std::vector<double> tiled(const fuzz_case& c)
+// Tile by tile: the runner taking the tiles in order, or each tile standing
+// alone with only its halo and carries, as a task scheduler runs them.
+std::vector<double> tiled(const fuzz_case& c, bool tasks = false)
 {
     std::vector<double> out(c.labels.size(), 0.0);
-    run_tiled(c.request, labels_of(c), column_major(out.data(), c.M, c.N), c.row_cuts, c.col_cuts);
+    const auto into = column_major(out.data(), c.M, c.N);
+    if (tasks)
+        tiles::task_model::run_tile_by_tile(c.request, labels_of(c), into, c.row_cuts, c.col_cuts);
+    else
+        run_tiled(c.request, labels_of(c), into, c.row_cuts, c.col_cuts);
     return out;
 }
 
@@ -137,12 +144,12 @@ void expect_rejected(const fuzz_case& c, const request_problem& problem)
     } catch (const invalid_request& e) {
         if (e.problem.kind != problem.kind) fail(c, "stream_map and validate name different problems");
     }
-    try {
-        tiled(c);
-        fail(c, "run_tiled accepted a case that validate rejects");
-    } catch (const invalid_request& e) {
-        if (!same_problem(e.problem, problem)) fail(c, "run_tiled and validate name different problems");
-    }
+    for (const bool tasks : {false, true}) try {
+            tiled(c, tasks);
+            fail(c, "a tiled run accepted a case that validate rejects");
+        } catch (const invalid_request& e) {
+            if (!same_problem(e.problem, problem)) fail(c, "a tiled run and validate name different problems");
+        }
 }
 
 } // namespace
@@ -170,13 +177,14 @@ void check_paths(const fuzz_case& c)
     if (refused_for_memory([&] { whole = whole_raster_one_thread(c); })) {
         if (!refused_for_memory([&] { row_major_three_threads(c); }) ||
             !refused_for_memory([&] { streamed_in_strips(c); }) ||
-            !refused_for_memory([&] { tiled(c); }))
+            !refused_for_memory([&] { tiled(c); }) || !refused_for_memory([&] { tiled(c, true); }))
             fail(c, "only the whole raster on one thread ran out of memory");
         return;
     }
     expect_same_bits(c, whole, row_major_three_threads(c), "row-major on 3 threads");
     expect_same_bits(c, whole, streamed_in_strips(c), "streamed in strips");
     expect_same_bits(c, whole, tiled(c), "tile by tile");
+    expect_same_bits(c, whole, tiled(c, true), "tile by tile, each tile alone");
 }
 
 } // namespace rw::fuzz
