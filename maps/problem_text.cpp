@@ -55,7 +55,13 @@ std::string class_name(std::int64_t k, const problem_naming& n)
     if (k >= 1 && static_cast<std::size_t>(k) <= n.codes.size())
         return "code " + std::to_string(n.codes[static_cast<std::size_t>(k - 1)]);
     const std::string number_k = std::to_string(k);
-    return n.class_with_label ? cat({"class ", number_k, " (label ", number_k, ")"}) : "class " + number_k;
+    switch (n.class_shown) {
+    case class_aside::label: return cat({"class ", number_k, " (label ", number_k, ")"});
+    case class_aside::table_entry:
+        return cat({"class ", number_k, " (", n.table, "[", std::to_string(k - 1 + n.first_index), "])"});
+    case class_aside::none: break;
+    }
+    return "class " + number_k;
 }
 
 // Why the map cannot take a value its rule refuses.
@@ -155,9 +161,15 @@ std::string problem_text(const request_problem& p, const map_request& q, const p
     case problem_kind::label_out_of_range:
         break;
     }
+    return problem_text(p, q, n, p.value);
+}
+
+std::string problem_text(request_problem p, const map_request& q, const problem_naming& n, cell_code label)
+{
+    if (p.kind != problem_kind::label_out_of_range) return problem_text(p, q, n);
     const std::string labels = n.labels.empty() ? std::string() : cat({" of ", n.labels});
-    return finished(cat({"label ", std::to_string(p.value), " at ", cell(p.row, p.col, n), labels,
-                         " is outside 1..", std::to_string(q.K), ", the classes of ", table_in_passing(n)}),
+    return finished(cat({"label ", to_string(label), " at ", cell(p.row, p.col, n), labels, " is outside 1..",
+                         std::to_string(q.K), ", the classes of ", table_in_passing(n)}),
                     n);
 }
 

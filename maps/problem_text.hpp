@@ -27,6 +27,13 @@ enum class problem_detail {
     rule_and_reason // the rule broken, then why: ", which is not finite; Sulmet computes ..."
 };
 
+// What follows a class's number in a sentence.
+enum class class_aside {
+    none,       // "class 2"
+    label,      // "class 2 (label 2)", for hosts that pass labels 1..K
+    table_entry // "class 2 (table[1])": the entry of table holding its value, from first_index
+};
+
 struct problem_naming {
     std::string_view table = "table";
     std::string_view window = "window";
@@ -41,7 +48,7 @@ struct problem_naming {
     // The class codes in class order, for front ends whose users give codes:
     // class k is then named "code <codes[k - 1]>". Empty: "class k".
     std::span<const class_code> codes = {};
-    bool class_with_label = false; // "class 3 (label 3)", for hosts that pass labels 1..K
+    class_aside class_shown = class_aside::none;
     problem_detail detail = problem_detail::remedy;
     // How the front end marks a code as nodata, followed by the code
     // ("--exclude " gives "--exclude 77"); empty: no such advice.
@@ -51,6 +58,11 @@ struct problem_naming {
 
 // One sentence for a problem that check_request or validate found in q.
 std::string problem_text(const request_problem& p, const map_request& q, const problem_naming& n);
+
+// The same for a label_out_of_range problem found in labels that the front
+// end narrowed to the core's int32 (a value beyond int32 becomes an invalid
+// label): label is the value its own raster holds at p's cell.
+std::string problem_text(request_problem p, const map_request& q, const problem_naming& n, cell_code label);
 
 // One sentence for a problem of a code table or of a raster's codes.
 std::string problem_text(const code_problem& p, const problem_naming& n);

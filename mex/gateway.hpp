@@ -53,7 +53,7 @@ public:
             rw::problem_naming n{"the class table (argument 1)", "the window (argument 2)",
                                  "the label raster (argument 3)", "probesPerCell (argument 4)", "min_valid", 1, true};
             n.table_in_passing = "the class table";
-            n.class_with_label = true;
+            n.class_shown = rw::class_aside::label;
             n.detail = rw::problem_detail::reason;
             return n;
         }();

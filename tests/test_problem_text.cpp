@@ -114,7 +114,7 @@ TEST(ProblemText, PluginNamingGivesThePluginsMessages)
     problem_naming plugin{"the class table (argument 1)", "the window (argument 2)",
                           "the label raster (argument 3)", "probesPerCell (argument 4)", "min_valid", 1, true};
     plugin.table_in_passing = "the class table";
-    plugin.class_with_label = true;
+    plugin.class_shown = class_aside::label;
     plugin.detail = problem_detail::reason;
     const std::vector<double> table{0.5, 0.25, std::nan("")};
     map_request q{map_kind::varnok, table.data(), 3, 3, 3};
@@ -182,13 +182,18 @@ TEST(ProblemText, PythonNamingsForLabelsAndForCodes)
     problem_naming labels;
     labels.table_in_passing = "the table";
     labels.detail = problem_detail::rule_and_reason;
+    labels.class_shown = class_aside::table_entry;
     const std::vector<double> table{0.5, std::numeric_limits<double>::infinity(), 0.5};
     const map_request q{map_kind::sulmet, table.data(), 3, 3, 3};
     EXPECT_EQ(problem_text({problem_kind::non_finite_class_value, 2}, q, labels),
-              "table holds Inf for class 2, which is not finite; Sulmet computes with every class value, so "
+              "table holds Inf for class 2 (table[1]), which is not finite; Sulmet computes with every class value, so "
               "each must be a finite number");
     EXPECT_EQ(problem_text({problem_kind::label_out_of_range, 0, 27, 20}, q, labels),
               "label 0 at row 27, column 20 of labels is outside 1..3, the classes of the table");
+    // A label beyond int32 reaches the core as an invalid label; the sentence
+    // names the value the caller's array holds.
+    EXPECT_EQ(problem_text({problem_kind::label_out_of_range, 0, 3, 4}, q, labels, std::uint64_t{1} << 63),
+              "label 9223372036854775808 at row 3, column 4 of labels is outside 1..3, the classes of the table");
 
     problem_naming codes;
     codes.labels = {};

@@ -54,7 +54,7 @@ def _run(map_name, table, window, labels, threads, probes_per_cell=_args.DEFAULT
     out, problem = _core.run_map(map_name, t, h, w, lab, probes_per_cell, seed,
                                  _args.threads_of(threads))
     if problem is not None:
-        _args.raise_problem(problem, len(t), original)
+        _args.raise_problem(problem, map_name, t, original=original)
     return out
 
 

@@ -61,7 +61,7 @@ def _checked(job, K, block, r0, c0):
         kind, value, row, col = problem
         if original is not None:
             value = original[row - r0, col - c0]
-        _args.raise_problem((kind, value, row, col), K)
+        _args.raise_problem((kind, value, row, col), job[0], job[1], job[10])
     return labels
 
 
@@ -286,8 +286,7 @@ def _graph_of(map_name, table, h, w, labels, probes_per_cell, seed, nodata=False
     M, N = (int(s) for s in labels.shape)
     job = (map_name, np.ascontiguousarray(table, np.float64), h, w, M, N, probes_per_cell, seed,
             bool(nodata), policy, float(min_valid))
-    if map_name == "dravix" and probes_per_cell < 0:
-        raise ValueError(f"probes_per_cell must be 0 or more; it is {probes_per_cell}")
+    _args.check_request(map_name, job[1], h, w, probes_per_cell, bool(nodata), policy, float(min_valid))
     g = _Graph(job, labels, len(table))
     if map_name == "ombrel":
         out = g.ombrel()

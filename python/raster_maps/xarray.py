@@ -239,16 +239,7 @@ def code_labels(codes, table, nodata, offset=(0, 0)):
     nodata = [_args._whole(c, "a nodata code") for c in nodata]
     labels, classes, _, problem = _core.recode(a, table_codes, values, nodata)
     if problem is not None:
-        kind, code, row, col = problem
-        if kind == "duplicate_code":
-            raise ValueError(f"table gives code {code} twice")
-        if kind == "no_classes":
-            raise ValueError("table has no class left once the nodata codes are taken out")
-        where = f"code {code} at row {row + offset[0]}, column {col + offset[1]}"
-        if code >= 2**63:
-            raise ValueError(f"{where} is not nodata and is above 2**63 - 1, the largest code a "
-                             f"table can hold (mark it nodata with exclude=)")
-        raise ValueError(f"{where} is neither in the table nor nodata")
+        _args.raise_code_problem(problem, offset)
     return labels, classes, bool(nodata)
 
 
@@ -296,12 +287,12 @@ def _run(name, table, window, labels, *, src_nodata, exclude, policy, min_valid,
     table = checked_table(table)
     nodata = nodata_codes(labels, *checked_nodata(labels, src_nodata, exclude))
     codes, nodata = integer_codes(labels.values, nodata, [c for c, _ in table])
-    lab, classes, nodata = code_labels(codes, table, nodata)
+    lab, classes, has_nodata = code_labels(codes, table, nodata)
     out, problem = _core.run_map(name, classes, window[0], window[1], lab, probes_per_cell,
-                                 0 if seed is None else seed, threads, nodata, policy, min_valid,
+                                 0 if seed is None else seed, threads, has_nodata, policy, min_valid,
                                  unscored)
     if problem is not None:
-        _args.raise_problem(problem, len(classes))
+        _args.raise_problem(problem, name, classes, min_valid, code_table=(table, nodata))
     return result_array(out, labels, name, window, seed)
 
 
