@@ -64,8 +64,8 @@ std::optional<rw::cell_code> input_raster::nodata_code() const
 }
 
 gdal_label_source::gdal_label_source(const input_raster& input, const rw::class_codes& codes,
-                                     std::string table_path, std::function<void(rw::index_t)> on_rows)
-    : input_(input), codes_(codes), table_path_(std::move(table_path)), on_rows_(std::move(on_rows))
+                                     std::function<void(rw::index_t)> on_rows)
+    : input_(input), codes_(codes), on_rows_(std::move(on_rows))
 {
 }
 
@@ -99,15 +99,7 @@ void gdal_label_source::read_as(GDALDataType type, rw::index_t r0, rw::index_t r
                          " of " + input_.path() + last_gdal_message());
     const rw::raster_view<const T> codes{cells, rows, N, N, 1, r0, 0};
     const auto missing = codes_.recode(codes, into);
-    if (!missing) return;
-    const std::string code = rw::to_string(missing->code);
-    const std::string where = "code " + code + " at row " + std::to_string(missing->row) + ", column " +
-                              std::to_string(missing->col) + " of " + input_.path();
-    if (!missing->code.is_class_code())
-        throw tool_error(where + " is not nodata and is above " + std::to_string(INT64_MAX) +
-                         ", the largest code a table can hold (mark it nodata: --exclude " + code + ")");
-    throw tool_error(where + " is not in the table " + table_path_ +
-                     " and is not nodata (add it to the table, or use --exclude " + code + ")");
+    if (missing) throw rw::invalid_codes(*missing);
 }
 
 } // namespace cli

@@ -42,12 +42,12 @@ private:
 };
 
 // Reads rows of the band and writes their labels; a code neither in the
-// table nor nodata stops the run with the code and its cell. on_rows(n) is
-// told of every n rows read.
+// table nor nodata stops the run with rw::invalid_codes, naming the code and
+// its cell. on_rows(n) is told of every n rows read.
 class gdal_label_source final : public rw::label_source {
 public:
     gdal_label_source(const input_raster& input, const rw::class_codes& codes,
-                      std::string table_path, std::function<void(rw::index_t)> on_rows);
+                      std::function<void(rw::index_t)> on_rows);
     void read(rw::index_t r0, rw::index_t r1, rw::raster_view<std::int32_t> into) override;
 
 private:
@@ -56,7 +56,6 @@ private:
 
     const input_raster& input_;
     const rw::class_codes& codes_;
-    std::string table_path_;
     std::function<void(rw::index_t)> on_rows_;
     std::vector<unsigned char> buffer_;
 };

@@ -3,6 +3,7 @@
 #include "class_table_csv.hpp"
 #include "gdal_input.hpp"
 #include "gdal_output.hpp"
+#include "maps/problem_text.hpp"
 #include "progress_share.hpp"
 #include "tool_error.hpp"
 
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <new>
 #include <optional>
+#include <span>
 
 namespace cli {
 namespace {
@@ -35,43 +37,16 @@ std::string codes_text(const std::vector<rw::cell_code>& codes)
     return s;
 }
 
-rw::class_codes make_codes(const tool_options& o, const std::vector<rw::code_row>& rows,
-                           const std::vector<rw::cell_code>& nodata)
+// How the tool names what the core's problems are about: the table and the
+// input by their paths, options by their flags, classes by their codes.
+// table is "the table <path>" and must outlive the naming.
+rw::problem_naming naming_of(const tool_options& o, const std::string& table,
+                             std::span<const rw::class_code> codes = {})
 {
-    try {
-        return rw::class_codes(rows, nodata);
-    } catch (const rw::invalid_codes& e) {
-        if (e.problem.kind == rw::code_problem_kind::duplicate_code)
-            throw tool_error("the table " + o.table_path + " gives code " +
-                             rw::to_string(e.problem.code) + " twice");
-        throw tool_error("the table " + o.table_path + " has no code left once the nodata codes " +
-                         codes_text(nodata) + " are taken out");
-    }
-}
-
-std::string problem_text(const rw::request_problem& p, const tool_options& o,
-                         const rw::class_codes& codes)
-{
-    switch (p.kind) {
-    case rw::problem_kind::empty_table: return "the table " + o.table_path + " has no class";
-    case rw::problem_kind::non_finite_class_value:
-        // NaN or an infinity would turn whole rows of means or proportions
-        // into NaN, and Marnisa would select an infinite value everywhere.
-        return "the table " + o.table_path + " gives code " +
-               std::to_string(codes.codes()[p.value - 1]) + " the value " +
-               number(codes.table()[p.value - 1]) + ", which " + map_name(o.map) +
-               " cannot use; give a finite value";
-    case rw::problem_kind::empty_window: return "the window is empty";
-    case rw::problem_kind::bad_probes_per_cell: return "--probes-per-cell must be 0 or more";
-    case rw::problem_kind::bad_min_valid: return "--min-valid must be a fraction 0..1";
-    case rw::problem_kind::window_too_large:
-        return "the window has too many cells (" + std::to_string(p.value) +
-               "); Sulmet takes at most 3037000499, and with nodata cells every map at most "
-               "2147483647";
-    case rw::problem_kind::label_out_of_range: break;
-    }
-    return "cell at row " + std::to_string(p.row) + ", column " + std::to_string(p.col) + " of " +
-           o.input + " holds no class of the table";
+    rw::problem_naming n{table, "the window", o.input, "--probes-per-cell", "--min-valid"};
+    n.codes = codes;
+    n.exclude = "--exclude ";
+    return n;
 }
 
 metadata_items metadata_of(const tool_options& o, const rw::class_codes& codes,
@@ -119,7 +94,15 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
 
     std::vector<rw::cell_code> nodata = o.exclude;
     if (const auto own = o.src_nodata_given ? o.src_nodata : input.nodata_code()) nodata.push_back(*own);
-    const rw::class_codes codes = make_codes(o, rows, nodata);
+    const std::string table = "the table " + o.table_path;
+    const rw::class_codes codes = [&] {
+        try {
+            return rw::class_codes(rows, nodata);
+        } catch (const rw::invalid_codes& e) {
+            throw tool_error(rw::problem_text(e.problem, naming_of(o, table)));
+        }
+    }();
+    const rw::problem_naming naming = naming_of(o, table, codes.codes());
 
     const std::uint32_t seed = o.seed ? *o.seed : static_cast<std::uint32_t>(std::time(nullptr));
     rw::map_request q{o.map, codes.table().data(), codes.K(), o.h, o.w};
@@ -128,8 +111,7 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
     q.nodata = codes.has_nodata();
     q.policy = o.policy;
     q.min_valid = o.min_valid;
-    if (const auto problem = rw::check_request(q, M, N))
-        throw tool_error(problem_text(*problem, o, codes));
+    if (const auto problem = rw::check_request(q, M, N)) throw tool_error(rw::problem_text(*problem, q, naming));
     if (!o.quiet) {
         if (is_random(o.map)) std::fprintf(stderr, "raster-maps: seed %u\n", seed);
         if (rw::scored_cells(q, M, N).empty())
@@ -148,7 +130,7 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
     progress_share computing(progress, progress_data, 0.0, share);
     rw::index_t rows_read = 0;
     computing.report(0.0);
-    gdal_label_source source(input, codes, o.table_path, [&](rw::index_t n) {
+    gdal_label_source source(input, codes, [&](rw::index_t n) {
         rows_read += n;
         computing.report(static_cast<double>(rows_read) / (passes * static_cast<double>(M)));
     });
@@ -156,7 +138,9 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
     try {
         rw::stream_map(q, M, N, source, sink, {o.threads, o.strip_rows, [&] { return computing.stop_requested(); }});
     } catch (const rw::invalid_request& e) {
-        throw tool_error(problem_text(e.problem, o, codes));
+        throw tool_error(rw::problem_text(e.problem, q, naming));
+    } catch (const rw::invalid_codes& e) {
+        throw tool_error(rw::problem_text(e.problem, naming));
     } catch (const std::bad_alloc&) {
         throw tool_error("out of memory; try fewer --strip-rows or a smaller window");
     } catch (const std::invalid_argument& e) {

@@ -8,6 +8,7 @@
 
 #include "host_interrupt.hpp"
 #include "kernels/machine_memory.hpp"
+#include "maps/problem_text.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 
 #define MEX_ENTRY extern "C" __attribute__((visibility("default")))
 
@@ -24,7 +26,7 @@ namespace gw {
 
 // A failure inside a gateway; run() reports it once every object is gone.
 struct gateway_error {
-    const char* kind; // second half of the identifier, e.g. "badLabels"
+    std::string_view kind; // second half of the identifier, e.g. "badLabels"
     std::string text;
 };
 
@@ -38,9 +40,24 @@ public:
 
     const char* plugin() const { return plugin_; }
 
-    [[noreturn]] void fail(const char* kind, std::string text) const
+    [[noreturn]] void fail(std::string_view kind, std::string text) const
     {
         throw gateway_error{kind, std::move(text)};
+    }
+
+    // How the plug-ins name their arguments, classes and cells in the core's
+    // sentences.
+    static const rw::problem_naming& naming()
+    {
+        static const rw::problem_naming plugins = [] {
+            rw::problem_naming n{"the class table (argument 1)", "the window (argument 2)",
+                                 "the label raster (argument 3)", "probesPerCell (argument 4)", "min_valid", 1, true};
+            n.table_in_passing = "the class table";
+            n.class_shown = rw::class_aside::label;
+            n.detail = rw::problem_detail::reason;
+            return n;
+        }();
+        return plugins;
     }
 
     void expect_arg_count(int nrhs, int lo, int hi, const char* message) const
@@ -76,18 +93,15 @@ public:
         return call;
     }
 
-    // Reads an optional count argument: a real int32 scalar, 0 or more.
-    // Anything else fails with kind, naming the argument as name.
-    std::int32_t read_count(const mxArray* x, const char* kind, const char* name) const
+    // Reads probesPerCell (argument 4): a real int32 scalar. Whether its
+    // value suits the map is the core's to say.
+    std::int32_t read_probes_per_cell(const mxArray* x) const
     {
         if (!mxIsInt32(x) || mxIsComplex(x) || mxGetNumberOfElements(x) != 1)
-            fail(kind, std::string(name) + " must be a real int32 scalar, e.g. int32(12); it is " +
-                           std::string(mxIsComplex(x) ? "complex " : "") + size_text(x) + ".");
-        const std::int32_t value = *static_cast<const std::int32_t*>(mxGetData(x));
-        if (value < 0)
-            fail(kind, std::string(name) + " must be 0 or more; it is " + std::to_string(value) +
-                           ".");
-        return value;
+            fail(rw::problem_identifier(rw::problem_kind::bad_probes_per_cell),
+                 std::string(naming().probes_per_cell) + " must be a real int32 scalar, e.g. int32(12); it is " +
+                     std::string(mxIsComplex(x) ? "complex " : "") + size_text(x) + ".");
+        return *static_cast<const std::int32_t*>(mxGetData(x));
     }
 
     // Rejects the call when the core finds its request or labels invalid,
@@ -100,33 +114,7 @@ public:
     // Turns a problem found by the core into this plug-in's error.
     [[noreturn]] void fail_with(const rw::request_problem& p, const map_call& call) const
     {
-        switch (p.kind) {
-        case rw::problem_kind::empty_window:
-            fail("emptyWindow", "The window template (argument 2) is empty.");
-        case rw::problem_kind::bad_probes_per_cell:
-            fail("badProbesPerCell", "probesPerCell (argument 4) must be 0 or more; it is " +
-                                         std::to_string(p.value) + ".");
-        case rw::problem_kind::empty_table:
-            fail("badTable", "The class table (argument 1) is empty; it needs one value per "
-                             "class.");
-        case rw::problem_kind::non_finite_class_value:
-            fail("badTable", non_finite_text(call.request.map, p.value,
-                                             call.request.table[p.value - 1]));
-        case rw::problem_kind::window_too_large:
-            fail("badWindow", "The window (argument 2) holds " + std::to_string(p.value) +
-                                  " cells; " + plugin_ + " scores windows of at most " +
-                                  std::to_string(rw::most_sulmet_window_cells) + " cells.");
-        case rw::problem_kind::label_out_of_range: break;
-        case rw::problem_kind::bad_min_valid:
-            fail("internal", "The plug-ins never ask for nodata handling.");
-        }
-        char text[256];
-        std::snprintf(text, sizeof text,
-                      "Label %lld at row %lld, column %lld of the label raster (argument 3) is "
-                      "outside 1..%lld, the classes of the class table.",
-                      static_cast<long long>(p.value), static_cast<long long>(p.row + 1),
-                      static_cast<long long>(p.col + 1), static_cast<long long>(call.request.K));
-        fail("labelOutOfRange", text);
+        fail(rw::problem_identifier(p.kind), rw::problem_text(p, call.request, naming()));
     }
 
     // Creates the M x N zero output raster and points call.out at it. A
@@ -184,18 +172,6 @@ private:
         s += ' ';
         s += mxGetClassName(x);
         return s;
-    }
-
-    std::string non_finite_text(rw::map_kind map, std::int64_t label, double value) const
-    {
-        const char* name = value != value ? "NaN" : value > 0 ? "Inf" : "-Inf";
-        const std::string why =
-            map == rw::map_kind::marnisa
-                ? " would keep every cell of that class and spread Inf over its windows; use a "
-                  "finite value (0, a negative value or NaN keeps none)."
-                : " computes with every class value, so each must be a finite number.";
-        return "The class table (argument 1) holds " + std::string(name) + " for class " +
-               std::to_string(label) + " (label " + std::to_string(label) + "); " + plugin_ + why;
     }
 
     void read_table(const mxArray* t, rw::map_request& q) const
@@ -265,7 +241,7 @@ void run(const char* plugin, Body&& body)
         std::snprintf(id, sizeof id, "%s:interrupted", plugin);
         std::snprintf(text, sizeof text, "%s was interrupted.", plugin);
     } catch (const gateway_error& e) {
-        std::snprintf(id, sizeof id, "%s:%s", plugin, e.kind);
+        std::snprintf(id, sizeof id, "%s:%.*s", plugin, static_cast<int>(e.kind.size()), e.kind.data());
         std::snprintf(text, sizeof text, "%s", e.text.c_str());
     } catch (const std::bad_alloc&) {
         std::snprintf(id, sizeof id, "%s:outOfMemory", plugin);

@@ -55,7 +55,7 @@ def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_
     lab, original = _args.labels_of(labels)
     out, problem = _core.run_map(entry["name"], t, h, w, lab, probes, seed, _args.threads_of(threads))
     if problem is not None:
-        _args.raise_problem(problem, len(t), original)
+        _args.raise_problem(problem, entry["name"], t, original=original)
     return (out, seed) if return_seed else out
 
 

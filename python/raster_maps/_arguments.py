@@ -1,13 +1,18 @@
-"""Reading and checking the arguments of a map call, and wording its errors.
+"""Reading the arguments of a map call, and raising the core's problems.
 
 Every front end (numpy, xarray, dask) reads its arguments here, so they all
-accept the same things and fail with the same messages. Rows and columns in
-messages are 0-based, as Python counts.
+accept the same things and fail with the same messages. What an argument's
+value must be for a map is the core's to check and to word; here are only
+Python's own checks (types, what fits the core's integers) and the names
+the core's sentences use. Rows and columns in messages are 0-based, as
+Python counts.
 """
 import numbers
 import operator
 
 import numpy as np
+
+from . import _core
 
 INT32_MIN = -(2**31)
 INT32_MAX = 2**31 - 1
@@ -46,8 +51,6 @@ def window_of(window):
         h, w = (_whole(x, "window") for x in window)
     else:
         h = w = _whole(window, "window")
-    if h < 1 or w < 1:
-        raise ValueError(f"window is empty ({h} x {w}); it needs at least one row and one column")
     if max(h, w) > INT64_MAX:
         raise ValueError(f"window is {h} x {w} cells; a side may have at most 2**63 - 1")
     return int(h), int(w)
@@ -113,30 +116,48 @@ def seed_of(seed, clock_seed):
 
 
 def probes_of(probes_per_cell):
+    """probes_per_cell as the core's int32; whether it suits the map is the
+    core's check."""
     p = _whole(probes_per_cell, "probes_per_cell")
-    if not 0 <= p <= INT32_MAX:
-        raise ValueError(f"probes_per_cell must be 0 .. {INT32_MAX}; it is {p}")
+    if not INT32_MIN <= p <= INT32_MAX:
+        raise ValueError(f"probes_per_cell must be a 32-bit integer, {INT32_MIN} .. {INT32_MAX}; it is {p}")
     return p
 
 
-def raise_problem(problem, K, original=None):
-    """Raises the error for a problem the core found: (kind, value, row, col)."""
+# The names the core's sentences give: an array of labels 1..K, whose table
+# is indexed by class; a raster of codes, whose table is keyed by code and
+# whose codes are marked nodata with exclude=.
+_LABEL_NAMES = {"table_in_passing": "the table", "detail": "rule_and_reason", "class_shown": "table_entry"}
+_CODE_NAMES = {"labels": "", "table_in_passing": "the table", "exclude": "exclude=", "power": "**"}
+
+
+def check_request(map_name, table, h, w, probes_per_cell, nodata=False, policy="strict", min_valid=0.5):
+    """Raises the core's problem with a request before any label is read."""
+    problem = _core.check_request(map_name, table, h, w, probes_per_cell, nodata, policy, min_valid)
+    if problem is not None:
+        raise_problem(problem, map_name, table, min_valid)
+
+
+def raise_problem(problem, map_name, table, min_valid=0.5, original=None, code_table=None):
+    """Raises the core's sentence for a problem it found in a request or its
+    labels: (kind, value, row, col). original: the caller's labels when
+    labels_of narrowed them, so a label beyond int32 is named as given.
+    code_table: ((code, value) rows, nodata codes) when the caller gave
+    codes, so classes are named by their codes."""
     kind, value, row, col = problem
-    if kind == "empty_window":
-        raise ValueError("window is empty; it needs at least one row and one column")
-    if kind == "bad_min_valid":
-        raise ValueError("min_valid must be a fraction 0..1 of the window")
-    if kind == "empty_table":
-        raise ValueError("table is empty; it needs one value per class")
-    if kind == "non_finite_class_value":
-        raise ValueError(f"table value of class {value} (table[{value - 1}]) is not finite; "
-                         "this map computes with every class value it uses")
-    if kind == "window_too_large":
-        raise ValueError(f"window has too many cells ({value}): Sulmet scores windows of at most "
-                         "3037000499 cells, and nodata counts need h * w below 2**31")
-    if kind == "bad_probes_per_cell":
-        raise ValueError(f"probes_per_cell must be 0 or more; it is {value}")
-    if original is not None:
+    if original is not None and kind == "label_out_of_range":
         value = original[row, col]
-    raise ValueError(f"label {value} at row {row}, column {col} of labels is outside 1..{K}, "
-                     f"the classes of the table")
+    names = _LABEL_NAMES
+    if code_table is not None:
+        rows, nodata = code_table
+        # The core's class order, from recoding no cell at all.
+        codes = _core.recode(np.zeros((0, 0), np.int64), [c for c, _ in rows], [v for _, v in rows], nodata)[2]
+        names = {**_CODE_NAMES, "codes": codes}
+    raise ValueError(_core.problem_text((kind, int(value), row, col), map_name, table, min_valid, names))
+
+
+def raise_code_problem(problem, offset=(0, 0)):
+    """Raises the core's sentence for a problem of a code table or of a
+    raster's codes: (kind, code, row, col), the cell relative to offset."""
+    kind, code, row, col = problem
+    raise ValueError(_core.code_problem_text((kind, int(code), row + offset[0], col + offset[1]), _CODE_NAMES))

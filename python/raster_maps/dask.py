@@ -56,7 +56,7 @@ def _checked(job, block, r0, c0):
         kind, value, row, col = problem
         if original is not None:
             value = original[row - r0, col - c0]
-        _args.raise_problem((kind, value, row, col), len(job.table))
+        _args.raise_problem((kind, value, row, col), job.map, job.table, job.min_valid)
     return labels
 
 
@@ -250,6 +250,7 @@ def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, nodata=
     if labels.dtype.kind not in "iu":
         raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
     M, N = (int(s) for s in labels.shape)
+    _args.check_request(map_name, classes, h, w, probes_per_cell, bool(nodata), policy, float(min_valid))
     job = _core.TileJob(map_name, classes, h, w, M, N, probes_per_cell, seed, nodata, policy,
                         min_valid)
     g = _Graph(job, labels)

@@ -253,16 +253,7 @@ def _recoded(codes, table_codes, values, nodata, offset=(0, 0)):
         a = a.astype(a.dtype.newbyteorder("="))
     labels, classes, _, problem = _core.recode(a, table_codes, values, nodata)
     if problem is not None:
-        kind, code, row, col = problem
-        if kind == "duplicate_code":
-            raise ValueError(f"table gives code {code} twice")
-        if kind == "no_classes":
-            raise ValueError("table has no class left once the nodata codes are taken out")
-        where = f"code {code} at row {row + offset[0]}, column {col + offset[1]}"
-        if code >= 2**63:
-            raise ValueError(f"{where} is not nodata and is above 2**63 - 1, the largest code a "
-                             f"table can hold (mark it nodata with exclude=)")
-        raise ValueError(f"{where} is neither in the table nor nodata")
+        _args.raise_code_problem(problem, offset)
     return labels, classes, bool(nodata)
 
 
@@ -301,7 +292,8 @@ def _in_memory(name, table_codes, values, nodata, window, band, probes_per_cell,
     out, problem = _core.run_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
                                  threads, nodata, policy, min_valid, unscored)
     if problem is not None:
-        _args.raise_problem(problem, len(classes))
+        _args.raise_problem(problem, name, classes, min_valid,
+                            code_table=(list(zip(table_codes, values)), nodata))
     return out
 
 

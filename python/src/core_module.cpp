@@ -1,5 +1,6 @@
 // raster_maps._core: the core's maps for numpy arrays. The Python package
-// reads and checks the arguments, words the errors and calls these.
+// reads the arguments and calls these; the core checks them and words the
+// problems it finds, in the names the package gives.
 #include "interrupts.hpp"
 #include "numpy_views.hpp"
 
@@ -97,7 +98,7 @@ py::tuple recode(const py::array& codes, const std::vector<std::int64_t>& table_
     try {
         classes.emplace(std::move(rows), std::move(nodata_codes));
     } catch (const rw::invalid_codes& e) {
-        const char* kind = e.problem.kind == rw::code_problem_kind::duplicate_code ? "duplicate_code" : "no_classes";
+        const std::string kind(rw::problem_name(e.problem.kind));
         return py::make_tuple(py::none(), py::none(), py::none(),
                               py::make_tuple(kind, e.problem.code.as_class_code(), e.problem.row, e.problem.col));
     }
@@ -147,32 +148,123 @@ py::tuple scored_cells(const std::string& map, rw::index_t M, rw::index_t N, rw:
     return py::make_tuple(b.r0, b.r1, b.c0, b.c1);
 }
 
-// A problem's sentence, for problem = (kind, value, row, col) as run_map
-// returns it, the request's map and table, and the front end's names.
+// An integer of either 64-bit type, as Python ints carry codes and labels.
+rw::cell_code cell_code_of(const py::handle& value)
+{
+    int overflow = 0;
+    const long long s = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow == 0 && !PyErr_Occurred()) return s;
+    PyErr_Clear();
+    if (overflow > 0) {
+        const unsigned long long u = PyLong_AsUnsignedLongLong(value.ptr());
+        if (!PyErr_Occurred()) return u;
+        PyErr_Clear();
+    }
+    throw py::value_error("expected an integer of at most 64 bits");
+}
+
+// A front end's naming, from a dict of its words (the fields of
+// rw::problem_naming; "codes" a list of class codes in class order, "detail"
+// "remedy", "reason" or "rule_and_reason", "class_shown" "none", "label" or
+// "table_entry"). It holds the words it points at.
+class naming_of {
+public:
+    explicit naming_of(const py::dict& names)
+    {
+        words_.reserve(8);
+        word(names, "table", n_.table);
+        word(names, "window", n_.window);
+        word(names, "labels", n_.labels);
+        word(names, "probes_per_cell", n_.probes_per_cell);
+        word(names, "min_valid", n_.min_valid);
+        word(names, "table_in_passing", n_.table_in_passing);
+        word(names, "exclude", n_.exclude);
+        word(names, "power", n_.power);
+        if (names.contains("first_index")) n_.first_index = names["first_index"].cast<rw::index_t>();
+        if (names.contains("sentence")) n_.sentence = names["sentence"].cast<bool>();
+        if (names.contains("class_shown")) {
+            const auto shown = names["class_shown"].cast<std::string>();
+            if (shown == "none") n_.class_shown = rw::class_aside::none;
+            else if (shown == "label") n_.class_shown = rw::class_aside::label;
+            else if (shown == "table_entry") n_.class_shown = rw::class_aside::table_entry;
+            else throw py::value_error("unknown class_shown '" + shown + "'");
+        }
+        if (names.contains("codes") && !names["codes"].is_none()) {
+            codes_ = names["codes"].cast<std::vector<rw::class_code>>();
+            n_.codes = codes_;
+        }
+        if (names.contains("detail")) {
+            const auto detail = names["detail"].cast<std::string>();
+            if (detail == "remedy") n_.detail = rw::problem_detail::remedy;
+            else if (detail == "reason") n_.detail = rw::problem_detail::reason;
+            else if (detail == "rule_and_reason") n_.detail = rw::problem_detail::rule_and_reason;
+            else throw py::value_error("unknown detail '" + detail + "'");
+        }
+    }
+    naming_of(const naming_of&) = delete;
+    naming_of& operator=(const naming_of&) = delete;
+    const rw::problem_naming& get() const { return n_; }
+
+private:
+    void word(const py::dict& names, const char* key, std::string_view& into)
+    {
+        if (!names.contains(key)) return;
+        words_.push_back(names[key].cast<std::string>());
+        into = words_.back();
+    }
+    rw::problem_naming n_;
+    std::vector<std::string> words_; // reserved, so the views stay put
+    std::vector<rw::class_code> codes_;
+};
+
+// A request problem's sentence, for problem = (kind, value, row, col) as
+// run_map returns it (value may be any 64-bit integer: a label as the
+// caller's array held it), the request's map and table, and the front end's
+// names.
 std::string problem_text(const py::tuple& problem, const std::string& map, const table_array& table,
                          double min_valid, const py::dict& names)
 {
     const auto kind_name = problem[0].cast<std::string>();
-    rw::request_problem p{rw::problem_kind::label_out_of_range, problem[1].cast<std::int64_t>(),
-                          problem[2].cast<rw::index_t>(), problem[3].cast<rw::index_t>()};
+    std::optional<rw::problem_kind> kind;
     for (int k = 0; k <= static_cast<int>(rw::problem_kind::window_too_large); ++k)
-        if (rw::problem_name(static_cast<rw::problem_kind>(k)) == kind_name) p.kind = static_cast<rw::problem_kind>(k);
+        if (rw::problem_name(static_cast<rw::problem_kind>(k)) == kind_name) kind = static_cast<rw::problem_kind>(k);
+    if (!kind) throw py::value_error("unknown problem '" + kind_name + "'");
+    const rw::cell_code value = cell_code_of(problem[1]);
+    const rw::request_problem p{*kind, value.is_class_code() ? value.as_class_code() : 0,
+                                problem[2].cast<rw::index_t>(), problem[3].cast<rw::index_t>()};
     rw::map_request q = request_of(map, table, 1, 1, 0, 0);
     q.min_valid = min_valid;
-    std::vector<std::string> held; // the names outlive the naming's views
-    rw::problem_naming n;
-    const auto name = [&](const char* key, std::string_view& into) {
-        if (!names.contains(key)) return;
-        held.push_back(names[key].cast<std::string>());
-        into = held.back();
-    };
-    held.reserve(5);
-    name("table", n.table);
-    name("window", n.window);
-    name("labels", n.labels);
-    name("probes_per_cell", n.probes_per_cell);
-    name("min_valid", n.min_valid);
-    return rw::problem_text(p, q, n);
+    const naming_of n(names);
+    return rw::problem_text(p, q, n.get(), value);
+}
+
+// A code problem's sentence, for problem = (kind, code, row, col) as recode
+// returns it.
+std::string code_problem_text(const py::tuple& problem, const py::dict& names)
+{
+    const auto kind_name = problem[0].cast<std::string>();
+    std::optional<rw::code_problem_kind> kind;
+    for (int k = 0; k <= static_cast<int>(rw::code_problem_kind::code_missing); ++k)
+        if (rw::problem_name(static_cast<rw::code_problem_kind>(k)) == kind_name)
+            kind = static_cast<rw::code_problem_kind>(k);
+    if (!kind) throw py::value_error("unknown problem '" + kind_name + "'");
+    const naming_of n(names);
+    return rw::problem_text(rw::code_problem{*kind, cell_code_of(problem[1]), problem[2].cast<rw::index_t>(),
+                                             problem[3].cast<rw::index_t>()},
+                            n.get());
+}
+
+// The request's own problem, before any label is read, as (kind, value,
+// row, col), or None: front ends that build work ahead (dask graphs) check
+// here, so that a bad request fails where it is made.
+py::object check_request(const std::string& map, const table_array& table, rw::index_t h, rw::index_t w,
+                         std::int32_t probes_per_cell, bool nodata, const std::string& policy, double min_valid)
+{
+    rw::map_request q = request_of(map, table, h, w, probes_per_cell, 0);
+    q.nodata = nodata;
+    q.policy = policy_of(policy);
+    q.min_valid = min_valid;
+    return problem_tuple(rw::check_request(q));
 }
 
 } // namespace
@@ -204,5 +296,11 @@ PYBIND11_MODULE(_core, m)
     m.def("problem_text", &pyrw::problem_text, py::arg("problem"), py::arg("map"), py::arg("table"),
           py::arg("min_valid") = rw::default_min_valid, py::arg("names") = py::dict(),
           "The sentence for a problem (kind, value, row, col) found in a request.");
+    m.def("code_problem_text", &pyrw::code_problem_text, py::arg("problem"), py::arg("names") = py::dict(),
+          "The sentence for a problem (kind, code, row, col) of a code table or a raster's codes.");
+    m.def("check_request", &pyrw::check_request, py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"),
+          py::arg("probes_per_cell"), py::arg("nodata") = false, py::arg("policy") = "strict",
+          py::arg("min_valid") = rw::default_min_valid,
+          "The request's problem (kind, value, row, col) before any label is read, or None.");
     pyrw::add_tile_functions(m);
 }
