@@ -81,6 +81,7 @@ test_that("every map gives the plug-ins' bits on labels 1..K", {
     ours <- rastermaps:::run_map(call$map, call$labels, call$table, call$window,
                                  seed = results[[n]]$seed,
                                  probes_per_cell = if (is.null(call$probes)) 12L else call$probes)
+    attr(ours, "seed") <- NULL
     expect_identical(ours, results[[n]]$out, label = call$map)
   }
 })
