@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # raster-maps on a large land-cover GeoTIFF: a 20000 x 20000 Byte raster of
-# 10 codes in patches, every map with a 21 x 21 window, against R terra
-# (focal mean of the reclassified raster) and GRASS r.neighbors (average of
-# the recoded raster) for Varnok, all in one run so that the numbers compare.
+# 10 codes in patches, every map with a 21 x 21 window, against the R
+# package rastermaps writing the same GeoTIFF, R terra (focal mean of the
+# reclassified raster) and GRASS r.neighbors (average of the recoded
+# raster) for Varnok, all in one run so that the numbers compare.
 # Time and peak resident memory come from /usr/bin/time -v. Not part of CI:
 # it installs r-cran-terra and grass-core when they are missing, and needs
 # about 15 GB of disk in the work directory.
@@ -14,6 +15,7 @@ work=${1:-build/cli_bench}
 size=${2:-20000}
 tool=${RASTER_MAPS_TOOL:-$PWD/build/raster-maps}
 [ -x "$tool" ] || bash scripts/setup.sh
+Rscript -e 'library(rastermaps)' > /dev/null 2>&1 || bash scripts/r_package.sh install
 
 missing=()
 for p in r-cran-terra grass-core time; do
@@ -81,6 +83,17 @@ measure "raster-maps varnok ZSTD" "$tool" varnok -q --table table.csv --window 2
 measure "raster-maps varnok no comp." "$tool" varnok -q --table table.csv --window 21 --overwrite \
   --co COMPRESS=NONE landcover.tif varnok_plain.tif
 
+# The R package (installed by scripts/setup.sh): the same map written as
+# the same GeoTIFF, streamed in strips through terra.
+named=$(paste -sd, <(for i in "${!codes[@]}"; do echo "\`${codes[$i]}\` = ${values[$i]}"; done))
+cat > rastermaps_varnok.R <<R
+library(rastermaps)
+lc <- terra::rast("landcover.tif")
+varnok(lc, c($named), window = 21, filename = "rastermaps_varnok.tif", overwrite = TRUE,
+       wopt = list(progress = 0))
+R
+measure "R rastermaps varnok" Rscript rastermaps_varnok.R
+
 # R terra: the codes reclassified to their values, then a 21 x 21 focal mean.
 rcl=$(paste -sd, <(for i in "${!codes[@]}"; do echo "${codes[$i]},${values[$i]}"; done))
 cat > terra_varnok.R <<R
@@ -109,9 +122,9 @@ chmod +x grass_varnok.sh
 rm -rf grassdb
 measure "GRASS r.neighbors average" grass -c "$PWD/landcover.tif" "$PWD/grassdb/bench" --exec "$PWD/grass_varnok.sh"
 
-# The same means from three programs: raster-maps against terra and GRASS
+# The same means from four programs: raster-maps against the R package, terra and GRASS
 # over the cells all three score, read a band of rows at a time.
-/usr/bin/python3 - varnok.tif terra_varnok.tif grass_varnok.tif <<'PY' | tee -a "$results"
+/usr/bin/python3 - varnok.tif rastermaps_varnok.tif terra_varnok.tif grass_varnok.tif <<'PY' | tee -a "$results"
 import sys
 import numpy as np
 from osgeo import gdal
@@ -131,7 +144,7 @@ for r0 in range(0, rows, 1000):
         if both.any():
             worst[k] = max(worst[k], float(np.abs(a[both] - b[both]).max()))
         cells[k] += int(both.sum())
-for name, w, c in zip(("terra", "GRASS"), worst, cells):
+for name, w, c in zip(("R rastermaps", "terra", "GRASS"), worst, cells):
     print(f"varnok against {name}: largest difference {w:.3g} over {c} cells scored by both")
 PY
 echo "results in $work/$results"

@@ -2,7 +2,8 @@
 # Installs what the build and the CI jobs need (Debian 12 packages; run as
 # root) when it is missing, then configures and builds into build/ (or the
 # folder given), and points Debian's /usr/bin/python3 at the Python package
-# built in build/. Run by run_example.sh and by each job of run_tests.sh.
+# built in build/ and installs the R package rastermaps into R's site
+# library. Run by run_example.sh and by each job of run_tests.sh.
 #
 #   bash scripts/setup.sh [--build-dir DIR] [CMake options...]
 set -euo pipefail
@@ -21,7 +22,8 @@ packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev
           libasan8 libubsan1 clang-14 libclang-rt-14-dev libfuzzer-14-dev
           libgdal-dev gdal-bin libcli11-dev
           python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-xarray
-          python3-rioxarray python3-dask python3-distributed python3-matplotlib)
+          python3-rioxarray python3-dask python3-distributed python3-matplotlib
+          r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -41,4 +43,10 @@ if [[ $build_dir == build && -d build/python/raster_maps ]]; then
   site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
   mkdir -p "$site"
   echo "$PWD/build/python" > "$site/raster_maps.pth"
+fi
+
+# `library(rastermaps)` in R: the package staged with this checkout's core,
+# installed into R's site library (/usr/local/lib/R/site-library).
+if [[ $build_dir == build ]]; then
+  bash scripts/r_package.sh --build-dir build install
 fi

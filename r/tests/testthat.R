@@ -1,0 +1,4 @@
+library(testthat)
+library(rastermaps)
+
+test_check("rastermaps")
