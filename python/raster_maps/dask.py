@@ -187,7 +187,7 @@ class _Graph:
             _call, "tile_score_from_table", self.job, self.gather(values, halo, np.float64),
             self.gather(self.lab, halo, np.int32), halo[0], halo[2], r0, c0, rows, cols))
 
-    def ombrel(self):
+    def running_score(self):
         sweep, scores = self.name("sweep"), self.name("row-scores")
         for a, b in self.tiles():
             r0, r1, c0, c1 = self.tile(a, b)
@@ -209,7 +209,7 @@ class _Graph:
             return 0, 0
         return cells[0] + 1, cells[1] - self.job.h + 1
 
-    def dravix(self):
+    def thinned_points(self):
         job = self.job
         draw_at, draws = self.draw_positions()
         counts = self.layer("points", lambda a, b: (_call, "tile_count_points", job, (self.lab, a, b),
@@ -254,8 +254,9 @@ def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, nodata=
     job = _core.TileJob(map_name, classes, h, w, M, N, probes_per_cell, seed, nodata, policy,
                         min_valid)
     g = _Graph(job, labels)
-    out = g.array(g.ombrel() if map_name == "ombrel" else g.dravix() if map_name == "dravix"
-                  else g.value_maps())
+    engine = next(e["engine"] for e in _core.catalogue() if e["name"] == map_name)
+    out = g.array({"value_table": g.value_maps, "running_score": g.running_score,
+                   "thinned_points": g.thinned_points}[engine]())
     if unscored is None:
         return out
     r0, r1, c0, c1 = _core.scored_cells(map_name, M, N, h, w)

@@ -129,6 +129,12 @@ py::list catalogue()
         d["table"] = std::string(e.table);
         d["random"] = e.random;
         d["takes_probes"] = e.takes_probes;
+        // How a tiled run carries state between tiles.
+        switch (e.engine) {
+        case rw::map_engine::value_table: d["engine"] = "value_table"; break;
+        case rw::map_engine::running_score: d["engine"] = "running_score"; break;
+        case rw::map_engine::thinned_points: d["engine"] = "thinned_points"; break;
+        }
         maps.append(d);
     }
     return maps;
