@@ -124,8 +124,8 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
         if (!o.quiet)
             std::fprintf(stderr, "raster-maps: note: removed %s, left by a run that ended unfinished\n", dir.c_str());
     output_raster output(target, input, metadata_of(o, codes, nodata, seed));
-    // Dravix reads every row twice; a copy at the end takes the last fifth.
-    const double passes = o.map == rw::map_kind::dravix ? 2.0 : 1.0;
+    // A copy at the end takes the last fifth.
+    const double passes = rw::label_passes(q, M, N);
     const double share = output.copies() ? 0.8 : 1.0;
     progress_share computing(progress, progress_data, 0.0, share);
     rw::index_t rows_read = 0;

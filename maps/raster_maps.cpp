@@ -56,6 +56,12 @@ std::optional<request_problem> check_request(const map_request& q, index_t M, in
     return std::nullopt;
 }
 
+int label_passes(const map_request& q, index_t M, index_t N)
+{
+    const map_entry& map = entry_of(q.map);
+    return map.engine == map_engine::thinned_points && !map.positions(M, N, q.h, q.w).empty() ? 2 : 1;
+}
+
 index_t least_valid_cells(const map_request& q)
 {
     if (!q.nodata) return 0;

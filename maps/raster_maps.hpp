@@ -126,6 +126,10 @@ inline std::optional<request_problem> validate(const map_request& q,
     return validate(q, labels.rows, labels.cols, labels);
 }
 
+// How many times stream_map reads each label row: twice for a map that
+// counts before it scores (Dravix, when it scores a window), else once.
+int label_passes(const map_request& q, index_t M, index_t N);
+
 // Thrown by run_map and stream_map for input that fails validation.
 class invalid_request : public std::exception {
 public:

@@ -166,7 +166,7 @@ class _Graph:
         return self.positions("draw", counts, 0)
 
     def value_maps(self):
-        random = self.job.map == "marnisa"
+        random = next(e["random"] for e in _core.catalogue() if e["name"] == self.job.map)
         draw_at = self.draw_positions()[0] if random else None
         empty = np.zeros(0)
         table = self.name("table")
