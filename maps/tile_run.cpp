@@ -4,7 +4,6 @@
 #include "dravix.hpp"
 #include "map_setup.hpp"
 #include "tiles.hpp"
-#include "value_table.hpp"
 
 #include "kernels/label_check.hpp"
 #include "kernels/sampling.hpp"
@@ -57,7 +56,7 @@ std::vector<std::vector<std::uint64_t>> placed(const std::vector<std::vector<ind
     return per_tile;
 }
 
-// Calls count(tile, per_row) for the tiles of rows r0 .. r1-1 and places
+// Calls count(k, tile, per_row) for the tiles k of rows r0 .. r1-1 and places
 // what they count.
 template <class Count>
 std::vector<std::vector<std::uint64_t>> count_and_place(const grid& g, index_t r0, index_t r1,
