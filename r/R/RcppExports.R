@@ -21,7 +21,7 @@
     .Call(`_rastermaps_map_labels`, map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid)
 }
 
-.stream_codes <- function(map, table_codes, table_values, exclude, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows) {
-    invisible(.Call(`_rastermaps_stream_codes`, map, table_codes, table_values, exclude, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows))
+.stream_codes <- function(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows) {
+    .Call(`_rastermaps_stream_codes`, map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows)
 }
 

@@ -162,24 +162,34 @@ map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, e
   names(out) <- map
   terra::readStart(x)
   on.exit(terra::readStop(x), add = TRUE)
+  restore_cache <- cap_gdal_cache(N)
+  on.exit(restore_cache(), add = TRUE)
   # Strips are written as they finish, not in terra's blocks, so terra's
   # own progress bar would count the wrong steps; ours follows its setting.
   threshold <- if (is.null(wopt$progress)) terra_progress() else wopt$progress
   wopt$progress <- 0
   wopt <- writing_options(wopt, threads)
-  blocks <- terra::writeStart(out, target$path, overwrite = TRUE, n = 1, wopt = wopt)
   finished <- FALSE
   on.exit(if (!finished) abandon(out, target), add = TRUE)
-  progress <- progress_of(threshold, blocks$n, M, map == "dravix")
-  on.exit(progress$close(), add = TRUE)
   read_rows <- function(row, nrows) {
     v <- terra::readValues(x, row, nrows, 1, N)
     progress$read(nrows)
     v
   }
   write_rows <- function(values, row, nrows) terra::writeValues(out, values, row, nrows)
-  .stream_codes(map, table$codes, table$values, exclude, window[1], window[2], M, N, probes, seed,
-                threads, policy, min_valid, strip_rows, read_rows, write_rows)
+  nodata <- may_hold_na(x)
+  repeat {
+    blocks <- terra::writeStart(out, target$path, overwrite = TRUE, n = 1, wopt = wopt)
+    progress <- progress_of(threshold, blocks$n, M, map == "dravix")
+    complete <- tryCatch(
+      .stream_codes(map, table$codes, table$values, exclude, nodata, window[1], window[2], M, N,
+                    probes, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows),
+      finally = progress$close())
+    if (complete) break
+    # x held NA after all: the map starts again, counting nodata this time.
+    terra::writeStop(out)
+    nodata <- TRUE
+  }
   out <- terra::writeStop(out)
   if (target$final != "") {
     write_metadata(target$path, run_metadata(map, table, window, seed, probes, policy, min_valid,
@@ -187,6 +197,36 @@ map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, e
   }
   finished <- TRUE
   commit(out, target, map)
+}
+
+# Whether x may read as NA: unless it is one band of one file, of an integer
+# type, with no nodata value and no NA flag of terra's, it may. This only
+# spares the work of counting nodata per window; a run that meets NA without
+# it starts again with it.
+may_hold_na <- function(x) {
+  files <- terra::sources(x, bands = TRUE)
+  if (nrow(files) != 1 || files$source[1] == "" || !is.nan(terra::NAflag(x)) ||
+      !startsWith(terra::datatype(x), "INT"))
+    return(TRUE)
+  info <- tryCatch(terra::describe(files$source[1]), error = function(e) character(0))
+  bands <- grep("^Band [0-9]+ ", info)
+  first <- grep(paste0("^Band ", files$bands[1], " "), info)
+  if (length(first) != 1) return(TRUE)
+  last <- min(c(bands[bands > first], length(info) + 1)) - 1
+  any(grepl("NoData Value=", info[first:last], fixed = TRUE))
+}
+
+# GDAL's block cache defaults to a share of the machine's memory and would
+# hold much of the output before writing it; a few rows of output tiles is
+# all a strip needs. Gives the function that puts the user's setting back;
+# a setting below the cap stays as it is.
+cap_gdal_cache <- function(N) {
+  before <- terra::gdalCache()
+  cap <- max(256, ceiling(2 * N * 512 * 8 / 2^20))
+  if (!is.numeric(before) || length(before) != 1 || is.na(before) || before <= cap)
+    return(function() invisible(NULL))
+  terra::gdalCache(cap)
+  function() terra::gdalCache(before)
 }
 
 # What the file's metadata records, so that every run can be repeated: the

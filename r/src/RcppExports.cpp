@@ -75,14 +75,16 @@ BEGIN_RCPP
 END_RCPP
 }
 // stream_codes
-void stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values, Rcpp::CharacterVector exclude, double h, double w, double M, double N, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows);
-RcppExport SEXP _rastermaps_stream_codes(SEXP mapSEXP, SEXP table_codesSEXP, SEXP table_valuesSEXP, SEXP excludeSEXP, SEXP hSEXP, SEXP wSEXP, SEXP MSEXP, SEXP NSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP strip_rowsSEXP, SEXP read_rowsSEXP, SEXP write_rowsSEXP) {
+bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values, Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows);
+RcppExport SEXP _rastermaps_stream_codes(SEXP mapSEXP, SEXP table_codesSEXP, SEXP table_valuesSEXP, SEXP excludeSEXP, SEXP nodataSEXP, SEXP hSEXP, SEXP wSEXP, SEXP MSEXP, SEXP NSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP strip_rowsSEXP, SEXP read_rowsSEXP, SEXP write_rowsSEXP) {
 BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::string >::type map(mapSEXP);
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type table_codes(table_codesSEXP);
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type table_values(table_valuesSEXP);
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type exclude(excludeSEXP);
+    Rcpp::traits::input_parameter< bool >::type nodata(nodataSEXP);
     Rcpp::traits::input_parameter< double >::type h(hSEXP);
     Rcpp::traits::input_parameter< double >::type w(wSEXP);
     Rcpp::traits::input_parameter< double >::type M(MSEXP);
@@ -95,8 +97,8 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< double >::type strip_rows(strip_rowsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Function >::type read_rows(read_rowsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Function >::type write_rows(write_rowsSEXP);
-    stream_codes(map, table_codes, table_values, exclude, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows);
-    return R_NilValue;
+    rcpp_result_gen = Rcpp::wrap(stream_codes(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows));
+    return rcpp_result_gen;
 END_RCPP
 }
 
@@ -106,7 +108,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_rastermaps_thread_count", (DL_FUNC) &_rastermaps_thread_count, 1},
     {"_rastermaps_table_text", (DL_FUNC) &_rastermaps_table_text, 3},
     {"_rastermaps_map_labels", (DL_FUNC) &_rastermaps_map_labels, 10},
-    {"_rastermaps_stream_codes", (DL_FUNC) &_rastermaps_stream_codes, 16},
+    {"_rastermaps_stream_codes", (DL_FUNC) &_rastermaps_stream_codes, 17},
     {NULL, NULL, 0}
 };
 

@@ -168,13 +168,18 @@ void run_core(const rw::map_request& q, F&& f)
     }
 }
 
+// Thrown by terra_code_source on an NA cell in a run without nodata
+// handling; the run then starts again with it (see stream_codes).
+struct nodata_met {};
+
 // Cell values as terra reads them (doubles, NaN for NA) recoded to labels:
 // NA is nodata (label K + 1), as are excluded codes; anything but a whole
-// number is no class code.
+// number is no class code. A run without nodata handling, taken when x
+// seemed to hold no NA, stops at the first NA with nodata_met.
 class terra_code_source final : public rw::label_source {
 public:
-    terra_code_source(Rcpp::Function read_rows, const rw::class_codes& codes, rw::index_t N)
-        : read_rows_(std::move(read_rows)), codes_(codes), N_(N)
+    terra_code_source(Rcpp::Function read_rows, const rw::class_codes& codes, rw::index_t N, bool nodata)
+        : read_rows_(std::move(read_rows)), codes_(codes), N_(N), nodata_(nodata)
     {
     }
 
@@ -187,21 +192,28 @@ public:
         const double* v = cells.begin();
         for (rw::index_t r = r0; r < r1; ++r)
             for (rw::index_t c = 0; c < N_; ++c, ++v) {
+                // Whole numbers in -2^63 .. 2^63 - 1, tested without floor(),
+                // which is a library call per cell on most builds; NaN fails
+                // the range test.
+                if (*v >= -9.2233720368547758e18 && *v < 9.2233720368547758e18) {
+                    const auto code = static_cast<rw::class_code>(*v);
+                    if (static_cast<double>(code) == *v) {
+                        const std::int32_t label = codes_.label_of(code);
+                        if (label == 0) stop_with(rw::code_problem{rw::code_problem_kind::code_missing, code, r, c});
+                        into(r, c) = label;
+                        continue;
+                    }
+                }
                 if (std::isnan(*v)) {
+                    if (!nodata_) throw nodata_met{};
                     into(r, c) = nodata;
                     continue;
                 }
-                // Whole numbers in -2^63 .. 2^63 - 1.
-                if (!(*v == std::floor(*v) && *v >= -9.2233720368547758e18 && *v < 9.2233720368547758e18))
-                    throw Rcpp::exception(("x holds " + number(*v) + " at row " + std::to_string(r + 1) +
-                                           ", column " + std::to_string(c + 1) +
-                                           ", which is no class code; codes are whole numbers (NA for nodata)")
-                                              .c_str(),
-                                          false);
-                const rw::class_code code = static_cast<rw::class_code>(*v);
-                const std::int32_t label = codes_.label_of(code);
-                if (label == 0) stop_with(rw::code_problem{rw::code_problem_kind::code_missing, code, r, c});
-                into(r, c) = label;
+                throw Rcpp::exception(("x holds " + number(*v) + " at row " + std::to_string(r + 1) + ", column " +
+                                       std::to_string(c + 1) +
+                                       ", which is no class code; codes are whole numbers (NA for nodata)")
+                                          .c_str(),
+                                      false);
             }
     }
 
@@ -209,6 +221,7 @@ private:
     Rcpp::Function read_rows_;
     const rw::class_codes& codes_;
     rw::index_t N_;
+    bool nodata_;
 };
 
 // Finished rows, unscored cells NaN, handed to R in terra's row-major order.
@@ -221,7 +234,10 @@ public:
 
     void write(rw::index_t r0, rw::index_t r1, rw::raster_view<const double> rows) override
     {
-        Rcpp::NumericVector values(Rcpp::no_init((r1 - r0) * N_));
+        // Strips but the last have the same height: one vector serves them
+        // all, which spares R an allocation and the kernel fresh pages each.
+        if (values_.size() != (r1 - r0) * N_) values_ = Rcpp::NumericVector(Rcpp::no_init((r1 - r0) * N_));
+        Rcpp::NumericVector& values = values_;
         const rw::raster_view<double> out{values.begin(), r1 - r0, N_, N_, 1, r0, 0};
         for (rw::index_t r = r0; r < r1; ++r)
             for (rw::index_t c = 0; c < N_; ++c) out(r, c) = rows(r, c);
@@ -233,6 +249,7 @@ private:
     Rcpp::Function write_rows_;
     const rw::map_request& q_;
     rw::index_t M_, N_;
+    Rcpp::NumericVector values_;
 };
 
 } // namespace
@@ -324,21 +341,30 @@ Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, doubl
 // read_rows(first row, rows) gives the rows' cells row by row (NA for
 // nodata), write_rows(values, first row, rows) takes finished rows, each row
 // once, in order. The table is its codes (decimal text) and their values.
+// Nodata handling (NA cells, excluded codes) costs a count of valid cells
+// per window, so the caller asks for it only when x may hold NA or codes
+// are excluded; without it, the first NA ends the run and the result is
+// FALSE (some rows may have been written), for the caller to start again
+// with it. The result is TRUE when every row was written.
 // [[Rcpp::export(.stream_codes)]]
-void stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values,
-                  Rcpp::CharacterVector exclude, double h, double w, double M, double N, int probes_per_cell,
-                  double seed, int threads, std::string policy, double min_valid, double strip_rows,
-                  Rcpp::Function read_rows, Rcpp::Function write_rows)
+bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values,
+                  Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N,
+                  int probes_per_cell, double seed, int threads, std::string policy, double min_valid,
+                  double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows)
 {
     const rw::class_codes codes = class_codes_of(table_codes, table_values, exclude);
     run_settings s = settings_of(map, codes.table(), h, w, probes_per_cell, seed, threads, policy, min_valid,
                                  strip_rows);
     rw::map_request& q = s.q;
-    // NA cells are nodata whether or not a code is excluded.
-    q.nodata = true;
+    q.nodata = nodata || codes.has_nodata();
     const auto rows = static_cast<rw::index_t>(M), cols = static_cast<rw::index_t>(N);
     if (auto problem = rw::check_request(q, rows, cols)) stop_with(*problem, q);
-    terra_code_source source(std::move(read_rows), codes, cols);
+    terra_code_source source(std::move(read_rows), codes, cols, q.nodata);
     terra_value_sink sink(std::move(write_rows), q, rows, cols);
-    run_core(q, [&] { rw::stream_map(q, rows, cols, source, sink, s.options); });
+    try {
+        run_core(q, [&] { rw::stream_map(q, rows, cols, source, sink, s.options); });
+    } catch (const nodata_met&) {
+        return false;
+    }
+    return true;
 }

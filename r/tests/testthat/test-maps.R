@@ -120,3 +120,60 @@ test_that("a file is written whole or not at all, and replaced only with overwri
   expect_error(varnok(lc, example_table, 21, filename = dir), "is a folder")
   unlink(dir, recursive = TRUE)
 })
+
+test_that("nodata is counted only when x may hold NA, and NA met without it starts the map again", {
+  dir <- tempfile()
+  dir.create(dir)
+  on.exit(unlink(dir, recursive = TRUE))
+  codes <- matrix(c(10L, 20L, 30L)[patchy_labels(60, 70, 3, 9, patch = 3)], 60)
+  table <- c(`10` = 0.25, `20` = 1, `30` = -0.5)
+  with_nodata <- file.path(dir, "nodata.tif")
+  terra::writeRaster(code_raster(codes), with_nodata, datatype = "INT1U", NAflag = 255)
+  # terra always writes a nodata value; GDAL's own tool can leave it out.
+  if (Sys.which("gdal_translate") != "") {
+    plain <- file.path(dir, "plain.tif")
+    expect_identical(system2("gdal_translate", c("-q", "-a_nodata", "none", with_nodata, plain)), 0L)
+    expect_false(rastermaps:::may_hold_na(terra::rast(plain)))
+  }
+  expect_true(rastermaps:::may_hold_na(terra::rast(with_nodata)))
+  expect_true(rastermaps:::may_hold_na(code_raster(codes))) # in memory
+  expect_true(rastermaps:::may_hold_na(terra::rast(plain) * 1)) # doubles, in memory
+
+  # NA that x was not expected to hold (here in the last strip): the map
+  # starts again counting nodata, and gives the bits of a run that counted
+  # from the start.
+  codes[58, 3] <- NA
+  holey <- code_raster(codes)
+  expected <- lapply(c("varnok", "marnisa", "sulmet", "ombrel", "dravix"), function(map)
+    as_matrix(rastermaps:::run_map(map, holey, table, c(5, 7), seed = 4, strip_rows = 8)))
+  guess <- get("may_hold_na", asNamespace("rastermaps"))
+  utils::assignInNamespace("may_hold_na", function(x) FALSE, "rastermaps")
+  on.exit(utils::assignInNamespace("may_hold_na", guess, "rastermaps"), add = TRUE)
+  for (map in c("varnok", "marnisa", "sulmet", "ombrel", "dravix")) {
+    got <- rastermaps:::run_map(map, holey, table, c(5, 7), seed = 4, strip_rows = 8,
+                                filename = file.path(dir, paste0(map, ".tif")))
+    expect_same_bits(as_matrix(got), expected[[match(map, c("varnok", "marnisa", "sulmet", "ombrel", "dravix"))]])
+  }
+  expect_true(is.na(as_matrix(got)[56, 4]))
+})
+
+test_that("GDAL's block cache is capped for a run only, and a smaller setting stays", {
+  old <- terra::gdalCache()
+  on.exit(terra::gdalCache(old))
+  terra::gdalCache(4000)
+  restore <- rastermaps:::cap_gdal_cache(1000)
+  expect_equal(terra::gdalCache(), 256)
+  restore()
+  expect_equal(terra::gdalCache(), 4000)
+  # Wider rasters keep two rows of 512-row tiles of doubles.
+  restore <- rastermaps:::cap_gdal_cache(50000)
+  expect_equal(terra::gdalCache(), 391)
+  restore()
+  terra::gdalCache(100)
+  rastermaps:::cap_gdal_cache(1000)()
+  expect_equal(terra::gdalCache(), 100)
+  # A run that fails still puts the setting back.
+  terra::gdalCache(4000)
+  expect_error(varnok(example_raster(), c(`11` = 1), 21), "neither in table nor nodata")
+  expect_equal(terra::gdalCache(), 4000)
+})
