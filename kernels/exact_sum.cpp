@@ -1,0 +1,137 @@
+#include "exact_sum.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace rw {
+namespace {
+
+// Limbs of a sum: digits * s + 64 bits for the largest sum (s < 128, and a
+// value spans at most 2098 bits, so fewer than 2226 bits of digits), a sign
+// bit, and two fraction limbs for the quotient.
+constexpr int most_limbs = 40;
+using limbs = std::array<std::uint64_t, most_limbs>;
+
+struct value_bits {
+    int low, high; // exponents of v's lowest and one above its highest set bit
+};
+
+value_bits bits_of(double v)
+{
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased != 0) m |= std::uint64_t{1} << 52;
+    const int e = (biased == 0 ? 1 : biased) - 1075;
+    return {e + std::countr_zero(m), e + static_cast<int>(std::bit_width(m))};
+}
+
+// acc += x * 2^shift, x a signed 128-bit word, acc n limbs of two's
+// complement (wrapping at the top).
+void add_shifted(limbs& acc, int n, wide_sum x, int shift)
+{
+    const int q = shift / 64, r = shift % 64;
+    const std::uint64_t lo = static_cast<std::uint64_t>(x), hi = static_cast<std::uint64_t>(x >> 64);
+    const std::uint64_t ext = (hi >> 63) ? ~std::uint64_t{0} : 0;
+    const std::uint64_t t[3] = {lo << r, r ? (hi << r) | (lo >> (64 - r)) : hi,
+                                r ? (ext << r) | (hi >> (64 - r)) : ext};
+    unsigned carry = 0;
+    for (int k = q; k < n; ++k) {
+        const std::uint64_t term = k - q < 3 ? t[k - q] : ext;
+        const std::uint64_t a = acc[k] + term;
+        const unsigned c1 = a < term;
+        acc[k] = a + carry;
+        carry = c1 | (acc[k] < a);
+    }
+}
+
+bool bit_at(const limbs& x, int n, int pos)
+{
+    return pos >= 0 && pos < 64 * n && ((x[pos / 64] >> (pos % 64)) & 1);
+}
+
+// Whether any of bits 0 .. pos-1 is set.
+bool any_below(const limbs& x, int pos)
+{
+    const int whole = pos / 64;
+    for (int k = 0; k < whole; ++k)
+        if (x[k]) return true;
+    return pos % 64 != 0 && (x[whole] & ((std::uint64_t{1} << (pos % 64)) - 1)) != 0;
+}
+
+// Bits pos .. pos+63 of x (n limbs), 0 beyond the top.
+std::uint64_t bits_from(const limbs& x, int n, int pos)
+{
+    const int k = pos / 64, r = pos % 64;
+    const std::uint64_t lo = k < n ? x[k] : 0, hi = k + 1 < n ? x[k + 1] : 0;
+    return r ? (lo >> r) | (hi << (64 - r)) : lo;
+}
+
+} // namespace
+
+value_scale::value_scale(const double* values, index_t n, index_t most_cells)
+{
+    int low = std::numeric_limits<int>::max(), high = std::numeric_limits<int>::min();
+    for (index_t k = 0; k < n; ++k)
+        if (std::isfinite(values[k]) && values[k] != 0) {
+            const value_bits b = bits_of(values[k]);
+            low = std::min(low, b.low);
+            high = std::max(high, b.high);
+        }
+    if (low > high) return; // nothing but zeros
+    exponent_ = low;
+    const int width = high - low;
+    const int cell_bits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(std::max<index_t>(1, most_cells))));
+    // A digit's window sum stays below most_cells * 2^s <= 2^127.
+    digit_bits_ = 127 - cell_bits;
+    digits_ = width <= digit_bits_ ? 1 : (width + digit_bits_ - 1) / digit_bits_;
+}
+
+double value_scale::mean(const wide_sum* sums, index_t cells) const
+{
+    // The sum in n limbs: the digits, a count's 64 bits and a sign bit.
+    const int n = std::min(most_limbs - 2, (digits_ * digit_bits_ + 64 + 1 + 63) / 64 + 1);
+    limbs sum{};
+    for (int d = 0; d < digits_; ++d) add_shifted(sum, n, sums[d], digit_bits_ * d);
+    const bool negative = sum[n - 1] >> 63;
+    if (negative) { // magnitude
+        unsigned carry = 1;
+        for (int k = 0; k < n; ++k) {
+            sum[k] = ~sum[k] + carry;
+            carry = carry && sum[k] == 0;
+        }
+    }
+    // q = floor(sum * 2^128 / cells): two fraction limbs give at least 65
+    // significant bits, as sum >= 1 and cells < 2^64. The value is q *
+    // 2^(E - 128), plus a remainder that only decides ties (sticky).
+    const std::uint64_t divisor = static_cast<std::uint64_t>(cells);
+    limbs q{};
+    const int qn = n + 2;
+    std::uint64_t rest = 0;
+    int top = n - 1;
+    while (top >= 0 && sum[top] == 0) --top;
+    if (top < 0) return 0.0;
+    for (int k = top; k >= -2; --k) {
+        const wide_sum cur = (static_cast<wide_sum>(rest) << 64) | (k >= 0 ? sum[k] : 0);
+        q[k + 2] = static_cast<std::uint64_t>(cur / divisor);
+        rest = static_cast<std::uint64_t>(cur % divisor);
+    }
+    int high = qn - 1;
+    while (q[high] == 0) --high;
+    const int length = 64 * high + static_cast<int>(std::bit_width(q[high]));
+    const int scale = exponent_ - 128;
+    const int lead = length - 1 + scale;                       // exponent of the leading bit
+    const int precision = std::min(53, lead + 1075);           // fewer bits when subnormal
+    const int dropped = length - precision;                    // >= 13
+    std::uint64_t kept = precision > 0 ? bits_from(q, qn, dropped) & ((std::uint64_t{1} << precision) - 1) : 0;
+    const bool half = bit_at(q, qn, dropped - 1);
+    const bool beyond = rest != 0 || (dropped - 1 > 0 && any_below(q, std::min(dropped - 1, 64 * qn)));
+    if (half && (beyond || (kept & 1))) ++kept;
+    const double magnitude = std::ldexp(static_cast<double>(kept), scale + dropped);
+    return negative ? -magnitude : magnitude;
+}
+
+} // namespace rw
