@@ -70,7 +70,49 @@ std::uint64_t bits_from(const limbs& x, int n, int pos)
     return r ? (lo >> r) | (hi << (64 - r)) : lo;
 }
 
+int bit_length(wide_sum x)
+{
+    const auto high = static_cast<std::uint64_t>(x >> 64);
+    return high ? 64 + static_cast<int>(std::bit_width(high))
+                : static_cast<int>(std::bit_width(static_cast<std::uint64_t>(x)));
+}
+
+// q * 2^scale rounded to nearest, ties to even, also into the subnormal
+// range; `beyond`: whether the true value exceeds q * 2^scale. q >= 2^54.
+double rounded(std::uint64_t q, bool beyond, int scale)
+{
+    const int length = static_cast<int>(std::bit_width(q));
+    const int precision = std::min(53, length - 1 + scale + 1075); // fewer bits when subnormal
+    const int dropped = length - precision;                        // >= 2
+    if (dropped > 64) return 0.0;
+    std::uint64_t kept = dropped == 64 ? 0 : q >> dropped;
+    const bool half = (q >> (dropped - 1)) & 1;
+    beyond = beyond || (dropped > 1 && (q & ((std::uint64_t{1} << (dropped - 1)) - 1)) != 0);
+    if (half && (beyond || (kept & 1))) ++kept;
+    // kept * 2^s, s = scale + dropped: kept lies in 2^52 .. 2^53 for a
+    // normal result, and s = -1074 for a subnormal one, so one sum of bit
+    // fields gives both, a carry into the next binade included.
+    const int s = scale + dropped;
+    return std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + kept);
+}
+
 } // namespace
+
+double value_scale::mean_of_word(wide_sum sum, index_t cells) const
+{
+    const bool negative = sum >> 127;
+    const wide_sum magnitude = negative ? -sum : sum;
+    if (magnitude == 0) return 0.0;
+    const std::uint64_t n = static_cast<std::uint64_t>(cells);
+    // floor(magnitude / (n 2^t)) with 55 or 56 bits, and whether it left a
+    // remainder. For t < 0 the dividend's high word stays below n, so the
+    // division is a single 128-by-64-bit one.
+    const int t = bit_length(magnitude) - static_cast<int>(std::bit_width(n)) - 55;
+    const wide_sum x = t < 0 ? magnitude << -t : magnitude, y = t < 0 ? wide_sum{n} : wide_sum{n} << t;
+    const wide_sum q = x / y;
+    const double r = rounded(static_cast<std::uint64_t>(q), x - q * y != 0, exponent_ + t);
+    return negative ? -r : r;
+}
 
 value_scale::value_scale(const double* values, index_t n, index_t most_cells)
 {
@@ -92,6 +134,7 @@ value_scale::value_scale(const double* values, index_t n, index_t most_cells)
 
 double value_scale::mean(const wide_sum* sums, index_t cells) const
 {
+    if (digits_ == 1) return mean_of_word(sums[0], cells);
     // The sum in n limbs: the digits, a count's 64 bits and a sign bit.
     const int n = std::min(most_limbs - 2, (digits_ * digit_bits_ + 64 + 1 + 63) / 64 + 1);
     limbs sum{};

@@ -63,6 +63,8 @@ public:
     double mean(const wide_sum* sums, index_t cells) const;
 
 private:
+    double mean_of_word(wide_sum sum, index_t cells) const;
+
     int exponent_ = 0;     // E
     int digit_bits_ = 127; // s
     int digits_ = 1;

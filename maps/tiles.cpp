@@ -115,7 +115,8 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
                   const wide_sum* left, exact_value_table& table, wide_sum* right, worker_pool& pool)
 {
     const index_t rows = b.r1 - b.r0;
-    std::vector<double> cells(static_cast<std::size_t>(rows * (b.c1 - b.c0)));
+    std::vector<double>& cells = table.scratch();
+    cells.resize(std::max(cells.size(), static_cast<std::size_t>(rows * (b.c1 - b.c0))));
     const raster_view<double> into{cells.data(), rows, b.c1 - b.c0, 1, rows, b.r0, b.c0};
     cell_values_of(t, labels, b, draw_start, into, pool);
     table.build(into, b, left, right, pool);

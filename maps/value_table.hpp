@@ -105,6 +105,8 @@ public:
     exact_value_table(const value_scale& scale, cell_block b, index_t keep, index_t strip_rows);
 
     int digits() const { return scale_->digits(); }
+    // A buffer for a tile's cell values, kept from tile to tile.
+    std::vector<double>& scratch() { return scratch_; }
     // Makes room for rows a .. b-1 (see summed_area_strip::start).
     void start(index_t a, index_t b, worker_pool& pool);
     // Adds the cells of tile b, whose values `values` holds (a view with its
@@ -123,6 +125,7 @@ private:
     const value_scale* scale_;
     cell_block block_;
     std::vector<summed_area_strip<wide_sum>> digit_tables_;
+    std::vector<double> scratch_;
 };
 
 } // namespace rw
