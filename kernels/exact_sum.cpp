@@ -96,21 +96,61 @@ double rounded(std::uint64_t q, bool beyond, int scale)
     return std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + kept);
 }
 
-} // namespace
-
-double value_scale::mean_of_word(wide_sum sum, index_t cells) const
+// The mean by one integer division: correct for every magnitude, also
+// when the mean is subnormal.
+double mean_by_division(wide_sum magnitude, std::uint64_t n, int exponent)
 {
-    const bool negative = sum >> 127;
-    const wide_sum magnitude = negative ? -sum : sum;
-    if (magnitude == 0) return 0.0;
-    const std::uint64_t n = static_cast<std::uint64_t>(cells);
     // floor(magnitude / (n 2^t)) with 55 or 56 bits, and whether it left a
     // remainder. For t < 0 the dividend's high word stays below n, so the
     // division is a single 128-by-64-bit one.
     const int t = bit_length(magnitude) - static_cast<int>(std::bit_width(n)) - 55;
     const wide_sum x = t < 0 ? magnitude << -t : magnitude, y = t < 0 ? wide_sum{n} : wide_sum{n} << t;
     const wide_sum q = x / y;
-    const double r = rounded(static_cast<std::uint64_t>(q), x - q * y != 0, exponent_ + t);
+    return rounded(static_cast<std::uint64_t>(q), x - q * y != 0, exponent + t);
+}
+
+} // namespace
+
+double value_scale::mean_of_word(wide_sum sum, index_t cells) const
+{
+    __extension__ typedef __int128 signed_sum;
+    const bool negative = sum >> 127;
+    const wide_sum magnitude = negative ? -sum : sum;
+    if (magnitude == 0) return 0.0;
+    const std::uint64_t n = static_cast<std::uint64_t>(cells);
+    // A quotient within a few units of its last place from doubles, then
+    // moved to the nearest one by exact residuals: cheaper than a division
+    // of 128-bit integers. The estimate Q 2^f is normal, as 1 <= magnitude
+    // < 2^127 and n < 2^63.
+    const auto high = static_cast<std::uint64_t>(magnitude >> 64);
+    const double approx = static_cast<double>(high) * 0x1p64 + static_cast<double>(static_cast<std::uint64_t>(magnitude));
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(approx / static_cast<double>(n));
+    const int f = static_cast<int>(bits >> 52) - 1075;
+    std::uint64_t Q = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    // residual = magnitude - Q n 2^f, in units of 2^min(f, 0); both terms
+    // stay below 2^117 (n 2^f is about magnitude / Q < 2^75).
+    const signed_sum unit = static_cast<signed_sum>(wide_sum{n} << std::max(f, 0));
+    signed_sum residual = static_cast<signed_sum>((magnitude << std::max(-f, 0)) - wide_sum{Q} * static_cast<wide_sum>(unit));
+    for (;;) {
+        const signed_sum twice = 2 * residual;
+        if (twice > unit || (twice == unit && (Q & 1))) {
+            ++Q;
+            residual -= unit;
+        } else if (twice < -unit || (twice == -unit && (Q & 1))) {
+            --Q;
+            residual += unit;
+        } else
+            break;
+    }
+    const int s = f + exponent_;
+    // Below 2^52 the nearest double lies on a finer grid; below s = -1074 the
+    // mean is subnormal: both are left to the division.
+    if (Q < (std::uint64_t{1} << 52) || s < -1074) {
+        const double r = mean_by_division(magnitude, n, exponent_);
+        return negative ? -r : r;
+    }
+    // Q in 2^52 .. 2^53 (a carry into the next binade included).
+    const double r = std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + Q);
     return negative ? -r : r;
 }
 
