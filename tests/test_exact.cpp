@@ -176,6 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
         exact_case{map_kind::varnok, {0.1, third, 1e-9, 1e9, -0.7, -third}, 5, 4, true},
         exact_case{map_kind::varnok, {0.2, 0.9, 0.3}, 7, 7, false},
         exact_case{map_kind::varnok, {4.9e-324, 1e-310, 3e-320, -2.2e-308}, 3, 5, false},
+        // means halfway between two doubles, normal and subnormal
+        exact_case{map_kind::varnok, {1.0, 1 + 0x1p-52, 1 + 0x1p-51, -1.0, -1 - 0x1p-52}, 1, 2, false},
+        exact_case{map_kind::varnok, {0x1p-1074, 0.0, 0x1p-1073, -0x1p-1074}, 1, 2, false},
         // wider than 128 bits: one table per digit
         exact_case{map_kind::varnok, {1e-300, 1e300, third, -2.5e-200, 7e150}, 4, 3, false},
         exact_case{map_kind::varnok, {1e-300, 1e300, third, -2.5e-200, 7e150}, 3, 3, true},
