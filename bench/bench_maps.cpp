@@ -49,12 +49,13 @@ landscape& shared_landscape()
 }
 
 // Arguments: window side, threads.
-void BM_map(benchmark::State& state, rw::map_kind map)
+void BM_map(benchmark::State& state, rw::map_kind map, rw::arithmetic arithmetic = rw::arithmetic::plugin)
 {
     landscape& l = shared_landscape();
     const rw::index_t window = state.range(0);
     rw::map_request q{map, l.table.data(), K, window, window};
     q.seed = 2026;
+    q.arithmetic = arithmetic;
     const rw::run_options options{static_cast<int>(state.range(1))};
     for (auto _ : state) {
         rw::run_map(q, rw::column_major<const std::int32_t>(l.labels.data(), M, N),
@@ -102,6 +103,8 @@ void class_counts(benchmark::internal::Benchmark* b)
 
 BENCHMARK_CAPTURE(BM_map, Varnok, rw::map_kind::varnok)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Marnisa, rw::map_kind::marnisa)->Apply(windows);
+BENCHMARK_CAPTURE(BM_map, Varnok_exact, rw::map_kind::varnok, rw::arithmetic::exact)->Apply(windows);
+BENCHMARK_CAPTURE(BM_map, Marnisa_exact, rw::map_kind::marnisa, rw::arithmetic::exact)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Sulmet, rw::map_kind::sulmet)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Ombrel, rw::map_kind::ombrel)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Dravix, rw::map_kind::dravix)

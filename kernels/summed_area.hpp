@@ -10,9 +10,11 @@
 //
 // Integer tables (Dravix's point counts) add in uint32 so that they wrap
 // instead of overflowing; a box sum is still exact while the window's own
-// sum fits in 32 bits.
+// sum fits in 32 bits. Tables of exact value sums (exact_sum.hpp) wrap the
+// same way in 128 bits.
 #pragma once
 
+#include "exact_sum.hpp"
 #include "raster_window.hpp"
 #include "worker_pool.hpp"
 
@@ -28,7 +30,7 @@ namespace rw {
 template <class T>
 inline T table_add(T a, T b)
 {
-    if constexpr (std::is_integral_v<T>)
+    if constexpr (std::is_same_v<T, std::int32_t>)
         return static_cast<T>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
     else
         return a + b;
@@ -47,6 +49,12 @@ inline std::int32_t box_sum(std::int32_t bottom_right, std::int32_t top_right,
 {
     const auto u = [](std::int32_t x) { return static_cast<std::uint32_t>(x); };
     return static_cast<std::int32_t>(u(bottom_right) - u(top_right) - u(bottom_left) + u(top_left));
+}
+
+inline wide_sum box_sum(wide_sum bottom_right, wide_sum top_right, wide_sum bottom_left,
+                        wide_sum top_left)
+{
+    return bottom_right - top_right - bottom_left + top_left;
 }
 
 // The table of a block of columns c0 .. c1-1 starting at row r0: a whole

@@ -34,6 +34,14 @@ enum class nodata_policy { strict, renormalise };
 
 inline constexpr double default_min_valid = 0.5;
 
+// How window sums are computed. plugin: the plug-ins' own arithmetic, bit
+// for bit (a summed-area table of doubles, so a window's sum carries the
+// rounding of sums over the whole raster above and left of it). exact:
+// Varnok's and Marnisa's windows sum their values exactly, and their mean
+// is correctly rounded, whatever the raster's size or the window's place;
+// the other maps compute as under plugin.
+enum class arithmetic { plugin, exact };
+
 // What to compute. table holds K class values; label k reads table[k - 1].
 // Only the window's size h x w matters. probes_per_cell is Dravix's; seed
 // fixes every draw of the random maps (Marnisa, Dravix).
@@ -52,6 +60,7 @@ struct map_request {
     bool nodata = false;
     nodata_policy policy = nodata_policy::strict;
     double min_valid = default_min_valid; // fraction of the window, renormalise only
+    rw::arithmetic arithmetic = rw::arithmetic::plugin;
 };
 
 // What is wrong with a request or its labels, and where.

@@ -239,7 +239,7 @@ std::unique_ptr<window_scorer> make_sulmet_scorer(const map_request& q)
 
 } // namespace
 
-const value_rules sulmet_rules{false, make_sulmet_scorer};
+const value_rules sulmet_rules{false, make_sulmet_scorer, false};
 
 extern const map_entry sulmet_entry{
     map_kind::sulmet, "sulmet", "Sulmet",

@@ -104,7 +104,9 @@ void run_value_table(const tiled_map& t, const grid& g, label_rows& labels, outp
     const index_t M = t.M, N = t.N, h = t.q.h;
     const bool scored = !windows_of(t, whole_raster(M, N)).empty();
     const bool random = entry_of(t.q.map).random;
-    summed_area_strip<double> table(scored ? N : 0, h, g.most_rows());
+    std::optional<exact_value_table> exact;
+    if (tiles::sums_exactly(t)) exact.emplace(tiles::exact_table_of(t, {0, M, 0, scored ? N : 0}, h, g.most_rows()));
+    summed_area_strip<double> table(exact || !scored ? 0 : N, h, g.most_rows());
     window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, g.most_rows());
     labels.start_pass(tiles::label_rows_above(t));
     std::uint64_t drawn = 0;
@@ -115,6 +117,19 @@ void run_value_table(const tiled_map& t, const grid& g, label_rows& labels, outp
             draw_at = count_and_place(g, a, b, drawn, drawn, [&](index_t, cell_block tb, index_t* n) {
                 tiles::count_draws(t, band, tb, n, &pool);
             });
+        valid.build(band, a, b, pool);
+        if (exact) {
+            exact->start(a, b, pool);
+            std::vector<wide_sum> left(static_cast<std::size_t>((b - a) * exact->digits())), right(left.size());
+            for (index_t k = 0; k < g.C(); ++k) {
+                tiles::exact_values(t, band, g.tile(k, a, b), random ? draw_at[k].data() : nullptr, left.data(),
+                                    *exact, right.data(), pool);
+                std::swap(left, right);
+            }
+            for (index_t k = 0; k < g.C(); ++k)
+                tiles::score_exact(t, *exact, valid, columns(rows, out_tile(g, k, rows)), pool);
+            return;
+        }
         table.start(a, b, pool);
         std::vector<double> left(static_cast<std::size_t>(b - a)), right(left.size());
         for (index_t k = 0; k < g.C(); ++k) {
@@ -122,7 +137,6 @@ void run_value_table(const tiled_map& t, const grid& g, label_rows& labels, outp
                                table, right.data(), pool);
             std::swap(left, right);
         }
-        valid.build(band, a, b, pool);
         for (index_t k = 0; k < g.C(); ++k)
             tiles::score_from_table(t, table.view(), band, valid, columns(rows, out_tile(g, k, rows)), pool);
     });

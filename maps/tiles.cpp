@@ -20,6 +20,8 @@ struct prepared_rules {
         const map_entry& entry = entry_of(t.q.map);
         if (entry.random) thresholds = threshold_table(setup.q.table, setup.q.K);
         if (entry.values) scorer = entry.values->make_scorer(setup.q);
+        if (entry.values && entry.values->exact_mean && t.q.arithmetic == arithmetic::exact)
+            exact_scale.emplace(exact_scale_of(setup.q, entry.random ? thresholds.data() : nullptr));
         if (entry.engine == map_engine::running_score && !positions.empty()) ombrel.emplace(setup.q);
     }
 
@@ -28,6 +30,7 @@ struct prepared_rules {
     std::vector<std::int32_t> thresholds;  // random maps
     std::unique_ptr<window_scorer> scorer; // value table maps
     std::optional<ombrel_windows> ombrel;  // Ombrel, when it scores a window
+    std::optional<value_scale> exact_scale; // value maps summed exactly
 };
 
 tiled_map::tiled_map(const map_request& request, index_t rows, index_t cols,
@@ -82,7 +85,48 @@ void count_sampled_rows(const tiled_map& t, cell_block b, index_t* per_row, Coun
     if (!d.empty()) count(d, per_row + (d.r0 - b.r0));
 }
 
+// The value of every cell of tile b into `into` (a view over b): its class
+// value, or, when sampled, that of a kept cell and 0 for the others.
+void cell_values_of(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                    raster_view<double> into, worker_pool& pool)
+{
+    const bool sampled = entry_of(t.q.map).values->sampled;
+    cell_values values(t.run(), sampled ? t.rules().thresholds.data() : nullptr);
+    if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
+    pool.parallel_for(b.r1 - b.r0, [&](index_t lo, index_t hi) {
+        std::vector<double> down(static_cast<std::size_t>(hi - lo));
+        for (index_t c = b.c0; c < b.c1; ++c) {
+            values(labels, c, b.r0 + lo, b.r0 + hi, down.data());
+            for (index_t k = 0; k < hi - lo; ++k) into(b.r0 + lo + k, c) = down[k];
+        }
+    });
+}
+
 } // namespace
+
+bool sums_exactly(const tiled_map& t) { return t.rules().exact_scale.has_value(); }
+
+exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep, index_t strip_rows)
+{
+    return exact_value_table(*t.rules().exact_scale, b, keep, strip_rows);
+}
+
+void exact_values(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                  const wide_sum* left, exact_value_table& table, wide_sum* right, worker_pool& pool)
+{
+    const index_t rows = b.r1 - b.r0;
+    std::vector<double>& cells = table.scratch();
+    cells.resize(std::max(cells.size(), static_cast<std::size_t>(rows * (b.c1 - b.c0))));
+    const raster_view<double> into{cells.data(), rows, b.c1 - b.c0, 1, rows, b.r0, b.c0};
+    cell_values_of(t, labels, b, draw_start, into, pool);
+    table.build(into, b, left, right, pool);
+}
+
+void score_exact(const tiled_map& t, const exact_value_table& table, const window_valid_counts& valid,
+                 raster_view<double> out, worker_pool& pool)
+{
+    table.write_means(valid, windows_of(t, block_of(out)), t.q.h, t.q.w, out, pool);
+}
 
 scored_positions windows_of(const tiled_map& t, cell_block b)
 {
@@ -138,6 +182,11 @@ void value_table(const tiled_map& t, label_view labels, cell_block b, const std:
                  const double* left, const double* top, raster_view<double> table, double* right)
 {
     pool_of on(t, nullptr);
+    if (sums_exactly(t)) {
+        cell_values_of(t, labels, b, draw_start, table, on);
+        if (right) std::fill(right, right + (b.r1 - b.r0), 0.0);
+        return;
+    }
     summed_area_strip<double> sums(b, b.r0 > 0 ? 1 : 0, b.r1 - b.r0);
     sums.start(b.r0, b.r1, on);
     if (b.r0 > 0) sums.seed_row_above(top);
@@ -162,8 +211,15 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
     const cell_block halo = window_cells(t, block_of(out));
     if (halo.empty()) return;
     pool_of on(t, nullptr);
-    score_from_table(t, table, labels, valid_counts_of(t, labels, halo, on.get()),
-                     out, on);
+    const window_valid_counts valid = valid_counts_of(t, labels, halo, on.get());
+    if (sums_exactly(t)) {
+        exact_value_table sums = exact_table_of(t, halo, 0, halo.r1 - halo.r0);
+        sums.start(halo.r0, halo.r1, on);
+        sums.build(table, halo, nullptr, nullptr, on);
+        score_exact(t, sums, valid, out, on);
+        return;
+    }
+    score_from_table(t, table, labels, valid, out, on);
 }
 
 void ombrel_scores(const tiled_map& t, label_view labels, const window_valid_counts& valid,

@@ -40,6 +40,7 @@
 
 namespace rw {
 class point_probes;
+class exact_value_table;
 }
 
 namespace rw::tiles {
@@ -108,6 +109,27 @@ void value_table(const tiled_map& t, label_view labels, cell_block b,
 void value_table(const tiled_map& t, label_view labels, cell_block b,
                  const std::uint64_t* draw_start, const double* left, const double* top,
                  raster_view<double> table, double* right);
+
+// Under exact arithmetic (Varnok, Marnisa) the windows are scored from
+// exact integer sums (exact_value_table) instead of the double table. The
+// standalone value_table above then writes each cell's value (a kept
+// value, or 0) where the table would go, and sets its carries to 0: the
+// integer sums need none, and score_from_table sums those values over its
+// halo itself.
+bool sums_exactly(const tiled_map& t);
+
+// An exact table for the run, over the columns of block b from its row
+// b.r0, keeping `keep` rows above each strip of at most strip_rows rows.
+exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep, index_t strip_rows);
+
+// Adds tile b's cell values to `table`, which has rows b.r0 .. b.r1-1
+// started; left and right as in exact_value_table::build.
+void exact_values(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                  const wide_sum* left, exact_value_table& table, wide_sum* right, worker_pool& pool);
+
+// Scores the windows of output tile out from the exact table.
+void score_exact(const tiled_map& t, const exact_value_table& table, const window_valid_counts& valid,
+                 raster_view<double> out, worker_pool& pool);
 
 // The label rows above a window's bottom row that scoring it reads.
 index_t label_rows_above(const tiled_map& t);

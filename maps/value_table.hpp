@@ -7,6 +7,7 @@
 #pragma once
 
 #include "kernels/crt_rand.hpp"
+#include "kernels/exact_sum.hpp"
 #include "kernels/sampling.hpp"
 #include "kernels/valid_cells.hpp"
 #include "maps/map_setup.hpp"
@@ -44,6 +45,10 @@ public:
 struct value_rules {
     bool sampled; // a cell counts only when kept, its class value being the chance
     std::unique_ptr<window_scorer> (*make_scorer)(const map_request& run);
+    // Under exact arithmetic, whether the score is the mean of the exact
+    // window sum (exact_value_table); otherwise the scorer runs as under
+    // the plug-ins' arithmetic.
+    bool exact_mean = false;
 };
 
 // The mean of the window's values over its cells (or valid cells).
@@ -83,6 +88,44 @@ private:
     std::uint32_t seed_;
     index_t first_row_ = 0;
     std::vector<crt_rand> rows_;
+};
+
+// The values a run may add to its sums at a common scale (exact_sum.hpp):
+// every class value, or, when sampled, those of the classes that can be
+// kept (thresholds positive). Windows hold at most h * w cells.
+value_scale exact_scale_of(const map_request& run, const std::int32_t* thresholds);
+
+// The exact sums of a value map under exact arithmetic: one wrapping
+// 128-bit summed-area table per digit of the scale, over the columns of a
+// block from its first row, built strip by strip like the double table.
+// Integer box sums need no carry from other tiles to be exact, so a tile
+// on its own sums its halo from scratch and gets the same window sums.
+class exact_value_table {
+public:
+    exact_value_table(const value_scale& scale, cell_block b, index_t keep, index_t strip_rows);
+
+    int digits() const { return scale_->digits(); }
+    // A buffer for a tile's cell values, kept from tile to tile.
+    std::vector<double>& scratch() { return scratch_; }
+    // Makes room for rows a .. b-1 (see summed_area_strip::start).
+    void start(index_t a, index_t b, worker_pool& pool);
+    // Adds the cells of tile b, whose values `values` holds (a view with its
+    // cells' coordinates), to rows b.r0 .. b.r1-1 of the table. left and
+    // right: the running row sums at the columns either side, digit d of row
+    // r at [d * rows + r - b.r0] (left unused for the block's first column).
+    void build(raster_view<const double> values, cell_block b, const wide_sum* left, wide_sum* right,
+               worker_pool& pool);
+    // Writes the correctly rounded mean of every window of p (h x w cells,
+    // or its valid ones) at its centre cell of out; NaN for windows with
+    // too few valid cells.
+    void write_means(const window_valid_counts& valid, const scored_positions& p, index_t h, index_t w,
+                     raster_view<double> out, worker_pool& pool) const;
+
+private:
+    const value_scale* scale_;
+    cell_block block_;
+    std::vector<summed_area_strip<wide_sum>> digit_tables_;
+    std::vector<double> scratch_;
 };
 
 } // namespace rw

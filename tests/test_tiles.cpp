@@ -39,6 +39,7 @@ struct tiled_case {
     map_kind map;
     bool nodata;
     nodata_policy policy;
+    rw::arithmetic arithmetic = rw::arithmetic::plugin;
 };
 
 class TiledMaps : public ::testing::TestWithParam<tiled_case> {};
@@ -63,6 +64,7 @@ TEST_P(TiledMaps, EveryTilingGivesTheSameBitsAsRunMap)
             q.nodata = tc.nodata;
             q.policy = tc.policy;
             q.min_valid = 0.7;
+            q.arithmetic = tc.arithmetic;
             const auto in = column_major<const std::int32_t>(labels.data(), rc.M, rc.N);
             std::vector<double> expected(static_cast<std::size_t>(rc.M * rc.N), 0.0);
             run_map(q, in, row_major(expected.data(), rc.M, rc.N), {1});
@@ -99,7 +101,11 @@ INSTANTIATE_TEST_SUITE_P(
                       tiled_case{map_kind::sulmet, true, nodata_policy::renormalise},
                       tiled_case{map_kind::ombrel, true, nodata_policy::renormalise},
                       tiled_case{map_kind::dravix, true, nodata_policy::renormalise},
-                      tiled_case{map_kind::sulmet, true, nodata_policy::strict}));
+                      tiled_case{map_kind::sulmet, true, nodata_policy::strict},
+                      tiled_case{map_kind::varnok, false, nodata_policy::strict, arithmetic::exact},
+                      tiled_case{map_kind::marnisa, false, nodata_policy::strict, arithmetic::exact},
+                      tiled_case{map_kind::varnok, true, nodata_policy::renormalise, arithmetic::exact},
+                      tiled_case{map_kind::marnisa, true, nodata_policy::renormalise, arithmetic::exact}));
 
 } // namespace
 } // namespace rw

@@ -1,0 +1,220 @@
+#include "exact_sum.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace rw {
+namespace {
+
+// Limbs of a sum: digits * s + 64 bits for the largest sum (s < 128, and a
+// value spans at most 2098 bits, so fewer than 2226 bits of digits), a sign
+// bit, and two fraction limbs for the quotient.
+constexpr int most_limbs = 40;
+using limbs = std::array<std::uint64_t, most_limbs>;
+
+struct value_bits {
+    int low, high; // exponents of v's lowest and one above its highest set bit
+};
+
+value_bits bits_of(double v)
+{
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased != 0) m |= std::uint64_t{1} << 52;
+    const int e = (biased == 0 ? 1 : biased) - 1075;
+    return {e + std::countr_zero(m), e + static_cast<int>(std::bit_width(m))};
+}
+
+// acc += x * 2^shift, x a signed 128-bit word, acc n limbs of two's
+// complement (wrapping at the top).
+void add_shifted(limbs& acc, int n, wide_sum x, int shift)
+{
+    const int q = shift / 64, r = shift % 64;
+    const std::uint64_t lo = static_cast<std::uint64_t>(x), hi = static_cast<std::uint64_t>(x >> 64);
+    const std::uint64_t ext = (hi >> 63) ? ~std::uint64_t{0} : 0;
+    const std::uint64_t t[3] = {lo << r, r ? (hi << r) | (lo >> (64 - r)) : hi,
+                                r ? (ext << r) | (hi >> (64 - r)) : ext};
+    unsigned carry = 0;
+    for (int k = q; k < n; ++k) {
+        const std::uint64_t term = k - q < 3 ? t[k - q] : ext;
+        const std::uint64_t a = acc[k] + term;
+        const unsigned c1 = a < term;
+        acc[k] = a + carry;
+        carry = c1 | (acc[k] < a);
+    }
+}
+
+bool bit_at(const limbs& x, int n, int pos)
+{
+    return pos >= 0 && pos < 64 * n && ((x[pos / 64] >> (pos % 64)) & 1);
+}
+
+// Whether any of bits 0 .. pos-1 is set.
+bool any_below(const limbs& x, int pos)
+{
+    const int whole = pos / 64;
+    for (int k = 0; k < whole; ++k)
+        if (x[k]) return true;
+    return pos % 64 != 0 && (x[whole] & ((std::uint64_t{1} << (pos % 64)) - 1)) != 0;
+}
+
+// Bits pos .. pos+63 of x (n limbs), 0 beyond the top.
+std::uint64_t bits_from(const limbs& x, int n, int pos)
+{
+    const int k = pos / 64, r = pos % 64;
+    const std::uint64_t lo = k < n ? x[k] : 0, hi = k + 1 < n ? x[k + 1] : 0;
+    return r ? (lo >> r) | (hi << (64 - r)) : lo;
+}
+
+int bit_length(wide_sum x)
+{
+    const auto high = static_cast<std::uint64_t>(x >> 64);
+    return high ? 64 + static_cast<int>(std::bit_width(high))
+                : static_cast<int>(std::bit_width(static_cast<std::uint64_t>(x)));
+}
+
+// q * 2^scale rounded to nearest, ties to even, also into the subnormal
+// range; `beyond`: whether the true value exceeds q * 2^scale. q >= 2^54.
+double rounded(std::uint64_t q, bool beyond, int scale)
+{
+    const int length = static_cast<int>(std::bit_width(q));
+    const int precision = std::min(53, length - 1 + scale + 1075); // fewer bits when subnormal
+    const int dropped = length - precision;                        // >= 2
+    if (dropped > 64) return 0.0;
+    std::uint64_t kept = dropped == 64 ? 0 : q >> dropped;
+    const bool half = (q >> (dropped - 1)) & 1;
+    beyond = beyond || (dropped > 1 && (q & ((std::uint64_t{1} << (dropped - 1)) - 1)) != 0);
+    if (half && (beyond || (kept & 1))) ++kept;
+    // kept * 2^s, s = scale + dropped: kept lies in 2^52 .. 2^53 for a
+    // normal result, and s = -1074 for a subnormal one, so one sum of bit
+    // fields gives both, a carry into the next binade included.
+    const int s = scale + dropped;
+    return std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + kept);
+}
+
+// The mean by one integer division: correct for every magnitude, also
+// when the mean is subnormal.
+double mean_by_division(wide_sum magnitude, std::uint64_t n, int exponent)
+{
+    // floor(magnitude / (n 2^t)) with 55 or 56 bits, and whether it left a
+    // remainder. For t < 0 the dividend's high word stays below n, so the
+    // division is a single 128-by-64-bit one.
+    const int t = bit_length(magnitude) - static_cast<int>(std::bit_width(n)) - 55;
+    const wide_sum x = t < 0 ? magnitude << -t : magnitude, y = t < 0 ? wide_sum{n} : wide_sum{n} << t;
+    const wide_sum q = x / y;
+    return rounded(static_cast<std::uint64_t>(q), x - q * y != 0, exponent + t);
+}
+
+} // namespace
+
+double value_scale::mean_of_word(wide_sum sum, index_t cells) const
+{
+    __extension__ typedef __int128 signed_sum;
+    const bool negative = sum >> 127;
+    const wide_sum magnitude = negative ? -sum : sum;
+    if (magnitude == 0) return 0.0;
+    const std::uint64_t n = static_cast<std::uint64_t>(cells);
+    // A quotient within a few units of its last place from doubles, then
+    // moved to the nearest one by exact residuals: cheaper than a division
+    // of 128-bit integers. The estimate Q 2^f is normal, as 1 <= magnitude
+    // < 2^127 and n < 2^63.
+    const auto high = static_cast<std::uint64_t>(magnitude >> 64);
+    const double approx = static_cast<double>(high) * 0x1p64 + static_cast<double>(static_cast<std::uint64_t>(magnitude));
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(approx / static_cast<double>(n));
+    const int f = static_cast<int>(bits >> 52) - 1075;
+    std::uint64_t Q = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    // residual = magnitude - Q n 2^f, in units of 2^min(f, 0); both terms
+    // stay below 2^117 (n 2^f is about magnitude / Q < 2^75).
+    const signed_sum unit = static_cast<signed_sum>(wide_sum{n} << std::max(f, 0));
+    signed_sum residual = static_cast<signed_sum>((magnitude << std::max(-f, 0)) - wide_sum{Q} * static_cast<wide_sum>(unit));
+    for (;;) {
+        const signed_sum twice = 2 * residual;
+        if (twice > unit || (twice == unit && (Q & 1))) {
+            ++Q;
+            residual -= unit;
+        } else if (twice < -unit || (twice == -unit && (Q & 1))) {
+            --Q;
+            residual += unit;
+        } else
+            break;
+    }
+    const int s = f + exponent_;
+    // Below 2^52 the nearest double lies on a finer grid; below s = -1074 the
+    // mean is subnormal: both are left to the division.
+    if (Q < (std::uint64_t{1} << 52) || s < -1074) {
+        const double r = mean_by_division(magnitude, n, exponent_);
+        return negative ? -r : r;
+    }
+    // Q in 2^52 .. 2^53 (a carry into the next binade included).
+    const double r = std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + Q);
+    return negative ? -r : r;
+}
+
+value_scale::value_scale(const double* values, index_t n, index_t most_cells)
+{
+    int low = std::numeric_limits<int>::max(), high = std::numeric_limits<int>::min();
+    for (index_t k = 0; k < n; ++k)
+        if (std::isfinite(values[k]) && values[k] != 0) {
+            const value_bits b = bits_of(values[k]);
+            low = std::min(low, b.low);
+            high = std::max(high, b.high);
+        }
+    if (low > high) return; // nothing but zeros
+    exponent_ = low;
+    const int width = high - low;
+    const int cell_bits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(std::max<index_t>(1, most_cells))));
+    // A digit's window sum stays below most_cells * 2^s <= 2^127.
+    digit_bits_ = 127 - cell_bits;
+    digits_ = width <= digit_bits_ ? 1 : (width + digit_bits_ - 1) / digit_bits_;
+}
+
+double value_scale::mean(const wide_sum* sums, index_t cells) const
+{
+    if (digits_ == 1) return mean_of_word(sums[0], cells);
+    // The sum in n limbs: the digits, a count's 64 bits and a sign bit.
+    const int n = std::min(most_limbs - 2, (digits_ * digit_bits_ + 64 + 1 + 63) / 64 + 1);
+    limbs sum{};
+    for (int d = 0; d < digits_; ++d) add_shifted(sum, n, sums[d], digit_bits_ * d);
+    const bool negative = sum[n - 1] >> 63;
+    if (negative) { // magnitude
+        unsigned carry = 1;
+        for (int k = 0; k < n; ++k) {
+            sum[k] = ~sum[k] + carry;
+            carry = carry && sum[k] == 0;
+        }
+    }
+    // q = floor(sum * 2^128 / cells): two fraction limbs give at least 65
+    // significant bits, as sum >= 1 and cells < 2^64. The value is q *
+    // 2^(E - 128), plus a remainder that only decides ties (sticky).
+    const std::uint64_t divisor = static_cast<std::uint64_t>(cells);
+    limbs q{};
+    const int qn = n + 2;
+    std::uint64_t rest = 0;
+    int top = n - 1;
+    while (top >= 0 && sum[top] == 0) --top;
+    if (top < 0) return 0.0;
+    for (int k = top; k >= -2; --k) {
+        const wide_sum cur = (static_cast<wide_sum>(rest) << 64) | (k >= 0 ? sum[k] : 0);
+        q[k + 2] = static_cast<std::uint64_t>(cur / divisor);
+        rest = static_cast<std::uint64_t>(cur % divisor);
+    }
+    int high = qn - 1;
+    while (q[high] == 0) --high;
+    const int length = 64 * high + static_cast<int>(std::bit_width(q[high]));
+    const int scale = exponent_ - 128;
+    const int lead = length - 1 + scale;                       // exponent of the leading bit
+    const int precision = std::min(53, lead + 1075);           // fewer bits when subnormal
+    const int dropped = length - precision;                    // >= 13
+    std::uint64_t kept = precision > 0 ? bits_from(q, qn, dropped) & ((std::uint64_t{1} << precision) - 1) : 0;
+    const bool half = bit_at(q, qn, dropped - 1);
+    const bool beyond = rest != 0 || (dropped - 1 > 0 && any_below(q, std::min(dropped - 1, 64 * qn)));
+    if (half && (beyond || (kept & 1))) ++kept;
+    const double magnitude = std::ldexp(static_cast<double>(kept), scale + dropped);
+    return negative ? -magnitude : magnitude;
+}
+
+} // namespace rw

@@ -1,0 +1,261 @@
+// Varnok and Marnisa under exact arithmetic: every scored window gets the
+// correctly rounded mean of its values, checked against exact sums held
+// here as plain multi-word integers (any double is an integer multiple of
+// 2^-1077, half its smallest spacing, in 2304 bits), whatever the span of
+// the table.
+#include "map_checks.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace rw {
+namespace {
+
+// A signed integer in two's complement, counting units of 2^-1077.
+struct fixed {
+    std::array<std::uint32_t, 72> word{};
+
+    static fixed of(double v)
+    {
+        fixed x;
+        int e = 0;
+        const double f = std::frexp(std::fabs(v), &e);
+        if (f == 0) return x;
+        auto m = static_cast<std::uint64_t>(std::ldexp(f, 53)); // |v| = m 2^(e - 53)
+        const int shift = e - 53 + 1077;                         // >= 3 for any double
+        for (int k = 0; k < 64; ++k)
+            if ((m >> k) & 1) x.word[(shift + k) / 32] |= std::uint32_t{1} << ((shift + k) % 32);
+        return v < 0 ? x.negated() : x;
+    }
+    fixed negated() const
+    {
+        fixed x;
+        std::uint64_t carry = 1;
+        for (std::size_t k = 0; k < word.size(); ++k) {
+            carry += static_cast<std::uint32_t>(~word[k]);
+            x.word[k] = static_cast<std::uint32_t>(carry);
+            carry >>= 32;
+        }
+        return x;
+    }
+    fixed& operator+=(const fixed& y)
+    {
+        std::uint64_t carry = 0;
+        for (std::size_t k = 0; k < word.size(); ++k) {
+            carry += std::uint64_t{word[k]} + y.word[k];
+            word[k] = static_cast<std::uint32_t>(carry);
+            carry >>= 32;
+        }
+        return *this;
+    }
+    fixed times(index_t n) const // n < 2^32
+    {
+        fixed x;
+        std::uint64_t carry = 0;
+        for (std::size_t k = 0; k < word.size(); ++k) {
+            carry += std::uint64_t{word[k]} * static_cast<std::uint64_t>(n);
+            x.word[k] = static_cast<std::uint32_t>(carry);
+            carry >>= 32;
+        }
+        return x;
+    }
+    bool negative() const { return word.back() >> 31; }
+    bool zero() const
+    {
+        for (const std::uint32_t w : word)
+            if (w) return false;
+        return true;
+    }
+};
+
+// Sign of a - b.
+int compare(const fixed& a, const fixed& b)
+{
+    fixed d = a;
+    d += b.negated();
+    return d.zero() ? 0 : d.negative() ? -1 : 1;
+}
+
+// Whether r is the double nearest sum / cells, ties to the even one.
+::testing::AssertionResult correctly_rounded(double r, const fixed& sum, index_t cells)
+{
+    if (sum.zero()) {
+        if (std::bit_cast<std::uint64_t>(r) == 0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << r << " for a sum of 0";
+    }
+    const double below = std::nextafter(r, -INFINITY), above = std::nextafter(r, INFINITY);
+    fixed low = fixed::of(below), high = fixed::of(above), at = fixed::of(r);
+    low += at;  // twice the midpoints, to stay in whole units
+    high += at;
+    const fixed twice = sum.times(2);
+    const bool even = (std::bit_cast<std::uint64_t>(r) & 1) == 0;
+    const int lo = compare(twice, low.times(cells)), hi = compare(twice, high.times(cells));
+    if ((lo > 0 || (lo == 0 && even)) && (hi < 0 || (hi == 0 && even))) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << std::hexfloat << r << " is not the nearest double to the mean";
+}
+
+struct exact_case {
+    map_kind map;
+    std::vector<double> table;
+    index_t h, w;
+    bool nodata;
+};
+
+map_request exact_request(const exact_case& c)
+{
+    map_request q{c.map};
+    q.arithmetic = arithmetic::exact;
+    q.nodata = c.nodata;
+    q.policy = nodata_policy::renormalise;
+    q.min_valid = 0.4;
+    q.seed = 77;
+    return q;
+}
+
+// Marnisa's tables here hold values that are always kept (32768/32767 or
+// more) or never (below 1/32767, NaN), so its kept cells are known.
+double added(map_kind map, double v)
+{
+    return map == map_kind::marnisa && !(v >= 32768.0 / 32767.0) ? 0.0 : v;
+}
+
+class ExactMeans : public ::testing::TestWithParam<exact_case> {};
+
+TEST_P(ExactMeans, EveryWindowGetsTheCorrectlyRoundedMean)
+{
+    const exact_case c = GetParam();
+    const index_t M = 37, N = 41, K = static_cast<index_t>(c.table.size());
+    std::vector<std::int32_t> labels = test::random_labels(M, N, static_cast<int>(K), 5);
+    if (c.nodata) // a block and a scatter of cells without a class
+        for (index_t k = 0; k < M * N; ++k)
+            if (k % 7 == 3 || (k % M > 12 && k % M < 22 && k / M > 15 && k / M < 26)) labels[k] = static_cast<std::int32_t>(K + 1);
+    const map_request q = exact_request(c);
+    const std::vector<double> out = test::run_map(q, c.table, labels.data(), M, N, c.h, c.w, {1});
+    map_request sized = q;
+    sized.table = c.table.data();
+    sized.K = K;
+    sized.h = c.h;
+    sized.w = c.w;
+    const index_t least = least_valid_cells(sized);
+    const index_t di = centre_offset(c.h), dj = centre_offset(c.w);
+    index_t checked = 0;
+    for (index_t i = 10; i + c.h + 11 <= M; ++i)
+        for (index_t j = 10; j + c.w + 11 <= N; ++j) {
+            fixed sum;
+            index_t valid = 0;
+            for (index_t cc = j; cc < j + c.w; ++cc)
+                for (index_t r = i; r < i + c.h; ++r) {
+                    const std::int32_t l = labels[r + M * cc];
+                    if (l > K) continue;
+                    ++valid;
+                    sum += fixed::of(added(c.map, c.table[l - 1]));
+                }
+            const double score = out[(i + di) + M * (j + dj)];
+            if (valid < least || valid == 0) {
+                EXPECT_TRUE(std::isnan(score)) << "window at " << i << ", " << j;
+                continue;
+            }
+            EXPECT_TRUE(correctly_rounded(score, sum, valid)) << "window at " << i << ", " << j;
+            ++checked;
+        }
+    EXPECT_GT(checked, 100);
+}
+
+const double third = 1.0 / 3.0;
+
+INSTANTIATE_TEST_SUITE_P(
+    AwkwardTables, ExactMeans,
+    ::testing::Values(
+        exact_case{map_kind::varnok, {0.1, third, 1e-9, 1e9, -0.7, -third}, 3, 3, false},
+        exact_case{map_kind::varnok, {0.1, third, 1e-9, 1e9, -0.7, -third}, 5, 4, true},
+        exact_case{map_kind::varnok, {0.2, 0.9, 0.3}, 7, 7, false},
+        exact_case{map_kind::varnok, {4.9e-324, 1e-310, 3e-320, -2.2e-308}, 3, 5, false},
+        // means halfway between two doubles, normal and subnormal
+        exact_case{map_kind::varnok, {1.0, 1 + 0x1p-52, 1 + 0x1p-51, -1.0, -1 - 0x1p-52}, 1, 2, false},
+        exact_case{map_kind::varnok, {0x1p-1074, 0.0, 0x1p-1073, -0x1p-1074}, 1, 2, false},
+        // wider than 128 bits: one table per digit
+        exact_case{map_kind::varnok, {1e-300, 1e300, third, -2.5e-200, 7e150}, 4, 3, false},
+        exact_case{map_kind::varnok, {1e-300, 1e300, third, -2.5e-200, 7e150}, 3, 3, true},
+        exact_case{map_kind::varnok, {1e-300, 1.0}, 2, 2, false},
+        exact_case{map_kind::marnisa, {4.0 / 3.0, 1e9, 1.1, -5.0, 0x1p-20, 1e-7}, 3, 3, false},
+        exact_case{map_kind::marnisa, {4.0 / 3.0, 1e9, 1.1, -5.0, 0x1p-20, 1e-7}, 4, 5, true},
+        exact_case{map_kind::marnisa, {1e300, 1.5, std::nan(""), -INFINITY, 1e-300}, 3, 3, false}));
+
+// The cases users meet first: a window of one class gives exactly its value,
+// a 1 x 1 window its cell's value, and values >= 0 never a negative mean, on
+// a raster large enough for the double table's sums to have drifted.
+TEST(ExactMeans, OneClassOneCellAndSignsAreExact)
+{
+    const index_t M = 300, N = 260;
+    const std::vector<double> table{0.2, 0.9, 0.1, 1e-9, 0.7};
+    const std::vector<std::int32_t> ones(static_cast<std::size_t>(M * N), 1);
+    map_request q{map_kind::varnok};
+    q.arithmetic = arithmetic::exact;
+    for (const double v : test::run_map(q, table, ones.data(), M, N, 3, 3))
+        if (v != 0) {
+            ASSERT_EQ(v, 0.2);
+        }
+
+    const std::vector<std::int32_t> labels = test::random_labels(M, N, 5, 11);
+    const std::vector<double> cell = test::run_map(q, table, labels.data(), M, N, 1, 1);
+    for (index_t c = 10; c < N - 11; ++c)
+        for (index_t r = 10; r < M - 11; ++r) ASSERT_EQ(cell[r + M * c], table[labels[r + M * c] - 1]);
+
+    for (const index_t size : {2, 5, 21})
+        for (const double v : test::run_map(q, table, labels.data(), M, N, size, size + 1)) ASSERT_GE(v, 0.0);
+}
+
+// Marnisa under exact draws exactly the cells it draws under the plug-ins'
+// arithmetic: 1 x 1 windows show each cell's fate, its value or 0.
+TEST(ExactMeans, MarnisaKeepsTheSameCells)
+{
+    const index_t M = 60, N = 50;
+    const std::vector<double> table{0.5, 0.25, 0.9, 0.1};
+    const std::vector<std::int32_t> labels = test::random_labels(M, N, 4, 3);
+    map_request q{map_kind::marnisa};
+    q.seed = 2024;
+    const std::vector<double> plugin = test::run_map(q, table, labels.data(), M, N, 1, 1);
+    q.arithmetic = arithmetic::exact;
+    const std::vector<double> exact = test::run_map(q, table, labels.data(), M, N, 1, 1);
+    index_t kept = 0;
+    for (index_t c = 10; c < N - 11; ++c)
+        for (index_t r = 10; r < M - 11; ++r) {
+            const double v = exact[r + M * c];
+            ASSERT_TRUE(v == 0 || v == table[labels[r + M * c] - 1]);
+            ASSERT_EQ(v != 0, std::fabs(plugin[r + M * c]) > 1e-3) << r << ", " << c;
+            kept += v != 0;
+        }
+    EXPECT_GT(kept, 100);
+}
+
+// Threads and strip heights change nothing under exact either (tilings:
+// test_tiles.cpp).
+TEST(ExactMeans, ThreadsAndStripsGiveTheSameBits)
+{
+    const index_t M = 90, N = 70;
+    const std::vector<std::int32_t> labels = test::random_labels(M, N, 5, 9);
+    for (const map_kind map : {map_kind::varnok, map_kind::marnisa})
+        for (const std::vector<double>& table :
+             {std::vector<double>{0.1, third, 1e-9, 1e9, -0.7}, std::vector<double>{1e300, 0.6, 1e-300, 2.0, 0.3}}) {
+            map_request q{map};
+            q.arithmetic = arithmetic::exact;
+            q.seed = 5;
+            const std::vector<double> one = test::run_map(q, table, labels.data(), M, N, 9, 6, {1});
+            for (const int threads : {2, 3})
+                for (const index_t strip : {1, 4, 13, 0}) {
+                    const std::vector<double> other =
+                        test::run_map(q, table, labels.data(), M, N, 9, 6, {threads, strip});
+                    EXPECT_EQ(std::memcmp(one.data(), other.data(), one.size() * sizeof(double)), 0)
+                        << threads << " threads, strips of " << strip;
+                }
+        }
+}
+
+} // namespace
+} // namespace rw
