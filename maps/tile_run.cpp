@@ -4,6 +4,7 @@
 #include "dravix.hpp"
 #include "map_setup.hpp"
 #include "tiles.hpp"
+#include "value_table.hpp"
 
 #include "kernels/label_check.hpp"
 #include "kernels/sampling.hpp"
