@@ -203,7 +203,7 @@ void run_thinned_points(const tiled_map& t, const grid& g, label_rows& labels, o
     const index_t most = g.most_rows() + ri;
     summed_area_strip<std::int32_t> density(scored ? N : 0, h, most);
     window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, most);
-    std::vector<std::int32_t> keep, alive;
+    std::vector<std::int32_t> alive;
     std::vector<index_t> ordinals;
     std::uint64_t thinning = 0;
     index_t thinned = 0;
@@ -216,27 +216,27 @@ void run_thinned_points(const tiled_map& t, const grid& g, label_rows& labels, o
         // No point at all: every density is 0, but windows with nodata still
         // need their NaN.
         if (!scored || pb <= pa || !(probes || valid.active())) return;
-        keep.assign(static_cast<std::size_t>((pb - pa) * N), -2);
-        alive.assign(keep.size(), 0);
-        const raster_view<std::int32_t> keep_rows{keep.data(), pb - pa, N, N, 1, pa, 0};
-        const raster_view<std::int32_t> alive_rows{alive.data(), pb - pa, N, N, 1, pa, 0};
+        alive.assign(static_cast<std::size_t>((pb - pa) * N), 0);
+        // Column by column, as the density table reads them.
+        const raster_view<std::int32_t> alive_rows{alive.data(), pb - pa, N, 1, pb - pa, pa, 0};
         if (probes) {
+            // Each tile's points, then their thinning draws placed in raster order.
+            std::vector<std::vector<point_row>> tile_points(static_cast<std::size_t>(C));
             const auto thin_at = count_and_place(g, pa, pb, tiles::thinning_start(totals) + thinning, thinning,
                                                  [&](index_t k, cell_block tb, index_t* n) {
+                tile_points[k].resize(static_cast<std::size_t>(pb - pa));
                 ordinals.assign(first_point[k].begin() + pa, first_point[k].begin() + pb);
-                tiles::keep_thresholds(t, band, tb, first_draw[k].data() + pa, ordinals.data(), &*probes,
-                                       columns(keep_rows, tb), n, pool);
+                tiles::probe_points(t, band, tb, first_draw[k].data() + pa, ordinals.data(), &*probes,
+                                    tile_points[k].data(), pool);
+                for (index_t r = 0; r < pb - pa; ++r) n[r] = thinning_draws(tile_points[k][r]);
             });
-            for (index_t k = 0; k < C; ++k) {
-                const cell_block tb = g.tile(k, pa, pb);
-                tiles::thin(t, columns(raster_view<const std::int32_t>(keep_rows), tb), thin_at[k].data(),
-                            columns(alive_rows, tb), &pool);
-            }
+            for (index_t k = 0; k < C; ++k)
+                tiles::thin_points(t, tile_points[k].data(), pa, pb, thin_at[k].data(), alive_rows, pool);
         }
         density.start(pa, pb, pool);
         density.build(pa, pb, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
-            for_each_down(raster_view<const std::int32_t>(alive_rows), c, r0, r1,
-                          [&](index_t k, std::int32_t v) { dst[k] = v; });
+            const std::int32_t* point = &alive_rows(r0, c);
+            std::copy(point, point + (r1 - r0), dst);
         }, pool);
         valid.build(band, pa, pb, pool);
         for (index_t k = 0; k < C; ++k)

@@ -269,56 +269,65 @@ std::uint64_t thinning_start(const point_totals& totals)
                               static_cast<std::uint64_t>(totals.probes));
 }
 
-void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
-                     const std::uint64_t* draw_start, const index_t* first_point,
-                     const point_probes* probes, raster_view<std::int32_t> keep, index_t* thinning,
-                     worker_pool& pool)
+void probe_points(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                  const index_t* first_point, const point_probes* probes, point_row* rows,
+                  worker_pool& pool)
 {
-    for (index_t r = b.r0; r < b.r1; ++r) {
-        thinning[r - b.r0] = 0;
-        for (index_t c = b.c0; c < b.c1; ++c) keep(r, c) = -2;
-    }
+    for (index_t r = b.r0; r < b.r1; ++r) rows[r - b.r0] = {};
     const cell_block d = sampled_cells(t, b);
     if (d.empty() || !probes) return;
     const index_t n = d.r1 - d.r0, at = d.r0 - b.r0;
     std::vector<std::uint64_t> firsts(first_point + at, first_point + at + n);
-    std::vector<point_row> rows(static_cast<std::size_t>(n));
     probe_rows(labels, t.rules().thresholds.data(), t.q.seed, d, draw_start + at, firsts.data(), *probes,
-               rows.data(), pool);
-    for (index_t k = 0; k < n; ++k) {
-        const point_row& points = rows[k];
-        for (std::size_t m = 0; m < points.cols.size(); ++m) keep(d.r0 + k, points.cols[m]) = points.keep[m];
-        thinning[at + k] = thinning_draws(points);
-    }
+               rows + at, pool);
+}
+
+void thin_points(const tiled_map& t, const point_row* rows, index_t r0, index_t r1,
+                 const std::uint64_t* thin_start, raster_view<std::int32_t> points, worker_pool& pool)
+{
+    pool.parallel_for(r1 - r0, [&](index_t lo, index_t hi) {
+        for (index_t k = lo; k < hi; ++k) {
+            pool.check_interrupt();
+            crt_rand gen(t.q.seed);
+            gen.discard(thin_start[k]);
+            const point_row& row = rows[k];
+            for (std::size_t m = 0; m < row.cols.size(); ++m)
+                if (survives(row.keep[m], gen)) points(r0 + k, row.cols[m]) = 1;
+        }
+    });
 }
 
 void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
                      const std::uint64_t* draw_start, const index_t* first_point,
-                     const point_totals& totals, raster_view<std::int32_t> keep, index_t* thinning,
-                     worker_pool* pool)
+                     const point_totals& totals, raster_view<std::int32_t> keep, index_t* thinning)
 {
-    pool_of on(t, pool);
+    pool_of on(t, nullptr);
     std::optional<point_probes> probes;
     if (totals.points > 0) probes.emplace(t.q, totals.draws, totals.points, totals.probes);
-    keep_thresholds(t, labels, b, draw_start, first_point, probes ? &*probes : nullptr, keep, thinning, on);
+    std::vector<point_row> rows(static_cast<std::size_t>(b.r1 - b.r0));
+    probe_points(t, labels, b, draw_start, first_point, probes ? &*probes : nullptr, rows.data(), on);
+    for (index_t r = b.r0; r < b.r1; ++r) {
+        const point_row& points = rows[r - b.r0];
+        for (index_t c = b.c0; c < b.c1; ++c) keep(r, c) = -2;
+        for (std::size_t m = 0; m < points.cols.size(); ++m) keep(r, points.cols[m]) = points.keep[m];
+        thinning[r - b.r0] = thinning_draws(points);
+    }
 }
 
 void thin(const tiled_map& t, raster_view<const std::int32_t> keep, const std::uint64_t* thin_start,
-          raster_view<std::int32_t> points, worker_pool* pool)
+          raster_view<std::int32_t> points)
 {
-    pool_of on(t, pool);
-    worker_pool& threads = on;
-    threads.parallel_for(keep.rows, [&](index_t lo, index_t hi) {
-        for (index_t r = keep.row0 + lo; r < keep.row0 + hi; ++r) {
-            threads.check_interrupt();
-            crt_rand gen(t.q.seed);
-            gen.discard(thin_start[r - keep.row0]);
-            for (index_t c = keep.col0; c < keep.col0 + keep.cols; ++c) {
-                const std::int32_t k = keep(r, c);
-                points(r, c) = k != -2 && survives(k, gen);
-            }
+    // The points of each row, as probe_points gives them, then thinned.
+    std::vector<point_row> rows(static_cast<std::size_t>(keep.rows));
+    for (index_t r = keep.row0; r < keep.row_end(); ++r)
+        for (index_t c = keep.col0; c < keep.col0 + keep.cols; ++c) {
+            points(r, c) = 0;
+            if (keep(r, c) == -2) continue;
+            rows[r - keep.row0].cols.push_back(c);
+            rows[r - keep.row0].keep.push_back(keep(r, c));
         }
-    });
+    pool_of on(t, nullptr);
+    thin_points(t, rows.data(), keep.row0, keep.row_end(), thin_start, points, on);
 }
 
 void score_density(const tiled_map& t, raster_view<const std::int32_t> point_table,

@@ -41,6 +41,7 @@
 namespace rw {
 class point_probes;
 class exact_value_table;
+struct point_row;
 }
 
 namespace rw::tiles {
@@ -171,26 +172,33 @@ point_totals totals_of(const tiled_map& t, index_t draws, index_t points);
 // The generator position of the first thinning draw.
 std::uint64_t thinning_start(const point_totals& totals);
 
-// Keep thresholds of the points of tile b: keep (a view over b) gets -2 for
-// no point, -1 for a point none of whose probes found its class (it keeps
-// without a draw), else the threshold. labels cover b and the probe reach
-// around it. first_point[r - b.r0]: the ordinal of row r's first point in b.
-// thinning[r - b.r0] receives the row's thinning draws in b.
-// probes: the points' probing (none when there is no point).
-void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
-                     const std::uint64_t* draw_start, const index_t* first_point,
-                     const point_probes* probes, raster_view<std::int32_t> keep, index_t* thinning,
-                     worker_pool& pool);
-void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
-                     const std::uint64_t* draw_start, const index_t* first_point,
-                     const point_totals& totals, raster_view<std::int32_t> keep, index_t* thinning,
-                     worker_pool* pool = nullptr);
+// The points of tile b, row by row: rows[r - b.r0] receives row r's
+// points (their columns and keep thresholds: -1 for a point none of whose
+// probes found its class, which keeps without a draw). labels cover b and
+// the probe reach around it. first_point[r - b.r0]: the ordinal of row r's
+// first point in b. probes: the points' probing (none when there is no
+// point: every row is left empty).
+void probe_points(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
+                  const index_t* first_point, const point_probes* probes, point_row* rows,
+                  worker_pool& pool);
 
-// Surviving points of a tile (points: 1 or 0, over the same cells as keep),
-// thin_start[r] being row r's first thinning draw as a generator position.
+// Marks the surviving points of rows (as probe_points gave them for rows
+// r0 ..) with 1 in points (0 elsewhere, on entry), row r's first thinning
+// draw being thin_start[r - r0].
+void thin_points(const tiled_map& t, const point_row* rows, index_t r0, index_t r1,
+                 const std::uint64_t* thin_start, raster_view<std::int32_t> points, worker_pool& pool);
+
+// The same for a tile on its own, its points as a raster: keep (a view over
+// b) gets -2 for no point, else the point's keep threshold; thinning[r -
+// b.r0] receives row r's thinning draws in b.
+void keep_thresholds(const tiled_map& t, label_view labels, cell_block b,
+                     const std::uint64_t* draw_start, const index_t* first_point,
+                     const point_totals& totals, raster_view<std::int32_t> keep, index_t* thinning);
+
+// Surviving points of a tile on its own (points: 1 or 0, over the same
+// cells as keep), thin_start[r] being row r's first thinning draw.
 void thin(const tiled_map& t, raster_view<const std::int32_t> keep,
-          const std::uint64_t* thin_start, raster_view<std::int32_t> points,
-          worker_pool* pool = nullptr);
+          const std::uint64_t* thin_start, raster_view<std::int32_t> points);
 
 // Densities of output tile out from the summed-area table of the points
 // (or the points themselves) and the valid counts or labels over
