@@ -113,32 +113,43 @@ double mean_by_division(wide_sum magnitude, std::uint64_t n, int exponent)
 
 double value_scale::mean_of_word(wide_sum sum, index_t cells) const
 {
-    __extension__ typedef __int128 signed_sum;
     const bool negative = sum >> 127;
     const wide_sum magnitude = negative ? -sum : sum;
     if (magnitude == 0) return 0.0;
     const std::uint64_t n = static_cast<std::uint64_t>(cells);
-    // A quotient within a few units of its last place from doubles, then
-    // moved to the nearest one by exact residuals: cheaper than a division
-    // of 128-bit integers. The estimate Q 2^f is normal, as 1 <= magnitude
-    // < 2^127 and n < 2^63.
+    // A quotient Q 2^f within a few units of its last place from doubles,
+    // then moved to the nearest one by an exact residual: cheaper than a
+    // division of 128-bit integers. The estimate is normal, as 1 <=
+    // magnitude < 2^127 and n < 2^63, so Q lies in 2^52 .. 2^53 and f in
+    // -116 .. 75.
     const auto high = static_cast<std::uint64_t>(magnitude >> 64);
     const double approx = static_cast<double>(high) * 0x1p64 + static_cast<double>(static_cast<std::uint64_t>(magnitude));
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(approx / static_cast<double>(n));
     const int f = static_cast<int>(bits >> 52) - 1075;
     std::uint64_t Q = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-    // residual = magnitude - Q n 2^f, in units of 2^min(f, 0); both terms
-    // stay below 2^117 (n 2^f is about magnitude / Q < 2^75).
-    const signed_sum unit = static_cast<signed_sum>(wide_sum{n} << std::max(f, 0));
-    signed_sum residual = static_cast<signed_sum>((magnitude << std::max(-f, 0)) - wide_sum{Q} * static_cast<wide_sum>(unit));
+    // Twice the residual, magnitude - Q n 2^f, in units of 2^f, is D + L /
+    // 2^(f-1), D = floor(magnitude / 2^(f-1)) - 2 Q n and L the bits that
+    // floor drops. D is a few n at most, so it is exact in 64 bits taken
+    // modulo 2^64 while n < 2^58; larger windows take the division.
+    if (n >= (std::uint64_t{1} << 58)) {
+        const double r = mean_by_division(magnitude, n, exponent_);
+        return negative ? -r : r;
+    }
+    const int shift = f - 1;
+    const std::uint64_t scaled = shift >= 0 ? static_cast<std::uint64_t>(magnitude >> shift)
+                                 : -shift < 128 ? static_cast<std::uint64_t>(magnitude << -shift)
+                                                : 0;
+    const bool dropped = shift > 0 && (magnitude & ((wide_sum{1} << shift) - 1)) != 0;
+    const auto signed_n = static_cast<std::int64_t>(n);
+    auto D = static_cast<std::int64_t>(scaled - 2 * Q * n);
+    // Round to nearest, ties to even: 2 residual against +-n 2^f.
     for (;;) {
-        const signed_sum twice = 2 * residual;
-        if (twice > unit || (twice == unit && (Q & 1))) {
+        if (D > signed_n || (D == signed_n && (dropped || (Q & 1)))) {
             ++Q;
-            residual -= unit;
-        } else if (twice < -unit || (twice == -unit && (Q & 1))) {
+            D -= 2 * signed_n;
+        } else if (D < -signed_n || (D == -signed_n && !dropped && (Q & 1))) {
             --Q;
-            residual += unit;
+            D += 2 * signed_n;
         } else
             break;
     }

@@ -5,8 +5,11 @@
 // the table.
 #include "map_checks.hpp"
 
+#include "kernels/exact_sum.hpp"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -54,14 +57,17 @@ struct fixed {
         }
         return *this;
     }
-    fixed times(index_t n) const // n < 2^32
+    fixed times(index_t n) const // n >= 0: a word at a time
     {
         fixed x;
-        std::uint64_t carry = 0;
-        for (std::size_t k = 0; k < word.size(); ++k) {
-            carry += std::uint64_t{word[k]} * static_cast<std::uint64_t>(n);
-            x.word[k] = static_cast<std::uint32_t>(carry);
-            carry >>= 32;
+        for (int half = 0; half < 2; ++half) {
+            const std::uint64_t factor = static_cast<std::uint64_t>(n) >> (32 * half) & 0xffffffffu;
+            std::uint64_t carry = 0;
+            for (std::size_t k = half; k < word.size(); ++k) {
+                carry += std::uint64_t{x.word[k]} + std::uint64_t{word[k - half]} * factor;
+                x.word[k] = static_cast<std::uint32_t>(carry);
+                carry >>= 32;
+            }
         }
         return x;
     }
@@ -98,6 +104,42 @@ int compare(const fixed& a, const fixed& b)
     const int lo = compare(twice, low.times(cells)), hi = compare(twice, high.times(cells));
     if ((lo > 0 || (lo == 0 && even)) && (hi < 0 || (hi == 0 && even))) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << std::hexfloat << r << " is not the nearest double to the mean";
+}
+
+// The rounding of a quotient on its own, over the whole range of window
+// sums (up to 2^127) and cell counts (up to 2^63 - 1): sums on and next to
+// the midpoints between doubles, where an estimate from doubles is most
+// often one step off.
+TEST(ExactMeans, QuotientsOfWideSumsRoundToNearest)
+{
+    const double one = 1.0;
+    const value_scale scale(&one, 1, 2); // integers: the mean is sum / cells
+    std::mt19937_64 gen(41);
+    const auto fixed_of = [](wide_sum magnitude, bool negative) {
+        fixed x;
+        for (int k = 0; k < 4; ++k)
+            x += fixed::of(std::ldexp(static_cast<double>(static_cast<std::uint32_t>(magnitude >> (32 * k))), 32 * k));
+        return negative ? x.negated() : x;
+    };
+    int checked = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const int count_bits = 1 + static_cast<int>(gen() % 63);
+        const index_t cells = static_cast<index_t>(std::max<std::uint64_t>(1, gen() >> (64 - count_bits)));
+        // A midpoint q / 2 times cells, q of 54 bits and odd, moved by -1, 0 or 1.
+        const std::uint64_t q = (gen() >> 10) | (std::uint64_t{1} << 53) | 1;
+        const int room = 127 - 54 - static_cast<int>(std::bit_width(static_cast<std::uint64_t>(cells)));
+        if (room < 0) continue;
+        const int shift = static_cast<int>(gen() % static_cast<std::uint64_t>(room + 1));
+        const wide_sum midpoint = (static_cast<wide_sum>(q) * static_cast<wide_sum>(cells)) << shift;
+        const wide_sum magnitude = midpoint + static_cast<wide_sum>(static_cast<int>(gen() % 3) - 1);
+        if (magnitude == 0 || (magnitude >> 127)) continue;
+        const bool negative = gen() & 1;
+        const wide_sum sum = negative ? -magnitude : magnitude;
+        ASSERT_TRUE(correctly_rounded(scale.mean(&sum, cells), fixed_of(magnitude, negative), cells))
+            << "cells " << cells << ", shift " << shift;
+        ++checked;
+    }
+    EXPECT_GT(checked, 10000);
 }
 
 struct exact_case {
