@@ -62,8 +62,68 @@ public:
     // to even (also when it is subnormal). A zero sum gives +0.
     double mean(const wide_sum* sums, index_t cells) const;
 
+    // The same for a scale of one digit, from the window's sum: inline, as
+    // every scored window calls it.
+    double mean_of_word(wide_sum sum, index_t cells) const
+    {
+        const bool negative = sum >> 127;
+        const wide_sum magnitude = negative ? -sum : sum;
+        const std::uint64_t n = static_cast<std::uint64_t>(cells);
+        // A quotient Q 2^f within three units of its last place from doubles
+        // (five roundings), then moved to the nearest one by an exact
+        // residual: cheaper than a division of 128-bit integers. The estimate
+        // is normal, as 1 <= magnitude < 2^127 and n < 2^63, so Q lies in
+        // 2^52 .. 2^53 and f in -116 .. 75. Twice the residual, magnitude - Q
+        // n 2^f, in units of 2^f, is D + L / 2^(f-1), D = floor(magnitude /
+        // 2^(f-1)) - 2 Q n and L the bits that floor drops. D is a few n at
+        // most, so it is exact in 64 bits taken modulo 2^64 while n < 2^58;
+        // larger windows take the division.
+        if (magnitude == 0 || n >= (std::uint64_t{1} << 58)) return mean_by_division(sum, cells);
+        // Signed conversions only: an unsigned one branches on the top bit,
+        // which window sums near 2^64 set at random.
+        const auto high = static_cast<std::int64_t>(magnitude >> 64);
+        const auto low = static_cast<std::uint64_t>(magnitude);
+        const double approx = static_cast<double>(high) * 0x1p64 +
+                              (static_cast<double>(static_cast<std::int64_t>(low >> 1)) * 2.0 +
+                               static_cast<double>(static_cast<std::int64_t>(low & 1)));
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(approx / static_cast<double>(n));
+        const int f = static_cast<int>(bits >> 52) - 1075;
+        std::uint64_t Q = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+        const int shift = f - 1;
+        const std::uint64_t scaled = shift >= 0 ? static_cast<std::uint64_t>(magnitude >> shift)
+                                     : -shift < 128 ? static_cast<std::uint64_t>(magnitude << -shift)
+                                                    : 0;
+        const bool dropped = shift > 0 && (magnitude & ((wide_sum{1} << shift) - 1)) != 0;
+        const auto signed_n = static_cast<std::int64_t>(n);
+        auto D = static_cast<std::int64_t>(scaled - 2 * Q * n);
+        // Round to nearest, ties to even: twice the residual against +-n 2^f.
+        // Steps without branches cover the estimate's usual error; the loop
+        // takes the rest.
+        const auto step = [&] {
+            const bool up = D > signed_n || (D == signed_n && (dropped || (Q & 1)));
+            const bool down = D < -signed_n || (D == -signed_n && !dropped && (Q & 1));
+            const std::int64_t move = static_cast<std::int64_t>(up) - static_cast<std::int64_t>(down);
+            Q += static_cast<std::uint64_t>(move);
+            D -= 2 * move * signed_n;
+            return move != 0;
+        };
+        step();
+        step();
+        while (step()) {
+        }
+        const int s = f + exponent_;
+        // Below 2^52 the nearest double lies on a finer grid; below s = -1074
+        // the mean is subnormal: both are left to the division.
+        if (Q < (std::uint64_t{1} << 52) || s < -1074) return mean_by_division(sum, cells);
+        // Q in 2^52 .. 2^53 (a carry into the next binade included).
+        const double r = std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + Q);
+        return negative ? -r : r;
+    }
+
 private:
-    double mean_of_word(wide_sum sum, index_t cells) const;
+    // The mean by one integer division: correct for every magnitude and
+    // count, also when the mean is subnormal.
+    double mean_by_division(wide_sum sum, index_t cells) const;
 
     int exponent_ = 0;     // E
     int digit_bits_ = 127; // s

@@ -85,14 +85,30 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
     const index_t di = centre_offset(h), dj = centre_offset(w);
     const int D = digits();
     const value_scale& scale = *scale_;
+    const double not_scored = std::numeric_limits<double>::quiet_NaN();
+    if (D == 1) { // most tables: one word a window, read down the columns
+        const raster_view<const wide_sum> t = digit_tables_[0].view();
+        pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
+            for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j) {
+                const wide_sum* left = &t(p.i0 - 1, j - 1);
+                const wide_sum* right = &t(p.i0 - 1, j + w - 1);
+                double* centre = &out(p.i0 + di, j + dj);
+                for (index_t i = p.i0; i < p.i_end; ++i) {
+                    const index_t top = i - p.i0, bottom = top + h, cells = valid.count(i, j);
+                    const wide_sum sum = box_sum(right[bottom], right[top], left[bottom], left[top]);
+                    centre[top * out.row_step] = valid.scores(cells) ? scale.mean_of_word(sum, cells) : not_scored;
+                }
+            }
+        });
+        return;
+    }
     pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
         std::vector<wide_sum> sums(static_cast<std::size_t>(D));
         for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
             for (index_t i = p.i0; i < p.i_end; ++i) {
                 for (int d = 0; d < D; ++d) sums[d] = digit_tables_[d].window_sum(i, j, h, w);
                 const index_t cells = valid.count(i, j);
-                out(i + di, j + dj) = valid.scores(cells) ? scale.mean(sums.data(), cells)
-                                                          : std::numeric_limits<double>::quiet_NaN();
+                out(i + di, j + dj) = valid.scores(cells) ? scale.mean(sums.data(), cells) : not_scored;
             }
     });
 }
