@@ -64,13 +64,13 @@ public:
 
     // The same for a scale of one digit, from the window's sum: inline, as
     // every scored window calls it.
-    double mean_of_word(wide_sum sum, index_t cells) const
+    [[gnu::always_inline]] double mean_of_word(wide_sum sum, index_t cells) const
     {
         const bool negative = sum >> 127;
         const wide_sum magnitude = negative ? -sum : sum;
         const std::uint64_t n = static_cast<std::uint64_t>(cells);
-        // A quotient Q 2^f within three units of its last place from doubles
-        // (five roundings), then moved to the nearest one by an exact
+        // A quotient Q 2^f within a few units of its last place from doubles
+        // (at most six roundings), then moved to the nearest one by an exact
         // residual: cheaper than a division of 128-bit integers. The estimate
         // is normal, as 1 <= magnitude < 2^127 and n < 2^63, so Q lies in
         // 2^52 .. 2^53 and f in -116 .. 75. Twice the residual, magnitude - Q
@@ -111,10 +111,13 @@ public:
         step();
         while (step()) {
         }
+        // Below Q = 2^52 the nearest double lies on a finer grid, above 2^53
+        // on a coarser one, and so does a mean below Q = 2^52 itself (D < 0);
+        // below s = -1074 the mean is subnormal: all are left to the division.
+        constexpr std::uint64_t binade = std::uint64_t{1} << 52;
         const int s = f + exponent_;
-        // Below 2^52 the nearest double lies on a finer grid; below s = -1074
-        // the mean is subnormal: both are left to the division.
-        if (Q < (std::uint64_t{1} << 52) || s < -1074) return mean_by_division(sum, cells);
+        if (Q < binade || (Q == binade && D < 0) || Q > 2 * binade || s < -1074)
+            return mean_by_division(sum, cells);
         // Q in 2^52 .. 2^53 (a carry into the next binade included).
         const double r = std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + Q);
         return negative ? -r : r;

@@ -126,7 +126,11 @@ TEST(ExactMeans, QuotientsOfWideSumsRoundToNearest)
         const int count_bits = 1 + static_cast<int>(gen() % 63);
         const index_t cells = static_cast<index_t>(std::max<std::uint64_t>(1, gen() >> (64 - count_bits)));
         // A midpoint q / 2 times cells, q of 54 bits and odd, moved by -1, 0 or 1.
-        const std::uint64_t q = (gen() >> 10) | (std::uint64_t{1} << 53) | 1;
+        // Every few trials the midpoints next to a power of two, where the
+        // spacing of doubles changes.
+        const std::uint64_t edges[] = {(std::uint64_t{1} << 54) - 1, (std::uint64_t{1} << 53) + 1,
+                                       (gen() >> 10) | (std::uint64_t{1} << 53) | 1};
+        const std::uint64_t q = edges[std::min<std::uint64_t>(gen() % 8, 2)];
         const int room = 127 - 54 - static_cast<int>(std::bit_width(static_cast<std::uint64_t>(cells)));
         if (room < 0) continue;
         const int shift = static_cast<int>(gen() % static_cast<std::uint64_t>(room + 1));
