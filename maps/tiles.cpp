@@ -91,7 +91,7 @@ void cell_values_of(const tiled_map& t, label_view labels, cell_block b, const s
                     raster_view<double> into, worker_pool& pool)
 {
     const bool sampled = entry_of(t.q.map).values->sampled;
-    cell_values values(t.run(), sampled ? t.rules().thresholds.data() : nullptr);
+    cell_values<double> values(t.run().table, sampled ? t.rules().thresholds.data() : nullptr, t.run().seed);
     if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
     pool.parallel_for(b.r1 - b.r0, [&](index_t lo, index_t hi) {
         std::vector<double> down(static_cast<std::size_t>(hi - lo));
@@ -108,18 +108,23 @@ bool sums_exactly(const tiled_map& t) { return t.rules().exact_scale.has_value()
 
 exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep, index_t strip_rows)
 {
-    return exact_value_table(*t.rules().exact_scale, b, keep, strip_rows);
+    return exact_value_table(*t.rules().exact_scale, t.run(), b, keep, strip_rows);
 }
 
 void exact_values(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
                   const wide_sum* left, exact_value_table& table, wide_sum* right, worker_pool& pool)
 {
-    const index_t rows = b.r1 - b.r0;
-    std::vector<double>& cells = table.scratch();
-    cells.resize(std::max(cells.size(), static_cast<std::size_t>(rows * (b.c1 - b.c0))));
-    const raster_view<double> into{cells.data(), rows, b.c1 - b.c0, 1, rows, b.r0, b.c0};
-    cell_values_of(t, labels, b, draw_start, into, pool);
-    table.build(into, b, left, right, pool);
+    // Straight from the labels to each digit's integers; a sampled map
+    // replays the same draws for every digit.
+    const bool sampled = entry_of(t.q.map).values->sampled;
+    std::vector<cell_values<wide_sum>> digits;
+    for (int d = 0; d < table.digits(); ++d) {
+        digits.emplace_back(table.class_digits(d), sampled ? t.rules().thresholds.data() : nullptr, t.run().seed);
+        if (sampled) digits.back().place_rows(b.r0, draw_start, b.r1 - b.r0);
+    }
+    table.build(b, [&](int d, index_t c, index_t r0, index_t r1, wide_sum* dst) {
+        digits[d](labels, c, r0, r1, dst);
+    }, left, right, pool);
 }
 
 void score_exact(const tiled_map& t, const exact_value_table& table, const window_valid_counts& valid,
@@ -171,7 +176,7 @@ void value_table(const tiled_map& t, label_view labels, cell_block b, const std:
                  const double* left, summed_area_strip<double>& table, double* right, worker_pool& pool)
 {
     const bool sampled = entry_of(t.q.map).values->sampled;
-    cell_values values(t.run(), sampled ? t.rules().thresholds.data() : nullptr);
+    cell_values<double> values(t.run().table, sampled ? t.rules().thresholds.data() : nullptr, t.run().seed);
     if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
     table.build(b.r0, b.r1, [&](index_t c, index_t r0, index_t r1, double* dst) {
         values(labels, c, r0, r1, dst);

@@ -1,5 +1,6 @@
 #include "value_table.hpp"
 
+#include <cmath>
 #include <limits>
 
 
@@ -26,18 +27,6 @@ std::unique_ptr<window_scorer> make_mean_scorer(const map_request& run)
     return std::make_unique<mean_scorer>(run);
 }
 
-cell_values::cell_values(const map_request& run, const std::int32_t* thresholds)
-    : table_(run.table), thresholds_(thresholds), seed_(run.seed)
-{
-}
-
-void cell_values::place_rows(index_t r0, const std::uint64_t* start, index_t n)
-{
-    first_row_ = r0;
-    rows_.assign(static_cast<std::size_t>(n), crt_rand(seed_));
-    for (index_t k = 0; k < n; ++k) rows_[k].discard(start[k]);
-}
-
 } // namespace rw
 
 namespace rw {
@@ -53,9 +42,18 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
     return value_scale(added.data(), static_cast<index_t>(added.size()), most);
 }
 
-exact_value_table::exact_value_table(const value_scale& scale, cell_block b, index_t keep, index_t strip_rows)
-    : scale_(&scale), block_(b)
+exact_value_table::exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
+                                     index_t strip_rows)
+    : scale_(&scale), block_(b), K_(run.K)
 {
+    // A sampled class that is never kept (NaN, infinities, values below the
+    // chance of a draw) gets digits that no cell adds.
+    class_digits_.resize(static_cast<std::size_t>(scale.digits() * K_));
+    for (int d = 0; d < scale.digits(); ++d)
+        for (index_t k = 0; k < K_; ++k) {
+            const double v = run.table[k];
+            class_digits_[d * K_ + k] = std::isfinite(v) ? scale.digit(v, d) : 0;
+        }
     digit_tables_.reserve(static_cast<std::size_t>(scale.digits()));
     for (int d = 0; d < scale.digits(); ++d) digit_tables_.emplace_back(b, keep, strip_rows);
 }
@@ -68,14 +66,10 @@ void exact_value_table::start(index_t a, index_t b, worker_pool& pool)
 void exact_value_table::build(raster_view<const double> values, cell_block b, const wide_sum* left,
                               wide_sum* right, worker_pool& pool)
 {
-    const index_t rows = b.r1 - b.r0;
-    const bool carried = b.c0 > block_.c0;
-    for (int d = 0; d < digits(); ++d) {
-        const value_scale& scale = *scale_;
-        digit_tables_[d].build(b.r0, b.r1, [&](index_t c, index_t r0, index_t r1, wide_sum* dst) {
-            for_each_down(values, c, r0, r1, [&](index_t k, double v) { dst[k] = scale.digit(v, d); });
-        }, pool, carried ? left + d * rows : nullptr, right ? right + d * rows : nullptr, {b.c0, b.c1});
-    }
+    const value_scale& scale = *scale_;
+    build(b, [&](int d, index_t c, index_t r0, index_t r1, wide_sum* dst) {
+        for_each_down(values, c, r0, r1, [&](index_t k, double v) { dst[k] = scale.digit(v, d); });
+    }, left, right, pool);
 }
 
 void exact_value_table::write_means(const window_valid_counts& valid, const scored_positions& p, index_t h,

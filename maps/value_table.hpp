@@ -15,18 +15,25 @@
 #include <bit>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace rw {
 
 // What a cell of class value `value` and sampling threshold `threshold`
 // adds to the sums when cells are kept at random: the value when kept, else
-// +0.0 (all bits clear). Takes the cell's draw from gen when the threshold
-// is positive.
-inline double sampled_value(std::int32_t threshold, double value, crt_rand& gen)
+// 0 (all bits clear, +0.0 for a double). Takes the cell's draw from gen when
+// the threshold is positive.
+template <class T>
+inline T sampled_value(std::int32_t threshold, T value, crt_rand& gen)
 {
-    const std::uint64_t keep = -static_cast<std::uint64_t>(sampling_test(threshold, gen));
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) & keep);
+    const bool kept = sampling_test(threshold, gen);
+    if constexpr (std::is_same_v<T, double>) {
+        const std::uint64_t keep = -static_cast<std::uint64_t>(kept);
+        return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) & keep);
+    } else {
+        return value & -static_cast<T>(kept);
+    }
 }
 
 // Scores windows from the table of per-cell values.
@@ -56,21 +63,32 @@ std::unique_ptr<window_scorer> make_mean_scorer(const map_request& run);
 
 // The per-cell values of a map's table: each cell's class value, or, when
 // sampled, the class value of a kept cell and 0 for the others, each row
-// drawing from its own copy of the generator.
+// drawing from its own copy of the generator. The class values are the
+// table's doubles, or under exact arithmetic their integers at the common
+// scale (one digit of them).
+template <class T>
 class cell_values {
 public:
-    // thresholds: the classes' sampling thresholds when cells are kept at
-    // random, else nullptr.
-    cell_values(const map_request& run, const std::int32_t* thresholds);
+    // table: the classes' values; thresholds: their sampling thresholds
+    // when cells are kept at random, else nullptr.
+    cell_values(const T* table, const std::int32_t* thresholds, std::uint32_t seed)
+        : table_(table), thresholds_(thresholds), seed_(seed)
+    {
+    }
 
     // Rows r0 .. r0+n-1 take their first draws at generator positions
     // start[0 .. n-1] (sampled maps only).
-    void place_rows(index_t r0, const std::uint64_t* start, index_t n);
+    void place_rows(index_t r0, const std::uint64_t* start, index_t n)
+    {
+        first_row_ = r0;
+        rows_.assign(static_cast<std::size_t>(n), crt_rand(seed_));
+        for (index_t k = 0; k < n; ++k) rows_[k].discard(start[k]);
+    }
 
     // The values of cells (r0 .. r1-1, c) of band into dst; rows placed.
-    void operator()(label_view band, index_t c, index_t r0, index_t r1, double* dst)
+    void operator()(label_view band, index_t c, index_t r0, index_t r1, T* dst)
     {
-        const double* table = table_;
+        const T* table = table_;
         if (!thresholds_) {
             for_each_down(band, c, r0, r1, [&](index_t k, std::int32_t l) { dst[k] = table[l - 1]; });
             return;
@@ -83,7 +101,7 @@ public:
     }
 
 private:
-    const double* table_;
+    const T* table_;
     const std::int32_t* thresholds_;
     std::uint32_t seed_;
     index_t first_row_ = 0;
@@ -102,17 +120,31 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 // on its own sums its halo from scratch and gets the same window sums.
 class exact_value_table {
 public:
-    exact_value_table(const value_scale& scale, cell_block b, index_t keep, index_t strip_rows);
+    // For the classes of run (their values being among the scale's).
+    exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
+                      index_t strip_rows);
 
     int digits() const { return scale_->digits(); }
-    // A buffer for a tile's cell values, kept from tile to tile.
-    std::vector<double>& scratch() { return scratch_; }
+    // Digit d of every class value, class k at [k - 1].
+    const wide_sum* class_digits(int d) const { return class_digits_.data() + d * K_; }
     // Makes room for rows a .. b-1 (see summed_area_strip::start).
     void start(index_t a, index_t b, worker_pool& pool);
-    // Adds the cells of tile b, whose values `values` holds (a view with its
-    // cells' coordinates), to rows b.r0 .. b.r1-1 of the table. left and
-    // right: the running row sums at the columns either side, digit d of row
-    // r at [d * rows + r - b.r0] (left unused for the block's first column).
+    // Adds the cells of tile b to rows b.r0 .. b.r1-1 of the table:
+    // fill(d, c, r0, r1, dst) writes digit d of the values of cells (r0 ..
+    // r1-1, c) to dst. left and right: the running row sums at the columns
+    // either side, digit d of row r at [d * rows + r - b.r0] (left unused
+    // for the block's first column).
+    template <class Fill>
+    void build(cell_block b, Fill&& fill, const wide_sum* left, wide_sum* right, worker_pool& pool)
+    {
+        const index_t rows = b.r1 - b.r0;
+        const bool carried = b.c0 > block_.c0;
+        for (int d = 0; d < digits(); ++d)
+            digit_tables_[d].build(b.r0, b.r1, [&](index_t c, index_t r0, index_t r1, wide_sum* dst) {
+                fill(d, c, r0, r1, dst);
+            }, pool, carried ? left + d * rows : nullptr, right ? right + d * rows : nullptr, {b.c0, b.c1});
+    }
+    // The same from the cells' values (a view with its cells' coordinates).
     void build(raster_view<const double> values, cell_block b, const wide_sum* left, wide_sum* right,
                worker_pool& pool);
     // Writes the correctly rounded mean of every window of p (h x w cells,
@@ -124,8 +156,9 @@ public:
 private:
     const value_scale* scale_;
     cell_block block_;
+    index_t K_;
+    std::vector<wide_sum> class_digits_;
     std::vector<summed_area_strip<wide_sum>> digit_tables_;
-    std::vector<double> scratch_;
 };
 
 } // namespace rw
