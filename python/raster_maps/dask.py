@@ -60,6 +60,11 @@ def _checked(job, block, r0, c0):
     return labels
 
 
+def _entry(map_name):
+    """The core's catalogue entry of a map."""
+    return next(e for e in _core.catalogue() if e["name"] == map_name)
+
+
 def _call(function, *args):
     """A core function by name: pickled tasks name it rather than hold it."""
     return getattr(_core, function)(*args)
@@ -166,7 +171,7 @@ class _Graph:
         return self.positions("draw", counts, 0)
 
     def value_maps(self):
-        random = next(e["random"] for e in _core.catalogue() if e["name"] == self.job.map)
+        random = _entry(self.job.map)["random"]
         draw_at = self.draw_positions()[0] if random else None
         empty = np.zeros(0)
         table = self.name("table")
@@ -254,7 +259,7 @@ def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, nodata=
     job = _core.TileJob(map_name, classes, h, w, M, N, probes_per_cell, seed, nodata, policy,
                         min_valid)
     g = _Graph(job, labels)
-    engine = next(e["engine"] for e in _core.catalogue() if e["name"] == map_name)
+    engine = _entry(map_name)["engine"]
     out = g.array({"value_table": g.value_maps, "running_score": g.running_score,
                    "thinned_points": g.thinned_points}[engine]())
     if unscored is None:
