@@ -106,8 +106,12 @@ BENCHMARK_CAPTURE(BM_map, Marnisa, rw::map_kind::marnisa)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Varnok_exact, rw::map_kind::varnok, rw::arithmetic::exact)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Marnisa_exact, rw::map_kind::marnisa, rw::arithmetic::exact)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Sulmet, rw::map_kind::sulmet)->Apply(windows);
+BENCHMARK_CAPTURE(BM_map, Sulmet_exact, rw::map_kind::sulmet, rw::arithmetic::exact)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Ombrel, rw::map_kind::ombrel)->Apply(windows);
+BENCHMARK_CAPTURE(BM_map, Ombrel_exact, rw::map_kind::ombrel, rw::arithmetic::exact)->Apply(windows);
 BENCHMARK_CAPTURE(BM_map, Dravix, rw::map_kind::dravix)
+    ->Args({21, 1})->Args({21, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_map, Dravix_exact, rw::map_kind::dravix, rw::arithmetic::exact)
     ->Args({21, 1})->Args({21, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_many_classes, Sulmet, rw::map_kind::sulmet)->Apply(class_counts);
 BENCHMARK_CAPTURE(BM_many_classes, Ombrel, rw::map_kind::ombrel)->Apply(class_counts);

@@ -19,6 +19,13 @@ struct value_bits {
     int low, high; // exponents of v's lowest and one above its highest set bit
 };
 
+// x 2^e, rounded like ldexp (exact unless it overflows or underflows).
+double times_power_of_two(double x, int e)
+{
+    if (e >= -1022 && e <= 1023) return x * std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52);
+    return std::ldexp(x, e);
+}
+
 value_bits bits_of(double v)
 {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
@@ -129,13 +136,37 @@ value_scale::value_scale(const double* values, index_t n, index_t most_cells)
             low = std::min(low, b.low);
             high = std::max(high, b.high);
         }
-    if (low > high) return; // nothing but zeros
-    exponent_ = low;
+    if (low <= high) *this = of_bits(low, high, most_cells); // else nothing but zeros
+}
+
+value_scale value_scale::of_bits(int low, int high, index_t most_cells)
+{
+    value_scale scale;
+    scale.exponent_ = low;
     const int width = high - low;
     const int cell_bits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(std::max<index_t>(1, most_cells))));
     // A digit's window sum stays below most_cells * 2^s <= 2^127.
-    digit_bits_ = 127 - cell_bits;
-    digits_ = width <= digit_bits_ ? 1 : (width + digit_bits_ - 1) / digit_bits_;
+    scale.digit_bits_ = 127 - cell_bits;
+    scale.digits_ = width <= scale.digit_bits_ ? 1 : (width + scale.digit_bits_ - 1) / scale.digit_bits_;
+    return scale;
+}
+
+double_double value_scale::sum(const wide_sum* sums) const
+{
+    double_double total;
+    for (int d = 0; d < digits_; ++d) {
+        // The word's magnitude in pieces of 53 bits, each an exact double.
+        const bool negative = sums[d] >> 127;
+        const wide_sum m = negative ? -sums[d] : sums[d];
+        constexpr wide_sum piece = (wide_sum{1} << 53) - 1;
+        const int scale = exponent_ + digit_bits_ * d;
+        const auto part = [&](int at) {
+            return times_power_of_two(static_cast<double>(static_cast<std::uint64_t>((m >> at) & piece)), scale + at);
+        };
+        const double_double word = two_sum(part(106), part(53)) + double_double{part(0), 0.0};
+        total = total + (negative ? -word : word);
+    }
+    return total;
 }
 
 double value_scale::mean(const wide_sum* sums, index_t cells) const

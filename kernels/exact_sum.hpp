@@ -14,6 +14,7 @@
 // from the digits' sums in as many 64-bit limbs as it needs.
 #pragma once
 
+#include "double_double.hpp"
 #include "raster_window.hpp"
 
 #include <bit>
@@ -31,6 +32,8 @@ public:
     // Over the n values that may be added (0, infinities and NaN are
     // skipped), for windows of at most most_cells cells.
     value_scale(const double* values, index_t n, index_t most_cells);
+    // Over values whose set bits all lie in 2^low .. 2^(high - 1).
+    static value_scale of_bits(int low, int high, index_t most_cells);
 
     int digits() const { return digits_; }
 
@@ -122,6 +125,11 @@ public:
         const double r = std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + Q);
         return negative ? -r : r;
     }
+
+    // The window's sum from its digits' sums, as a double-double: within
+    // 2^-104 of the sum relative to its magnitude (exact for sums of up to
+    // 106 bits). Finite for every sum of values the scale was made for.
+    double_double sum(const wide_sum* sums) const;
 
 private:
     // The mean by one integer division: correct for every magnitude and

@@ -5,6 +5,7 @@
 #include "value_table.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -66,12 +67,88 @@ void row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, 
     for (index_t g = 0; g < R; ++g) clear_counts(labels, a.K, a.h, a.w, i + g, j_end - 1, count[g]);
 }
 
+// The same windows under exact arithmetic: each count that changes adds or
+// takes away its term's rise, in exact units, whatever the order. Sums of
+// one word from tabled rises are kept in locals, the common and fast case.
+template <index_t R, bool tabled, class Put>
+void exact_row_sweeps(label_view labels, const map_request& a, index_t i, index_t j0, index_t j_end,
+                      const exact_root_terms& terms, index_t* counts, wide_sum* sums, Put&& put)
+{
+    const int D = tabled ? 1 : terms.digits();
+    index_t* count[R];
+    wide_sum word[R];
+    wide_sum* sum[R];
+    const auto rise = [&](index_t g, index_t k, index_t c) {
+        if constexpr (tabled)
+            word[g] += terms.rise_word(k, c);
+        else
+            terms.rise(sum[g], k, c);
+    };
+    const auto fall = [&](index_t g, index_t k, index_t c) {
+        if constexpr (tabled)
+            word[g] -= terms.rise_word(k, c);
+        else
+            terms.rise(sum[g], k, c, true);
+    };
+    const auto value = [&](index_t g) { return tabled ? terms.value(&word[g]) : terms.value(sum[g]); };
+    for (index_t g = 0; g < R; ++g) {
+        count[g] = counts + g * a.K;
+        word[g] = 0;
+        sum[g] = sums + g * D;
+        std::fill(sum[g], sum[g] + D, wide_sum{0});
+        count_window(labels, a.h, a.w, i + g, j0, count[g], [&](index_t k, index_t c) { rise(g, k, c); });
+        put(g, j0, value(g));
+    }
+    for (index_t j = j0 + 1; j < j_end; ++j) {
+        slide_right<R>(
+            labels, a.h, a.w, i, j,
+            [&](index_t g, index_t k) {
+                index_t& c = count[g][k];
+                fall(g, k, c);
+                --c;
+            },
+            [&](index_t g, index_t k) {
+                index_t& c = count[g][k];
+                ++c;
+                rise(g, k, c);
+            });
+        for (index_t g = 0; g < R; ++g) put(g, j, value(g));
+    }
+    for (index_t g = 0; g < R; ++g) clear_counts(labels, a.K, a.h, a.w, i + g, j_end - 1, count[g]);
+}
+
 } // namespace
+
+exact_root_terms::exact_root_terms(const map_request& q, const std::vector<double>& root)
+    : table_(q.table), root_(root.data())
+{
+    double largest = 0.0, smallest = INFINITY;
+    for (index_t k = 0; k < q.K; ++k)
+        if (q.table[k] != 0) {
+            largest = std::max(largest, std::fabs(q.table[k]));
+            smallest = std::min(smallest, std::fabs(q.table[k]));
+        }
+    if (largest == 0) return;
+    // A term of class value t and count c >= 1 is at least |t| (its root is
+    // at least 1), so its lowest bit is at least 2^(ilogb |t| - 52), or the
+    // subnormals' 2^-1074; and it is below 2^(ilogb max|t| + 1) sqrt(h * w).
+    // A window adds at most h * w terms.
+    const index_t cells = static_cast<index_t>(root.size()) - 1;
+    const int low = std::max(-1074, std::ilogb(smallest) - 52);
+    const int high = std::ilogb(largest) + 3 + std::ilogb(root.back()); // one more for rounding up
+    scale_ = value_scale::of_bits(low, high, cells);
+    stride_ = cells + 1;
+    if (scale_.digits() > 1 || q.K > (index_t{1} << 20) / stride_) return;
+    rises_.resize(static_cast<std::size_t>(q.K * stride_));
+    for (index_t k = 0; k < q.K; ++k)
+        for (index_t c = 1; c <= cells; ++c) rises_[k * stride_ + c] = digit_rise(k, c, 0);
+}
 
 ombrel_windows::ombrel_windows(const map_request& q)
     : q_(q), rows_at_once_(q.K <= most_classes_side_by_side ? 8 : 1), counts_(rows_at_once_ * q.K)
 {
     ombrel_root_tables(q.h * q.w, root_, step_);
+    if (q.arithmetic == arithmetic::exact) exact_.emplace(q, root_);
 }
 
 void ombrel_windows::score(label_view labels, const window_valid_counts& valid, const scored_positions& p,
@@ -85,6 +162,17 @@ void ombrel_windows::score(label_view labels, const window_valid_counts& valid, 
     const double divisor = root_[q_.h * q_.w];
     const bool renormal = valid.active();
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
+    // Writes the score of the window with top row i + g and left column j.
+    const auto put_score = [&](index_t i) {
+        return [&, i](index_t g, index_t j, double score) {
+            if (!renormal) {
+                out(i + g + di, j + dj) = score / divisor;
+                return;
+            }
+            const index_t v = valid.count(i + g, j);
+            out(i + g + di, j + dj) = valid.scores(v) ? score / root_[v] : std::numeric_limits<double>::quiet_NaN();
+        };
+    };
     // A whole raster's rows start their sweeps and hand nothing on; only
     // tiles pass carries, so the sweeps of whole rows are compiled without.
     const auto rows = [&](auto carries) {
@@ -92,21 +180,22 @@ void ombrel_windows::score(label_view labels, const window_valid_counts& valid, 
             // Eight top rows at a time unless K is huge, any left over one by one.
             zeroed_counts::lease counts(counts_);
             std::vector<index_t> present;
+            std::vector<wide_sum> sums(exact_ ? static_cast<std::size_t>(rows_at_once_ * exact_->digits()) : 0);
             index_t i = p.i0 + lo;
             const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
                 pool.check_interrupt();
+                if (exact_) {
+                    if (exact_->tabled())
+                        exact_row_sweeps<R, true>(labels, q_, i, p.j0, p.j_end, *exact_, counts.data(), sums.data(),
+                                                  put_score(i));
+                    else
+                        exact_row_sweeps<R, false>(labels, q_, i, p.j0, p.j_end, *exact_, counts.data(),
+                                                   sums.data(), put_score(i));
+                    return;
+                }
                 row_sweeps<R>(labels, q_, i, p.j0, p.j_end, root_, step_, counts.data(), present,
                               carries && carried ? carried + (i - p.i0) : nullptr,
-                              carries && last ? last + (i - p.i0) : nullptr,
-                              [&](index_t g, index_t j, double score) {
-                                  if (!renormal) {
-                                      out(i + g + di, j + dj) = score / divisor;
-                                      return;
-                                  }
-                                  const index_t v = valid.count(i + g, j);
-                                  out(i + g + di, j + dj) = valid.scores(v) ? score / root_[v]
-                                                                            : std::numeric_limits<double>::quiet_NaN();
-                              });
+                              carries && last ? last + (i - p.i0) : nullptr, put_score(i));
             };
             if (rows_at_once_ == 8)
                 for (; i + 8 <= p.i0 + hi; i += 8) sweep(std::integral_constant<index_t, 8>{});

@@ -7,7 +7,8 @@
 // The score is carried along each row of windows: the first window of a row
 // is scored over all K classes, each later one from the last by the changes
 // of the counts that move, read from tables of square roots. Those updates
-// and their order fix the rounding, so they are kept as they are.
+// and their order fix the rounding of the plug-ins' arithmetic, so they are
+// kept as they are; exact arithmetic sums the same terms exactly instead.
 //
 // Its windows differ from the other maps' in one way: the first window of
 // every scored row (left column 10) is scored whenever it fits in the raster
@@ -16,9 +17,11 @@
 #pragma once
 
 #include "kernels/class_counts.hpp"
+#include "kernels/exact_sum.hpp"
 #include "kernels/valid_cells.hpp"
 #include "maps/raster_maps.hpp"
 
+#include <optional>
 #include <vector>
 
 namespace rw {
@@ -40,6 +43,59 @@ void ombrel_root_tables(index_t n, std::vector<double>& root, std::vector<double
 double ombrel_direct_score(const map_request& a, const index_t* count, std::vector<index_t>& present,
                            const std::vector<double>& root);
 
+// Under exact arithmetic the undivided score of a window is the exact sum,
+// over its classes, of term(k, c_k): table[k] * sqrt(c_k) rounded to a
+// double (the terms of the plug-ins' first window), held as integers at a
+// common scale (exact_sum.hpp). Adding and removing terms as counts change
+// is then exact, so a score depends on the window's counts alone, never on
+// where a sweep started or on its order, and one rounding gives the double
+// nearest the sum.
+class exact_root_terms {
+public:
+    // root: the square roots of the counts 0 .. h * w (ombrel_root_tables).
+    exact_root_terms(const map_request& q, const std::vector<double>& root);
+
+    int digits() const { return scale_.digits(); }
+
+    // Adds to sum (one word per digit) what class k's term gains as its
+    // count rises from c - 1 to c, or, with `fall`, loses as it falls from
+    // c to c - 1.
+    void rise(wide_sum* sum, index_t k, index_t c, bool fall = false) const
+    {
+        if (!rises_.empty()) {
+            const wide_sum change = rises_[k * stride_ + c];
+            sum[0] += fall ? -change : change;
+            return;
+        }
+        for (int d = 0; d < scale_.digits(); ++d) {
+            const wide_sum change = digit_rise(k, c, d);
+            sum[d] += fall ? -change : change;
+        }
+    }
+
+    // Whether every rise is one word, read from a table by rise_word.
+    bool tabled() const { return !rises_.empty(); }
+    wide_sum rise_word(index_t k, index_t c) const { return rises_[k * stride_ + c]; }
+
+    // The double nearest the sum.
+    double value(const wide_sum* sum) const { return scale_.mean(sum, 1); }
+
+private:
+    wide_sum digit_rise(index_t k, index_t c, int d) const
+    {
+        return scale_.digit(table_[k] * root_[c], d) - scale_.digit(table_[k] * root_[c - 1], d);
+    }
+
+    const double* table_;
+    const double* root_;
+    value_scale scale_;
+    // Every rise, class k's at [k * stride_ + c], for one digit and up to
+    // 16 MB (a table read at random beats computing each rise even from
+    // main memory); else they are computed as they come.
+    std::vector<wide_sum> rises_;
+    index_t stride_ = 0;
+};
+
 // Scores windows along rows: the first window of each row directly, each
 // later one carried on from its left neighbour. One per map run or tile,
 // shared by its threads.
@@ -51,13 +107,15 @@ public:
     // root of their cell count (or valid count). carried, when given, holds
     // per top row the undivided score of the window left of p.j0, from
     // which the row's sweep goes on; last, when given, receives per top row
-    // the undivided score of its last window.
+    // the undivided score of its last window. Under exact arithmetic every
+    // row starts afresh and no score needs carrying.
     void score(label_view labels, const window_valid_counts& valid, const scored_positions& p,
                const double* carried, double* last, raster_view<double> out, worker_pool& pool);
 
 private:
     map_request q_;
     std::vector<double> root_, step_;
+    std::optional<exact_root_terms> exact_;
     index_t rows_at_once_; // windows slid side by side
     zeroed_counts counts_; // rows_at_once_ histograms of K counts each
 };

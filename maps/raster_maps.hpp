@@ -37,9 +37,10 @@ inline constexpr double default_min_valid = 0.5;
 // How window sums are computed. plugin: the plug-ins' own arithmetic, bit
 // for bit (a summed-area table of doubles, so a window's sum carries the
 // rounding of sums over the whole raster above and left of it). exact:
-// Varnok's and Marnisa's windows sum their values exactly, and their mean
-// is correctly rounded, whatever the raster's size or the window's place;
-// the other maps compute as under plugin.
+// every window's sums and counts are exact, whatever the raster's size or
+// the window's place; Varnok's and Marnisa's means are correctly rounded,
+// Sulmet's and Ombrel's scores lie within a few ulps, and Dravix's
+// densities (exact counts under either) are correctly rounded.
 enum class arithmetic { plugin, exact };
 
 // What to compute. table holds K class values; label k reads table[k - 1].

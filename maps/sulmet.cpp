@@ -173,14 +173,67 @@ double table_square_sum(const map_request& q)
     return sum;
 }
 
+double_double exact_table_square_sum(const map_request& q)
+{
+    double_double sum;
+    for (index_t k = 0; k < q.K; ++k) sum = sum + two_product(q.table[k], q.table[k]);
+    return sum;
+}
+
+exact_sulmet_scores::exact_sulmet_scores(const map_request& q)
+    : table_square_sum_(exact_table_square_sum(q)), cells_(q.h * q.w), inverse_(inverse_square(q.h * q.w))
+{
+}
+
+double_double exact_sulmet_scores::inverse_square(index_t cells)
+{
+    const double n = static_cast<double>(cells);
+    return double_double{1.0, 0.0} / two_product(n, n);
+}
+
+double exact_sulmet_scores::operator()(std::int64_t squares, double_double box, index_t cells) const
+{
+    // d = (squares - 2 cells box) / cells^2 + P. squares < 2^63 - 2^32 is
+    // an exact hi plus remainder; each step errs by 2^-103 relative at
+    // most, hence the bound.
+    const double n = static_cast<double>(cells);
+    const double hi = static_cast<double>(squares);
+    const double_double exact_squares{hi, static_cast<double>(squares - static_cast<std::int64_t>(hi))};
+    double_double scaled_box = two_product(box.hi, n);
+    scaled_box.lo += box.lo * n;
+    const double_double inverse = cells == cells_ ? inverse_ : inverse_square(cells);
+    const double_double d =
+        (exact_squares - (scaled_box + scaled_box)) * inverse + table_square_sum_;
+    return to_double(double_double{1.0, 0.0} - double_double{0.5 * d.hi, 0.5 * d.lo});
+}
+
 namespace {
 
 // Scores windows from the table of class values and their square sums.
 class sulmet_scorer final : public window_scorer {
 public:
     explicit sulmet_scorer(const map_request& q)
-        : q_(q), table_square_sum_(table_square_sum(q)), square_sums_of_(q)
+        : q_(q), table_square_sum_(table_square_sum(q)), exact_scores_(q),
+          square_sums_of_(q)
     {
+    }
+
+    struct squares_of_windows {
+        const std::int64_t* sums;
+        index_t i0, j0, rows;
+        std::int64_t operator()(index_t i, index_t j) const { return sums[(i - i0) + (j - j0) * rows]; }
+    };
+
+    // The square sums of the windows p, read by (i, j).
+    squares_of_windows square_sums(label_view labels, const scored_positions& p, worker_pool& pool)
+    {
+        const index_t rows = p.i_end - p.i0;
+        square_sums_.resize(static_cast<std::size_t>(rows * (p.j_end - p.j0)));
+        pool.parallel_for(rows, [&](index_t lo, index_t hi) {
+            square_sums_of_(labels, p.i0 + lo, p.i0 + hi, p.j0, p.j_end, square_sums_.data() + lo, rows,
+                            [&] { pool.check_interrupt(); });
+        });
+        return {square_sums_.data(), p.i0, p.j0, rows};
     }
 
     // Square sums read every row of a window.
@@ -189,15 +242,7 @@ public:
     void score(label_view labels, raster_view<const double> t, const window_valid_counts& valid,
                const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
-        const index_t rows = p.i_end - p.i0;
-        square_sums_.resize(static_cast<std::size_t>(rows * (p.j_end - p.j0)));
-        pool.parallel_for(rows, [&](index_t lo, index_t hi) {
-            square_sums_of_(labels, p.i0 + lo, p.i0 + hi, p.j0, p.j_end, square_sums_.data() + lo, rows,
-                            [&] { pool.check_interrupt(); });
-        });
-        const auto squares = [&](index_t i, index_t j) {
-            return square_sums_[(i - p.i0) + (j - p.j0) * rows];
-        };
+        const auto squares = square_sums(labels, p, pool);
         // (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on. The double
         // product of the exact area is the exact square rounded once, the
         // same bits as rounding an exact integer square, and it cannot
@@ -225,9 +270,33 @@ public:
         }, pool);
     }
 
+    // The same expression in double-double from the exact square sum and
+    // the exact box sum, rounded once.
+    void score_exact(label_view labels, const exact_value_table& sums, const window_valid_counts& valid,
+                     const scored_positions& p, raster_view<double> out, worker_pool& pool) override
+    {
+        const auto squares = square_sums(labels, p, pool);
+        const index_t h = q_.h, w = q_.w, di = centre_offset(h), dj = centre_offset(w);
+        const int D = sums.digits();
+        pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
+            std::vector<wide_sum> box(static_cast<std::size_t>(D));
+            for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
+                for (index_t i = p.i0; i < p.i_end; ++i) {
+                    const index_t v = valid.count(i, j), none = h * w - v;
+                    if (!valid.scores(v)) {
+                        out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
+                        continue;
+                    }
+                    for (int d = 0; d < D; ++d) box[d] = sums.window_sum(d, i, j, h, w);
+                    out(i + di, j + dj) = exact_scores_(squares(i, j) - none * none, sums.scale().sum(box.data()), v);
+                }
+        });
+    }
+
 private:
     map_request q_;
     double table_square_sum_;
+    exact_sulmet_scores exact_scores_;
     window_square_sums square_sums_of_;
     std::vector<std::int64_t> square_sums_; // of the windows scored, column by column
 };
@@ -239,7 +308,7 @@ std::unique_ptr<window_scorer> make_sulmet_scorer(const map_request& q)
 
 } // namespace
 
-const value_rules sulmet_rules{false, make_sulmet_scorer, false};
+const value_rules sulmet_rules{false, make_sulmet_scorer, true};
 
 extern const map_entry sulmet_entry{
     map_kind::sulmet, "sulmet", "Sulmet",

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "kernels/class_counts.hpp"
+#include "kernels/double_double.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -30,6 +31,25 @@ inline double sulmet_score(std::int64_t squares, double box, double cells, doubl
     const double t2 = (2.0 * box) / cells;
     return 1.0 - 0.5 * ((t1 - t2) + P);
 }
+
+// Under exact arithmetic: the table's square sum P in double-double, and
+// the score of a window of `cells` cells from its exact square sum and its
+// box sum as a double-double, 1 - 0.5 (squares / cells^2 - 2 box / cells +
+// P), rounded once. Within 2^-100 (1 + 2 |box| / cells + P) of the exact
+// score plus half an ulp; a window whose proportions equal the table gets 1.
+double_double exact_table_square_sum(const map_request& q);
+class exact_sulmet_scores {
+public:
+    explicit exact_sulmet_scores(const map_request& q);
+    double operator()(std::int64_t squares, double_double box, index_t cells) const;
+
+private:
+    static double_double inverse_square(index_t cells);
+
+    double_double table_square_sum_;
+    index_t cells_;         // h * w
+    double_double inverse_; // 1 / (h * w)^2
+};
 
 // Window square sums, sum over k of n_k^2, of the windows with top rows
 // i0 .. i1-1 and left columns j0 .. j_end-1, that of (i, j) going to

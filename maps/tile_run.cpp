@@ -128,7 +128,7 @@ void run_value_table(const tiled_map& t, const grid& g, label_rows& labels, outp
                 std::swap(left, right);
             }
             for (index_t k = 0; k < g.C(); ++k)
-                tiles::score_exact(t, *exact, valid, columns(rows, out_tile(g, k, rows)), pool);
+                tiles::score_exact(t, *exact, band, valid, columns(rows, out_tile(g, k, rows)), pool);
             return;
         }
         table.start(a, b, pool);

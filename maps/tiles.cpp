@@ -20,7 +20,7 @@ struct prepared_rules {
         const map_entry& entry = entry_of(t.q.map);
         if (entry.random) thresholds = threshold_table(setup.q.table, setup.q.K);
         if (entry.values) scorer = entry.values->make_scorer(setup.q);
-        if (entry.values && entry.values->exact_mean && t.q.arithmetic == arithmetic::exact)
+        if (entry.values && entry.values->sums_exactly && t.q.arithmetic == arithmetic::exact)
             exact_scale.emplace(exact_scale_of(setup.q, entry.random ? thresholds.data() : nullptr));
         if (entry.engine == map_engine::running_score && !positions.empty()) ombrel.emplace(setup.q);
     }
@@ -127,10 +127,11 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
     }, left, right, pool);
 }
 
-void score_exact(const tiled_map& t, const exact_value_table& table, const window_valid_counts& valid,
-                 raster_view<double> out, worker_pool& pool)
+void score_exact(const tiled_map& t, const exact_value_table& table, label_view labels,
+                 const window_valid_counts& valid, raster_view<double> out, worker_pool& pool)
 {
-    table.write_means(valid, windows_of(t, block_of(out)), t.q.h, t.q.w, out, pool);
+    const scored_positions p = windows_of(t, block_of(out));
+    if (!p.empty()) t.rules().scorer->score_exact(labels, table, valid, p, out, pool);
 }
 
 scored_positions windows_of(const tiled_map& t, cell_block b)
@@ -221,7 +222,7 @@ void score_from_table(const tiled_map& t, raster_view<const double> table, label
         exact_value_table sums = exact_table_of(t, halo, 0, halo.r1 - halo.r0);
         sums.start(halo.r0, halo.r1, on);
         sums.build(table, halo, nullptr, nullptr, on);
-        score_exact(t, sums, valid, out, on);
+        score_exact(t, sums, labels, valid, out, on);
         return;
     }
     score_from_table(t, table, labels, valid, out, on);

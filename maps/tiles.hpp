@@ -111,7 +111,7 @@ void value_table(const tiled_map& t, label_view labels, cell_block b,
                  const std::uint64_t* draw_start, const double* left, const double* top,
                  raster_view<double> table, double* right);
 
-// Under exact arithmetic (Varnok, Marnisa) the windows are scored from
+// Under exact arithmetic (Varnok, Marnisa, Sulmet) the windows are scored from
 // exact integer sums (exact_value_table) instead of the double table. The
 // standalone value_table above then writes each cell's value (a kept
 // value, or 0) where the table would go, and sets its carries to 0: the
@@ -128,9 +128,10 @@ exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep,
 void exact_values(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
                   const wide_sum* left, exact_value_table& table, wide_sum* right, worker_pool& pool);
 
-// Scores the windows of output tile out from the exact table.
-void score_exact(const tiled_map& t, const exact_value_table& table, const window_valid_counts& valid,
-                 raster_view<double> out, worker_pool& pool);
+// Scores the windows of output tile out from the exact table (and the
+// labels over window_cells, as score_from_table).
+void score_exact(const tiled_map& t, const exact_value_table& table, label_view labels,
+                 const window_valid_counts& valid, raster_view<double> out, worker_pool& pool);
 
 // The label rows above a window's bottom row that scoring it reads.
 index_t label_rows_above(const tiled_map& t);

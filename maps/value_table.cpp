@@ -15,6 +15,11 @@ public:
     {
         write_means(t, valid, p, h_, w_, out, pool);
     }
+    void score_exact(label_view, const exact_value_table& sums, const window_valid_counts& valid,
+                     const scored_positions& p, raster_view<double> out, worker_pool& pool) override
+    {
+        sums.write_means(valid, p, h_, w_, out, pool);
+    }
 
 private:
     index_t h_, w_;

@@ -20,6 +20,8 @@
 
 namespace rw {
 
+class exact_value_table;
+
 // What a cell of class value `value` and sampling threshold `threshold`
 // adds to the sums when cells are kept at random: the value when kept, else
 // 0 (all bits clear, +0.0 for a double). Takes the cell's draw from gen when
@@ -47,15 +49,19 @@ public:
     // labels their cells.
     virtual void score(label_view labels, raster_view<const double> t, const window_valid_counts& valid,
                        const scored_positions& p, raster_view<double> out, worker_pool& pool) = 0;
+    // The same under exact arithmetic, from the exact sums of the values
+    // (maps whose rules sum exactly).
+    virtual void score_exact(label_view labels, const exact_value_table& sums, const window_valid_counts& valid,
+                             const scored_positions& p, raster_view<double> out, worker_pool& pool) = 0;
 };
 
 struct value_rules {
     bool sampled; // a cell counts only when kept, its class value being the chance
     std::unique_ptr<window_scorer> (*make_scorer)(const map_request& run);
-    // Under exact arithmetic, whether the score is the mean of the exact
-    // window sum (exact_value_table); otherwise the scorer runs as under
-    // the plug-ins' arithmetic.
-    bool exact_mean = false;
+    // Under exact arithmetic, whether the windows are scored from exact
+    // sums (exact_value_table, window_scorer::score_exact); otherwise the
+    // scorer runs as under the plug-ins' arithmetic.
+    bool sums_exactly = false;
 };
 
 // The mean of the window's values over its cells (or valid cells).
@@ -125,6 +131,12 @@ public:
                       index_t strip_rows);
 
     int digits() const { return scale_->digits(); }
+    const value_scale& scale() const { return *scale_; }
+    // Digit d's sum over the h x w window with top-left (i, j).
+    wide_sum window_sum(int d, index_t i, index_t j, index_t h, index_t w) const
+    {
+        return digit_tables_[d].window_sum(i, j, h, w);
+    }
     // Digit d of every class value, class k at [k - 1].
     const wide_sum* class_digits(int d) const { return class_digits_.data() + d * K_; }
     // Makes room for rows a .. b-1 (see summed_area_strip::start).

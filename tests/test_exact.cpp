@@ -1,8 +1,9 @@
-// Varnok and Marnisa under exact arithmetic: every scored window gets the
-// correctly rounded mean of its values, checked against exact sums held
-// here as plain multi-word integers (any double is an integer multiple of
-// 2^-1077, half its smallest spacing, in 2304 bits), whatever the span of
-// the table.
+// The maps under exact arithmetic. Varnok and Marnisa: every scored window
+// gets the correctly rounded mean of its values, checked against exact sums
+// held here as plain multi-word integers (any double is an integer multiple
+// of 2^-1077, half its smallest spacing, in 2304 bits), whatever the span of
+// the table. Sulmet and Ombrel: within their error bounds of the score
+// computed here in binary128 from each window's own counts.
 #include "map_checks.hpp"
 
 #include "kernels/exact_sum.hpp"
@@ -301,6 +302,132 @@ TEST(ExactMeans, ThreadsAndStripsGiveTheSameBits)
                         << threads << " threads, strips of " << strip;
                 }
         }
+}
+
+// --- Sulmet and Ombrel --------------------------------------------------------
+
+__extension__ typedef __float128 quad; // 113 bits: the reference's own error is far below the bounds
+
+quad magnitude(quad x) { return x < 0 ? -x : x; }
+
+quad root(quad x)
+{
+    if (x == 0) return 0;
+    quad r = std::sqrt(static_cast<double>(x));
+    for (int k = 0; k < 3; ++k) r = (r + x / r) / 2;
+    return r;
+}
+
+double ulp(double x) { return std::nextafter(std::fabs(x), INFINITY) - std::fabs(x); }
+
+struct score_case {
+    map_kind map;
+    std::vector<double> table;
+    index_t h, w;
+    bool nodata;
+};
+
+class ExactScores : public ::testing::TestWithParam<score_case> {};
+
+// Sulmet: within half an ulp plus 2^-100 (1 + 2 max|t| + K sum t^2) of the
+// exact score. Ombrel: within 3 ulps of a score over non-negative values,
+// else within 2^-50 of the sum of the terms' magnitudes over sqrt(v). Rows
+// of 600 windows would show any drift along them.
+TEST_P(ExactScores, EveryWindowIsWithinItsBound)
+{
+    const score_case c = GetParam();
+    const index_t M = 34, N = 640, K = static_cast<index_t>(c.table.size());
+    std::vector<std::int32_t> labels = test::random_labels(M, N, static_cast<int>(K), 8);
+    if (c.nodata)
+        for (index_t k = 0; k < M * N; ++k)
+            if (k % 5 == 2) labels[k] = static_cast<std::int32_t>(K + 1);
+    const map_request q = exact_request({c.map, c.table, c.h, c.w, c.nodata});
+    const std::vector<double> out = test::run_map(q, c.table, labels.data(), M, N, c.h, c.w, {2});
+    quad largest = 0, squares = 0;
+    for (const double t : c.table) {
+        largest = std::max(largest, magnitude(t));
+        squares += quad{t} * t;
+    }
+    const quad sulmet_slack = (1 + 2 * largest + static_cast<quad>(K) * squares) * std::ldexp(1.0, -100);
+    map_request sized = q;
+    sized.table = c.table.data();
+    sized.K = K;
+    sized.h = c.h;
+    sized.w = c.w;
+    const index_t least = least_valid_cells(sized);
+    const index_t di = centre_offset(c.h), dj = centre_offset(c.w);
+    index_t checked = 0;
+    for (index_t i = 10; i + c.h + 11 <= M; ++i)
+        for (index_t j = 10; j + c.w + 11 <= N; ++j) {
+            std::vector<index_t> n(static_cast<std::size_t>(K), 0);
+            index_t v = 0;
+            for (index_t cc = j; cc < j + c.w; ++cc)
+                for (index_t r = i; r < i + c.h; ++r)
+                    if (const std::int32_t l = labels[r + M * cc]; l <= K) {
+                        ++n[l - 1];
+                        ++v;
+                    }
+            const double score = out[(i + di) + M * (j + dj)];
+            if (v < least) {
+                ASSERT_TRUE(std::isnan(score)) << "window at " << i << ", " << j;
+                continue;
+            }
+            quad exact = 0, bound = 0;
+            if (c.map == map_kind::sulmet) {
+                for (index_t k = 0; k < K; ++k) {
+                    const quad d = quad(n[k]) / v - c.table[k];
+                    exact += d * d;
+                }
+                exact = 1 - exact / 2;
+                bound = ulp(score) / 2 + sulmet_slack;
+            } else {
+                quad terms = 0;
+                for (index_t k = 0; k < K; ++k) {
+                    exact += c.table[k] * root(n[k]);
+                    terms += magnitude(c.table[k] * root(n[k]));
+                }
+                exact /= root(v);
+                terms /= root(v);
+                bound = std::max(quad{3 * ulp(static_cast<double>(exact))}, terms * std::ldexp(1.0, -50));
+            }
+            ASSERT_LE(magnitude(score - exact), bound)
+                << "window at " << i << ", " << j << ": " << std::hexfloat << score << " for "
+                << static_cast<double>(exact);
+            ++checked;
+        }
+    EXPECT_GT(checked, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AwkwardTables, ExactScores,
+    ::testing::Values(score_case{map_kind::sulmet, {0.1, third, 0.2, 0.05, 0.25 - 1e-9, 0.0667}, 3, 4, false},
+                      score_case{map_kind::sulmet, {0.1, third, 1e-9, 1e9, -0.7}, 5, 5, true},
+                      score_case{map_kind::sulmet, {0.5, 0.5}, 1, 7, false},
+                      score_case{map_kind::ombrel, {std::sqrt(0.1), std::sqrt(third), std::sqrt(0.2), 0.0, std::sqrt(0.3)}, 4, 3, false},
+                      score_case{map_kind::ombrel, {0.1, third, 1e-9, 1e9, -0.7, -third}, 6, 6, true},
+                      score_case{map_kind::ombrel, {1e-300, 1e300, 0.5}, 3, 3, false}));
+
+// A window whose class proportions equal Sulmet's table scores exactly 1,
+// far down a large raster where the plug-ins' sums have drifted: every 4
+// rows of every column hold the classes 1, 2, 2, 3.
+TEST(ExactScores, SulmetGivesOneForTheTableItself)
+{
+    const index_t M = 400, N = 300;
+    const std::vector<double> table{0.25, 0.5, 0.25};
+    std::vector<std::int32_t> labels(static_cast<std::size_t>(M * N));
+    const std::int32_t period[] = {1, 2, 2, 3};
+    for (index_t c = 0; c < N; ++c)
+        for (index_t r = 0; r < M; ++r) labels[r + M * c] = period[(r + c) % 4];
+    map_request q{map_kind::sulmet};
+    q.arithmetic = arithmetic::exact;
+    index_t scored = 0;
+    for (const index_t w : {1, 5, 21})
+        for (const double v : test::run_map(q, table, labels.data(), M, N, 8, w, {2}))
+            if (v != 0) {
+                ASSERT_EQ(v, 1.0) << "window 8 x " << w;
+                ++scored;
+            }
+    EXPECT_GT(scored, 3 * 90000);
 }
 
 } // namespace

@@ -105,7 +105,12 @@ INSTANTIATE_TEST_SUITE_P(
                       tiled_case{map_kind::varnok, false, nodata_policy::strict, arithmetic::exact},
                       tiled_case{map_kind::marnisa, false, nodata_policy::strict, arithmetic::exact},
                       tiled_case{map_kind::varnok, true, nodata_policy::renormalise, arithmetic::exact},
-                      tiled_case{map_kind::marnisa, true, nodata_policy::renormalise, arithmetic::exact}));
+                      tiled_case{map_kind::marnisa, true, nodata_policy::renormalise, arithmetic::exact},
+                      tiled_case{map_kind::sulmet, false, nodata_policy::strict, arithmetic::exact},
+                      tiled_case{map_kind::sulmet, true, nodata_policy::renormalise, arithmetic::exact},
+                      tiled_case{map_kind::ombrel, false, nodata_policy::strict, arithmetic::exact},
+                      tiled_case{map_kind::ombrel, true, nodata_policy::renormalise, arithmetic::exact},
+                      tiled_case{map_kind::dravix, true, nodata_policy::renormalise, arithmetic::exact}));
 
 } // namespace
 } // namespace rw
