@@ -82,6 +82,14 @@ inline scored_positions scored_positions_of(index_t M, index_t N, index_t h, ind
     return {window_margin, positions_along(M, h), window_margin, positions_along(N, w)};
 }
 
+// Top-left corners of every window that lies wholly inside an M x N raster,
+// with no further margin.
+inline scored_positions inside_positions(index_t M, index_t N, index_t h, index_t w)
+{
+    const auto along = [](index_t size, index_t window) { return window > size ? 0 : size - window + 1; };
+    return {0, along(M, h), 0, along(N, w)};
+}
+
 // A window's score goes to its middle cell; for an even size, to the lower
 // (or right) one of the two middle cells.
 inline index_t centre_offset(index_t size) { return size / 2; }

@@ -176,9 +176,14 @@ public:
     }
 
     // The box sum of the h x w window with top-left (i, j), whose rows and
-    // columns the table holds, from row i - 1 and column j - 1 on.
+    // columns the table holds, from row i - 1 and column j - 1 on (row and
+    // column -1 of a table from the raster's edge stand for zeros).
     T window_sum(index_t i, index_t j, index_t h, index_t w) const
     {
+        if (i - 1 < top_ || j - 1 < c0_) {
+            const auto at = [&](index_t r, index_t c) { return r < top_ || c < c0_ ? T{} : column(c)[r - top_]; };
+            return box_sum(at(i + h - 1, j + w - 1), at(i - 1, j + w - 1), at(i + h - 1, j - 1), at(i - 1, j - 1));
+        }
         const T* left = column(j - 1);
         const T* right = column(j + w - 1);
         const index_t top = i - 1 - top_, bottom = i + h - 1 - top_;
@@ -206,10 +211,25 @@ inline std::pair<index_t, index_t> window_rows_ending_in(const scored_positions&
 // cells, from the table cells of view t, which must hold rows p.i0 - 1 ..
 // p.i_end + h - 2 and the matching columns. The work is split among
 // threads along the view's faster index, so each thread reads along it.
+// A window on the raster's top row or left column has no table row or
+// column before it; a view that starts there stands for zeros before it.
 template <class T, class Write>
-void for_each_window_sum(raster_view<const T> t, const scored_positions& p, index_t h, index_t w,
+void for_each_window_sum(raster_view<const T> t, scored_positions p, index_t h, index_t w,
                          Write&& write, worker_pool& pool)
 {
+    if (p.empty()) return;
+    const auto edge_sum = [&](index_t i, index_t j) {
+        const auto at = [&](index_t r, index_t c) { return r < t.row0 || c < t.col0 ? T{} : t(r, c); };
+        return box_sum(at(i + h - 1, j + w - 1), at(i - 1, j + w - 1), at(i + h - 1, j - 1), at(i - 1, j - 1));
+    };
+    if (p.i0 - 1 < t.row0) {
+        for (index_t j = p.j0; j < p.j_end; ++j) write(p.i0, j, edge_sum(p.i0, j));
+        ++p.i0;
+    }
+    if (p.j0 - 1 < t.col0 && !p.empty()) {
+        for (index_t i = p.i0; i < p.i_end; ++i) write(i, p.j0, edge_sum(i, p.j0));
+        ++p.j0;
+    }
     if (p.empty()) return;
     if (t.row_step == 1) { // column-major: columns outer
         pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {

@@ -55,10 +55,12 @@ struct map_entry {
     // The most cells a scored window may hold (exact sums that must fit).
     index_t most_window_cells;
     usable_values values_used;
-    // Top-left corners of the windows scored on an M x N raster.
+    // Top-left corners of the windows scored on an M x N raster under the
+    // plug-ins' layout (edge_rule::margin).
     scored_positions (*positions)(index_t M, index_t N, index_t h, index_t w);
-    // The cells whose labels the map uses as classes.
-    cell_block (*label_block)(index_t M, index_t N, index_t h, index_t w);
+    // The cells whose labels the map uses as classes, the windows scored
+    // being those of window_positions.
+    cell_block (*label_block)(const map_request& q, index_t M, index_t N);
     // The cells that take a sampling draw, in row-major order (none for a
     // map that draws nothing).
     cell_block (*sampled_block)(index_t M, index_t N, index_t h, index_t w);
@@ -77,5 +79,6 @@ const map_entry* find_map(std::string_view name);
 // Geometry shared by entries.
 inline cell_block no_cells(index_t, index_t, index_t, index_t) { return {0, 0, 0, 0}; }
 inline cell_block all_cells(index_t M, index_t N, index_t, index_t) { return whole_raster(M, N); }
+inline cell_block every_label(const map_request&, index_t M, index_t N) { return whole_raster(M, N); }
 
 } // namespace rw

@@ -44,6 +44,14 @@ cell_block sampling_region(index_t M, index_t N, index_t h, index_t w)
     return {ri + 1, r1, rj + 1, c1};
 }
 
+namespace {
+
+// Dravix reads the classes of its sampling region only, whichever windows
+// it scores: its points and probes are drawn there.
+cell_block sampled_labels(const map_request& q, index_t M, index_t N) { return sampling_region(M, N, q.h, q.w); }
+
+} // namespace
+
 index_t probe_count(std::int32_t probes_per_cell, index_t M, index_t N, index_t n)
 {
     if (probes_per_cell < 0) throw std::invalid_argument("probesPerCell is negative");
@@ -209,6 +217,6 @@ extern const map_entry dravix_entry{
     "its own class",
     "the chance of a point on each code", true, true, map_engine::thinned_points,
     std::numeric_limits<index_t>::max(), usable_values::any, scored_positions_of,
-    sampling_region, sampling_region, nullptr};
+    sampled_labels, sampling_region, nullptr};
 
 } // namespace rw

@@ -23,6 +23,6 @@ extern const map_entry marnisa_entry{
     "the class value of each code, also its chance to be kept", true, false,
     map_engine::value_table, std::numeric_limits<index_t>::max(),
     usable_values::below_infinity, scored_positions_of,
-    all_cells, all_cells, &marnisa_rules};
+    every_label, all_cells, &marnisa_rules};
 
 } // namespace rw

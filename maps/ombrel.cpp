@@ -154,6 +154,22 @@ ombrel_windows::ombrel_windows(const map_request& q)
 void ombrel_windows::score(label_view labels, const window_valid_counts& valid, const scored_positions& p,
                            const double* carried, double* last, raster_view<double> out, worker_pool& pool)
 {
+    // Under the plug-ins' arithmetic a sweep fixes the rounding of every
+    // score after its start, so with every window inside the raster scored,
+    // each row still starts afresh at the plug-ins' first column: the
+    // windows they score keep their bits.
+    const index_t restart = window_margin;
+    if (!exact_ && q_.edges == edge_rule::inside && p.j0 <= restart && restart < p.j_end) {
+        if (p.j0 < restart) sweep(labels, valid, {p.i0, p.i_end, p.j0, restart}, carried, nullptr, out, pool);
+        sweep(labels, valid, {p.i0, p.i_end, restart, p.j_end}, nullptr, last, out, pool);
+        return;
+    }
+    sweep(labels, valid, p, carried, last, out, pool);
+}
+
+void ombrel_windows::sweep(label_view labels, const window_valid_counts& valid, const scored_positions& p,
+                           const double* carried, double* last, raster_view<double> out, worker_pool& pool)
+{
     if (p.empty()) return;
     // Dividing each score by sqrt(h * w) as it is written gives the same bits
     // as dividing the whole output afterwards. With nodata, a window's score
@@ -253,12 +269,25 @@ cell_block ombrel_read_block(index_t M, index_t N, index_t h, index_t w)
     return {p.i0, p.i_end + h - 1, p.j0, p.j_end + w - 1};
 }
 
+namespace {
+
+// The cells under the windows scored, whose classes alone Ombrel reads.
+cell_block ombrel_labels(const map_request& q, index_t M, index_t N)
+{
+    if (q.edges == edge_rule::margin) return ombrel_read_block(M, N, q.h, q.w);
+    const scored_positions p = window_positions(q, M, N);
+    if (p.empty()) return {0, 0, 0, 0};
+    return {p.i0, p.i_end + q.h - 1, p.j0, p.j_end + q.w - 1};
+}
+
+} // namespace
+
 extern const map_entry ombrel_entry{
     map_kind::ombrel, "ombrel", "Ombrel",
     "sum(table .* sqrt(q)), q the window's class proportions: with table = sqrt(p) the "
     "Bhattacharyya coefficient of p and q",
     "the square root of each code's target proportion", false, false, map_engine::running_score,
     std::numeric_limits<index_t>::max(), usable_values::finite,
-    ombrel_positions, ombrel_read_block, no_cells, nullptr};
+    ombrel_positions, ombrel_labels, no_cells, nullptr};
 
 } // namespace rw

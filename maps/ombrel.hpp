@@ -113,6 +113,10 @@ public:
                const double* carried, double* last, raster_view<double> out, worker_pool& pool);
 
 private:
+    // The rows of windows p, each a sweep from carried (or afresh).
+    void sweep(label_view labels, const window_valid_counts& valid, const scored_positions& p,
+               const double* carried, double* last, raster_view<double> out, worker_pool& pool);
+
     map_request q_;
     std::vector<double> root_, step_;
     std::optional<exact_root_terms> exact_;

@@ -50,7 +50,7 @@ std::optional<request_problem> check_request(const map_request& q, index_t M, in
 {
     if (auto problem = check_request(q)) return problem;
     // Scored windows fit in the raster, so h * w cannot overflow here.
-    if (!entry_of(q.map).positions(M, N, q.h, q.w).empty() &&
+    if (!window_positions(q, M, N).empty() &&
         q.h * q.w > entry_of(q.map).most_window_cells)
         return request_problem{problem_kind::window_too_large, q.h * q.w};
     return std::nullopt;
@@ -59,7 +59,7 @@ std::optional<request_problem> check_request(const map_request& q, index_t M, in
 int label_passes(const map_request& q, index_t M, index_t N)
 {
     const map_entry& map = entry_of(q.map);
-    return map.engine == map_engine::thinned_points && !map.positions(M, N, q.h, q.w).empty() ? 2 : 1;
+    return map.engine == map_engine::thinned_points && !window_positions(q, M, N).empty() ? 2 : 1;
 }
 
 index_t least_valid_cells(const map_request& q)
@@ -73,7 +73,7 @@ index_t least_valid_cells(const map_request& q)
 
 cell_block scored_cells(const map_request& q, index_t M, index_t N)
 {
-    const scored_positions p = entry_of(q.map).positions(M, N, q.h, q.w);
+    const scored_positions p = window_positions(q, M, N);
     if (p.empty()) return {0, 0, 0, 0};
     const index_t di = centre_offset(q.h), dj = centre_offset(q.w);
     return {p.i0 + di, p.i_end + di, p.j0 + dj, p.j_end + dj};
@@ -90,7 +90,13 @@ void fill_unscored(const map_request& q, index_t M, index_t N, raster_view<doubl
 
 cell_block label_block(const map_request& q, index_t M, index_t N)
 {
-    return entry_of(q.map).label_block(M, N, q.h, q.w);
+    return entry_of(q.map).label_block(q, M, N);
+}
+
+scored_positions window_positions(const map_request& q, index_t M, index_t N)
+{
+    if (q.edges == edge_rule::inside) return inside_positions(M, N, q.h, q.w);
+    return entry_of(q.map).positions(M, N, q.h, q.w);
 }
 
 std::optional<request_problem> validate(const map_request& q, index_t M, index_t N,

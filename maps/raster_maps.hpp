@@ -43,6 +43,11 @@ inline constexpr double default_min_valid = 0.5;
 // densities (exact counts under either) are correctly rounded.
 enum class arithmetic { plugin, exact };
 
+// Which centre cells are scored. margin: the plug-ins' layout, windows at
+// least 10 cells from the top and left edges and 11 from the bottom and
+// right. inside: every window that lies wholly inside the raster.
+enum class edge_rule { margin, inside };
+
 // What to compute. table holds K class values; label k reads table[k - 1].
 // Only the window's size h x w matters. probes_per_cell is Dravix's; seed
 // fixes every draw of the random maps (Marnisa, Dravix).
@@ -62,6 +67,7 @@ struct map_request {
     nodata_policy policy = nodata_policy::strict;
     double min_valid = default_min_valid; // fraction of the window, renormalise only
     rw::arithmetic arithmetic = rw::arithmetic::plugin;
+    edge_rule edges = edge_rule::margin;
 };
 
 // What is wrong with a request or its labels, and where.
@@ -109,6 +115,11 @@ inline index_t label_count(const map_request& q) { return q.K + (q.nodata ? 1 : 
 // renormalising; 0 without nodata, where every window is whole (and h * w,
 // for a window larger than any raster, may not even fit in 64 bits).
 index_t least_valid_cells(const map_request& q);
+
+// Top-left corners of the windows scored on an M x N raster, by the edge
+// rule: the map's own layout under margin, every window inside the raster
+// under inside.
+scored_positions window_positions(const map_request& q, index_t M, index_t N);
 
 // The cells that receive a score (the centres of the scored windows); every
 // other output cell stays 0.

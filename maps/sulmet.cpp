@@ -315,6 +315,6 @@ extern const map_entry sulmet_entry{
     "1 - 0.5 * sum((q - p)^2): closeness of the window's class proportions q to the table's p",
     "the target proportion of each code", false, false, map_engine::value_table,
     most_sulmet_window_cells, usable_values::finite, scored_positions_of,
-    all_cells, no_cells, &sulmet_rules};
+    every_label, no_cells, &sulmet_rules};
 
 } // namespace rw

@@ -15,7 +15,7 @@ namespace rw::tiles {
 
 struct prepared_rules {
     explicit prepared_rules(const tiled_map& t)
-        : setup(t.q), positions(entry_of(t.q.map).positions(t.M, t.N, t.q.h, t.q.w))
+        : setup(t.q), positions(window_positions(t.q, t.M, t.N))
     {
         const map_entry& entry = entry_of(t.q.map);
         if (entry.random) thresholds = threshold_table(setup.q.table, setup.q.K);
@@ -148,7 +148,10 @@ cell_block window_cells(const tiled_map& t, cell_block b)
 {
     const scored_positions p = windows_of(t, b);
     if (p.empty()) return {0, 0, 0, 0};
-    return {p.i0 - 1, p.i_end + t.q.h - 1, p.j0 - 1, p.j_end + t.q.w - 1};
+    // Windows on the raster's first row or column have no table cells
+    // before them to read.
+    return {std::max<index_t>(0, p.i0 - 1), p.i_end + t.q.h - 1, std::max<index_t>(0, p.j0 - 1),
+            p.j_end + t.q.w - 1};
 }
 
 cell_block sampled_cells(const tiled_map& t, cell_block b)

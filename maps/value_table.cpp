@@ -86,19 +86,10 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
     const value_scale& scale = *scale_;
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
     if (D == 1) { // most tables: one word a window, read down the columns
-        const raster_view<const wide_sum> t = digit_tables_[0].view();
-        pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
-            for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j) {
-                const wide_sum* left = &t(p.i0 - 1, j - 1);
-                const wide_sum* right = &t(p.i0 - 1, j + w - 1);
-                double* centre = &out(p.i0 + di, j + dj);
-                for (index_t i = p.i0; i < p.i_end; ++i) {
-                    const index_t top = i - p.i0, bottom = top + h, cells = valid.count(i, j);
-                    const wide_sum sum = box_sum(right[bottom], right[top], left[bottom], left[top]);
-                    centre[top * out.row_step] = valid.scores(cells) ? scale.mean_of_word(sum, cells) : not_scored;
-                }
-            }
-        });
+        for_each_window_sum(digit_tables_[0].view(), p, h, w, [&](index_t i, index_t j, wide_sum sum) {
+            const index_t cells = valid.count(i, j);
+            out(i + di, j + dj) = valid.scores(cells) ? scale.mean_of_word(sum, cells) : not_scored;
+        }, pool);
         return;
     }
     pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {

@@ -14,6 +14,6 @@ extern const map_entry varnok_entry{
     map_kind::varnok, "varnok", "Varnok", "mean of the class value over the window's cells",
     "the class value of each code", false, false, map_engine::value_table,
     std::numeric_limits<index_t>::max(), usable_values::finite,
-    scored_positions_of, all_cells, no_cells, &varnok_rules};
+    scored_positions_of, every_label, no_cells, &varnok_rules};
 
 } // namespace rw

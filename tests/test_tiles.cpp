@@ -40,6 +40,7 @@ struct tiled_case {
     bool nodata;
     nodata_policy policy;
     rw::arithmetic arithmetic = rw::arithmetic::plugin;
+    edge_rule edges = edge_rule::margin;
 };
 
 class TiledMaps : public ::testing::TestWithParam<tiled_case> {};
@@ -65,6 +66,7 @@ TEST_P(TiledMaps, EveryTilingGivesTheSameBitsAsRunMap)
             q.policy = tc.policy;
             q.min_valid = 0.7;
             q.arithmetic = tc.arithmetic;
+            q.edges = tc.edges;
             const auto in = column_major<const std::int32_t>(labels.data(), rc.M, rc.N);
             std::vector<double> expected(static_cast<std::size_t>(rc.M * rc.N), 0.0);
             run_map(q, in, row_major(expected.data(), rc.M, rc.N), {1});
@@ -110,7 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
                       tiled_case{map_kind::sulmet, true, nodata_policy::renormalise, arithmetic::exact},
                       tiled_case{map_kind::ombrel, false, nodata_policy::strict, arithmetic::exact},
                       tiled_case{map_kind::ombrel, true, nodata_policy::renormalise, arithmetic::exact},
-                      tiled_case{map_kind::dravix, true, nodata_policy::renormalise, arithmetic::exact}));
+                      tiled_case{map_kind::dravix, true, nodata_policy::renormalise, arithmetic::exact},
+                      tiled_case{map_kind::varnok, true, nodata_policy::strict, arithmetic::exact, edge_rule::inside},
+                      tiled_case{map_kind::marnisa, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside},
+                      tiled_case{map_kind::sulmet, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside},
+                      tiled_case{map_kind::ombrel, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside},
+                      tiled_case{map_kind::ombrel, true, nodata_policy::renormalise, arithmetic::exact, edge_rule::inside},
+                      tiled_case{map_kind::dravix, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside}));
 
 } // namespace
 } // namespace rw
