@@ -35,7 +35,7 @@ Codes and nodata are treated as by the raster-maps command-line tool:
 - policy="strict" (the default): a window holding any nodata cell gets NaN.
   policy="renormalise": means, shares and densities over the window's valid
   cells only, NaN when fewer than min_valid (a fraction) of them are valid.
-  A window without nodata gets exactly the plug-ins' value either way.
+  A window without nodata gets exactly its score without nodata either way.
 - Cells that no window scores are NaN; border="zero" gives the plug-ins' 0.
 """
 import numbers
