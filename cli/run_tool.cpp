@@ -3,6 +3,7 @@
 #include "class_table_csv.hpp"
 #include "gdal_input.hpp"
 #include "gdal_output.hpp"
+#include "maps/catalogue.hpp"
 #include "maps/problem_text.hpp"
 #include "progress_share.hpp"
 #include "tool_error.hpp"
@@ -70,6 +71,7 @@ metadata_items metadata_of(const tool_options& o, const rw::class_codes& codes,
     if (is_random(o.map)) m.push_back({"RASTER_MAPS_SEED", std::to_string(seed)});
     if (takes_probes_per_cell(o.map))
         m.push_back({"RASTER_MAPS_PROBES_PER_CELL", std::to_string(o.probes_per_cell)});
+    m.push_back({"RASTER_MAPS_ARITHMETIC", std::string(rw::entry_of(o.arithmetic).name)});
     m.push_back({"RASTER_MAPS_BORDER", o.border_zero ? "zero" : "nodata"});
     return m;
 }
@@ -111,6 +113,7 @@ void run_tool(const tool_options& o, GDALProgressFunc progress, void* progress_d
     q.nodata = codes.has_nodata();
     q.policy = o.policy;
     q.min_valid = o.min_valid;
+    q.arithmetic = o.arithmetic;
     if (const auto problem = rw::check_request(q, M, N)) throw tool_error(rw::problem_text(*problem, q, naming));
     if (!o.quiet) {
         if (is_random(o.map)) std::fprintf(stderr, "raster-maps: seed %u\n", seed);

@@ -52,6 +52,33 @@ std::string map_names()
     return listed(names);
 }
 
+std::vector<std::string> arithmetic_names()
+{
+    std::vector<std::string> names;
+    for (const rw::arithmetic_entry& a : rw::arithmetic_catalogue()) names.emplace_back(a.name);
+    return names;
+}
+
+// "exact|plugin"
+std::string arithmetic_choices()
+{
+    std::string text;
+    for (const std::string& name : arithmetic_names()) text += (text.empty() ? "" : "|") + name;
+    return text;
+}
+
+// What each arithmetic gives, as the option's help.
+std::string arithmetic_help()
+{
+    std::string text;
+    for (const rw::arithmetic_entry& a : rw::arithmetic_catalogue())
+        text += (text.empty() ? "" : "\n") +
+                wrapped(std::string(a.name) + (a.kind == tool_options{}.arithmetic ? " (default): " : ": ") +
+                            std::string(a.summary) + ".",
+                        62);
+    return text;
+}
+
 // GDAL's own spellings of three options. CLI11 gives single-dash names one
 // letter, so these are read as their double-dash names.
 std::string gdal_spelling(const std::string& arg)
@@ -322,6 +349,11 @@ void command_line::add_map(rw::map_kind map)
         ->type_name("F")
         ->check(fraction)
         ->needs(policy);
+    sub.add_option_function<std::string>(
+           "--arithmetic", [&o](const std::string& text) { o.arithmetic = rw::find_arithmetic(text)->kind; },
+           arithmetic_help())
+        ->type_name(arithmetic_choices())
+        ->check(one_of(arithmetic_names()));
     sub.add_option_function<std::string>(
            "--border", [&o](const std::string& text) { o.border_zero = text == "zero"; },
            "cells no window scores: nodata (default) or 0.")

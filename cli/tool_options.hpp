@@ -28,6 +28,7 @@ struct tool_options {
     std::vector<rw::cell_code> exclude;
     rw::nodata_policy policy = rw::nodata_policy::strict;
     double min_valid = rw::default_min_valid;
+    rw::arithmetic arithmetic = rw::arithmetic::exact;
     bool border_zero = false;
     std::string format = "GTiff";
     bool float32 = false;

@@ -141,6 +141,10 @@ fuzz_case decode_case(map_kind map, const std::uint8_t* data, std::size_t size)
     std::uint64_t state = c.request.seed;
     c.row_cuts = cuts(c.M, 4 * c.strip_rows, state);
     c.col_cuts = cuts(c.N, 4 * c.strip_rows + 3, state);
+    // Both arithmetics, from the same generator, so corpus inputs keep their
+    // case and each runs under one of them.
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    c.request.arithmetic = (state >> 63) != 0 ? arithmetic::exact : arithmetic::plugin;
 
     const std::vector<std::uint8_t> bytes = in.ConsumeRemainingBytes<std::uint8_t>();
     c.labels.resize(static_cast<std::size_t>(c.M * c.N), 1);
@@ -156,10 +160,11 @@ std::string fuzz_case::describe() const
     char text[256];
     std::snprintf(text, sizeof text,
                   "%s on %" PRId64 " x %" PRId64 ", window %" PRId64 " x %" PRId64 ", K = %" PRId64
-                  ", probes per cell %d, seed %u, strips of %" PRId64 ", %zu x %zu tiles",
+                  ", probes per cell %d, seed %u, %s arithmetic, strips of %" PRId64 ", %zu x %zu tiles",
                   names[static_cast<int>(request.map)], M, N, request.h, request.w, request.K,
-                  request.probes_per_cell, request.seed, strip_rows, row_cuts.size() - 1,
-                  col_cuts.size() - 1);
+                  request.probes_per_cell, request.seed,
+                  request.arithmetic == arithmetic::exact ? "exact" : "plugin", strip_rows,
+                  row_cuts.size() - 1, col_cuts.size() - 1);
     return text;
 }
 

@@ -1,7 +1,8 @@
 // A map request and its label raster, decoded from a fuzzer's bytes. Every
 // byte string decodes to some case, valid or not: sizes and windows near the
 // margins, tables with NaN, infinities, huge and negative values, labels out
-// of range and at the int32 extremes, any probe count and seed.
+// of range and at the int32 extremes, any probe count and seed, either
+// arithmetic.
 #pragma once
 
 #include "maps/raster_maps.hpp"

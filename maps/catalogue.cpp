@@ -31,4 +31,32 @@ const map_entry* find_map(std::string_view name)
     return nullptr;
 }
 
+std::span<const arithmetic_entry> arithmetic_catalogue()
+{
+    static const std::array<arithmetic_entry, 2> entries{{
+        {arithmetic::exact, "exact",
+         "exact window sums and counts, rounded once (means correctly rounded, Sulmet and Ombrel "
+         "within a few ulps): a window of one class gives exactly its value, values >= 0 never a "
+         "negative mean, and no score depends on the raster's size or the window's place"},
+        {arithmetic::plugin, "plugin",
+         "the plug-ins' arithmetic bit for bit (a summed-area table of doubles, whose rounding "
+         "grows with the raster): pick it to reproduce or compare with the plug-ins' results"},
+    }};
+    return entries;
+}
+
+const arithmetic_entry& entry_of(arithmetic a)
+{
+    for (const arithmetic_entry& e : arithmetic_catalogue())
+        if (e.kind == a) return e;
+    throw std::invalid_argument("arithmetic without a catalogue entry");
+}
+
+const arithmetic_entry* find_arithmetic(std::string_view name)
+{
+    for (const arithmetic_entry& e : arithmetic_catalogue())
+        if (e.name == name) return &e;
+    return nullptr;
+}
+
 } // namespace rw

@@ -15,6 +15,7 @@
 namespace rw {
 
 enum class map_kind;
+enum class arithmetic;
 struct map_request;
 struct value_rules;
 
@@ -75,6 +76,22 @@ const map_entry& entry_of(map_kind map);
 
 // The entry named `name` (lower case), or nullptr.
 const map_entry* find_map(std::string_view name);
+
+// A way of computing window sums, as front ends name and explain it.
+struct arithmetic_entry {
+    arithmetic kind;
+    std::string_view name;    // as front ends spell it: "exact"
+    std::string_view summary; // what it gives and when to pick it, in one line
+};
+
+// Every arithmetic. The first, exact, is what front ends ask for unless
+// told otherwise; map_request's own default stays the plug-ins'.
+std::span<const arithmetic_entry> arithmetic_catalogue();
+
+const arithmetic_entry& entry_of(arithmetic a);
+
+// The arithmetic named `name`, or nullptr.
+const arithmetic_entry* find_arithmetic(std::string_view name);
 
 // Geometry shared by entries.
 inline cell_block no_cells(index_t, index_t, index_t, index_t) { return {0, 0, 0, 0}; }

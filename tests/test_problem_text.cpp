@@ -30,6 +30,21 @@ TEST(Catalogue, EveryMapOnceByKindAndName)
     EXPECT_FALSE(entry_of(map_kind::marnisa).takes_probes);
 }
 
+// Front ends default to the first arithmetic and list the names in order.
+TEST(Catalogue, ArithmeticsByKindAndName)
+{
+    ASSERT_EQ(arithmetic_catalogue().size(), 2u);
+    EXPECT_EQ(arithmetic_catalogue()[0].kind, arithmetic::exact);
+    for (const arithmetic_entry& e : arithmetic_catalogue()) {
+        EXPECT_EQ(&entry_of(e.kind), &e);
+        EXPECT_EQ(find_arithmetic(e.name), &e);
+        EXPECT_FALSE(e.summary.empty());
+    }
+    EXPECT_EQ(entry_of(arithmetic::plugin).name, "plugin");
+    EXPECT_EQ(find_arithmetic("Exact"), nullptr);
+    EXPECT_EQ(find_arithmetic(""), nullptr);
+}
+
 TEST(Catalogue, ClassValuesAndBlocksFollowTheMap)
 {
     const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");

@@ -26,6 +26,10 @@ is released while a map runs, and Ctrl-C stops it within a fraction of a
 second with KeyboardInterrupt, also when it runs on another thread (a dask
 task) while SIGINT has Python's default handler.
 
+arithmetic="exact" (the default) sums every window exactly, so a window of
+one class gives exactly its value and values >= 0 never a negative mean;
+arithmetic="plugin" gives the Octave plug-ins' bits, to compare with them.
+
 The random maps take seed=None (the clock in whole seconds, so calls within
 the same second agree) or a whole number 0 .. 2**32 - 1; return_seed=True
 returns (map, seed used). Bad arguments raise TypeError or ValueError; a bad
@@ -46,14 +50,16 @@ def clock_seed():
 
 
 def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *,
-         threads, seed=0, return_seed=False):
+         threads, arithmetic, seed=0, return_seed=False):
+    arithmetic = _args.arithmetic_of(arithmetic)
     probes = _args.probes_of(probes_per_cell)
     if entry["random"]:
         seed = _args.seed_of(seed, _core.clock_seed)
     t = _args.table_of(table)
     h, w = _args.window_of(window)
     lab, original = _args.labels_of(labels)
-    out, problem = _core.run_map(entry["name"], t, h, w, lab, probes, seed, _args.threads_of(threads))
+    out, problem = _core.run_map(entry["name"], t, h, w, lab, probes, seed, _args.threads_of(threads),
+                                 arithmetic=arithmetic)
     if problem is not None:
         _args.raise_problem(problem, entry["name"], t, original=original)
     return (out, seed) if return_seed else out

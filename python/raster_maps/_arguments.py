@@ -20,6 +20,20 @@ INT64_MAX = 2**63 - 1
 DEFAULT_PROBES_PER_CELL = 12
 
 
+# The ways of computing window sums, (name, summary), the default first.
+ARITHMETICS = [tuple(a) for a in _core.arithmetics()]
+DEFAULT_ARITHMETIC = ARITHMETICS[0][0]
+
+
+def arithmetic_of(arithmetic):
+    """The name of an arithmetic the core knows, as the core takes it."""
+    names = [name for name, _ in ARITHMETICS]
+    if not isinstance(arithmetic, str) or arithmetic not in names:
+        allowed = " or ".join(repr(n) for n in names)
+        raise ValueError(f"arithmetic must be {allowed}; it is {arithmetic!r}")
+    return arithmetic
+
+
 def table_of(table):
     """The class table as a 1-D float64 array; label k reads entry k - 1."""
     t = np.asarray(table)

@@ -3,8 +3,9 @@ catalogue, each with a real signature and help made from its entry.
 
 Every map takes (table, window, labels); a map that reads probes_per_cell
 takes it fourth, and a random map takes the front end's `seed` and
-`return_seed` keywords, which other maps lack. So adding a map to the
-catalogue adds it to every front end.
+`return_seed` keywords, which other maps lack. Every map takes the
+`arithmetic` keyword, its values and help made from the core's list of
+arithmetics. So adding a map to the catalogue adds it to every front end.
 """
 import inspect
 import textwrap
@@ -24,9 +25,16 @@ def _parameters(entry, keywords, more_options):
                          default=_args.DEFAULT_PROBES_PER_CELL))
     params += [_P(name, _P.KEYWORD_ONLY, default=default) for name, default in keywords
                if entry["random"] or name not in _RANDOM_ONLY]
+    params.append(_P("arithmetic", _P.KEYWORD_ONLY, default=_args.DEFAULT_ARITHMETIC))
     if more_options:
         params.append(_P(more_options, _P.VAR_KEYWORD))
     return params
+
+
+# The help of the arithmetic keyword, braces doubled for str.format.
+_ARITHMETIC_NOTE = " ".join(
+    f"{name!r}{' (the default)' if name == _args.DEFAULT_ARITHMETIC else ''}: {summary}."
+    for name, summary in _args.ARITHMETICS).replace("{", "{{").replace("}", "}}")
 
 
 def _doc(entry, signature, notes, returns, meaning):
@@ -40,6 +48,7 @@ def _doc(entry, signature, notes, returns, meaning):
 
 
 def _function(entry, module, run, keywords, more_options, notes, returns, meaning):
+    notes = {**notes, "arithmetic": _ARITHMETIC_NOTE}
     signature = inspect.Signature(_parameters(entry, keywords, more_options))
     name = entry["name"]
     keyword_names = [p.name for p in signature.parameters.values() if p.kind is _P.KEYWORD_ONLY]

@@ -243,12 +243,13 @@ class _Graph:
 
 # --- the maps ------------------------------------------------------------------
 
-def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, nodata=False,
+def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, arithmetic, nodata=False,
               policy="strict", min_valid=0.5, unscored=None):
     """The lazy map of a 2-D dask array of labels 1..K (K + 1 for nodata
     when nodata is true), the arguments checked already: classes the class
-    values, policy and min_valid for windows holding nodata. unscored, when
-    not None, fills the cells no window scores (as run_map's)."""
+    values, arithmetic the core's name of it, policy and min_valid for
+    windows holding nodata. unscored, when not None, fills the cells no
+    window scores (as run_map's)."""
     if labels.ndim != 2:
         raise ValueError(f"labels must be a 2-D array of class labels; its shape is {labels.shape}")
     known_chunks(labels)
@@ -257,7 +258,7 @@ def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, nodata=
     M, N = (int(s) for s in labels.shape)
     _args.check_request(map_name, classes, h, w, probes_per_cell, bool(nodata), policy, float(min_valid))
     job = _core.TileJob(map_name, classes, h, w, M, N, probes_per_cell, seed, nodata, policy,
-                        min_valid)
+                        min_valid, arithmetic)
     g = _Graph(job, labels)
     engine = _entry(map_name)["engine"]
     out = g.array({"value_table": g.value_maps, "running_score": g.running_score,
@@ -284,16 +285,18 @@ def _is_data_array(labels):
 
 
 def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *,
-         threads, seed=0, return_seed=False, options):
+         threads, arithmetic, seed=0, return_seed=False, options):
     probes = _args.probes_of(probes_per_cell)
     if entry["random"]:
         seed = _args.seed_of(seed, _core.clock_seed)
     if _is_data_array(labels):
         # Codes, nodata and coordinates are raster_maps.xarray's business.
         from .xarray import lazy_map
-        out = lazy_map(entry, table, window, labels, probes, seed, threads=threads, **options)
+        out = lazy_map(entry, table, window, labels, probes, seed, arithmetic, threads=threads,
+                       **options)
     else:
         _args.threads_of(threads)
+        arithmetic = _args.arithmetic_of(arithmetic)
         if options:
             raise TypeError(f"unexpected options for an array of labels: {sorted(options)}; the "
                             f"nodata options are for a DataArray of class codes")
@@ -301,7 +304,7 @@ def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_
         t = _args.table_of(table)
         h, w = _args.window_of(window)
         out = label_map(entry["name"], t, h, w, labels if isinstance(labels, da.Array)
-                        else da.asarray(labels), probes, seed)
+                        else da.asarray(labels), probes, seed, arithmetic=arithmetic)
     return (out, seed) if return_seed else out
 
 

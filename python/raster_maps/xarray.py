@@ -20,7 +20,8 @@ input's attributes it keeps only those that still hold for a map of it
 which xarray writes it): statistics, long_name, units, scaling, valid
 ranges, flags and colour tables describe the codes. It records
 raster_maps_map, raster_maps_window ("h x w"), raster_maps_seed (random
-maps), and _FillValue NaN, the result's nodata.
+maps), raster_maps_arithmetic ("exact", the default, or "plugin" for the
+plug-ins' bits) and _FillValue NaN, the result's nodata.
 
 Codes and nodata are treated as by the raster-maps command-line tool:
 
@@ -34,7 +35,7 @@ Codes and nodata are treated as by the raster-maps command-line tool:
 - policy="strict" (the default): a window holding any nodata cell gets NaN.
   policy="renormalise": means, shares and densities over the window's valid
   cells only, NaN when fewer than min_valid (a fraction) of them are valid.
-  A window without nodata gets exactly the plug-ins' value either way.
+  A window without nodata gets exactly its score without nodata either way.
 - Cells that no window scores are NaN; border="zero" gives the plug-ins' 0.
 """
 import numbers
@@ -270,12 +271,12 @@ def map_options(policy, min_valid, border):
     return policy, min_valid, (None if border == "zero" else np.nan)
 
 
-def result_array(data, like, name, window, seed):
+def result_array(data, like, name, window, seed, arithmetic):
     """A DataArray of data with like's dims, coords and attributes, marked
     as a map of this package."""
     attrs = {k: v for k, v in like.attrs.items() if k in _KEPT_ATTRS}
     attrs.update(raster_maps_map=name, raster_maps_window=f"{window[0]}x{window[1]}",
-                 _FillValue=np.nan)
+                 raster_maps_arithmetic=arithmetic, _FillValue=np.nan)
     if seed is not None:
         attrs["raster_maps_seed"] = seed
     out = xr.DataArray(data, dims=like.dims, coords=like.coords, attrs=attrs, name=name)
@@ -286,11 +287,11 @@ def result_array(data, like, name, window, seed):
 
 
 def _in_memory(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads,
-               policy, min_valid, unscored):
+               arithmetic, policy, min_valid, unscored):
     codes, nodata = integer_codes(band.values, nodata, table_codes)
     labels, classes, nodata = _recoded(codes, table_codes, values, nodata)
     out, problem = _core.run_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
-                                 threads, nodata, policy, min_valid, unscored)
+                                 threads, nodata, policy, min_valid, unscored, arithmetic)
     if problem is not None:
         _args.raise_problem(problem, name, classes, min_valid,
                             code_table=(list(zip(table_codes, values)), nodata))
@@ -303,8 +304,8 @@ def _recode_block(block, table_codes, values, nodata, marker, block_info=None):
     return _recoded(codes, table_codes, values, nodata, offset=(r0, c0))[0]
 
 
-def _lazy(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads, policy,
-          min_valid, unscored):
+def _lazy(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads,
+          arithmetic, policy, min_valid, unscored):
     """The map of a band as a dask array: its chunks recoded to labels
     lazily, then mapped by raster_maps.dask."""
     import dask.array as da
@@ -322,13 +323,14 @@ def _lazy(name, table_codes, values, nodata, window, band, probes_per_cell, seed
     labels = data.map_blocks(_recode_block, table_codes, values, nodata, marker, dtype=np.int32,
                              meta=np.empty((0, 0), np.int32))
     return rmd.label_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
-                         nodata=bool(nodata) or marker is not None, policy=policy,
+                         arithmetic=arithmetic, nodata=bool(nodata) or marker is not None, policy=policy,
                          min_valid=min_valid, unscored=unscored)
 
 
 def _mapped(entry, table, window, labels, probes_per_cell, seed, lazy, *, src_nodata, exclude,
-            policy, min_valid, border, band, threads):
+            policy, min_valid, border, band, threads, arithmetic):
     window = _args.window_of(window)
+    arithmetic = _args.arithmetic_of(arithmetic)
     band = band_of(labels, band)
     policy, min_valid, unscored = map_options(policy, min_valid, border)
     threads = _args.threads_of(threads)
@@ -337,8 +339,8 @@ def _mapped(entry, table, window, labels, probes_per_cell, seed, lazy, *, src_no
     # Stays lazy on dask-backed data, chunk by chunk, as xarray does.
     run = _lazy if lazy or _is_dask_backed(band) else _in_memory
     out = run(entry["name"], table_codes, values, nodata, window, band, probes_per_cell,
-              0 if seed is None else seed, threads, policy, min_valid, unscored)
-    return result_array(out, band, entry["name"], window, seed)
+              0 if seed is None else seed, threads, arithmetic, policy, min_valid, unscored)
+    return result_array(out, band, entry["name"], window, seed, arithmetic)
 
 
 def _is_dask_backed(labels):
@@ -361,7 +363,7 @@ _OPTIONS = dict(src_nodata=_RASTER_NODATA, exclude=(), policy="strict", min_vali
                 border="nodata", band=1, threads=None)
 
 
-def lazy_map(entry, table, window, labels, probes_per_cell, seed, **options):
+def lazy_map(entry, table, window, labels, probes_per_cell, seed, arithmetic, **options):
     """A map of a DataArray of codes as a lazy DataArray, in memory or not:
     raster_maps.dask's maps of DataArrays. probes_per_cell and seed are
     checked already; options are this module's."""
@@ -369,7 +371,7 @@ def lazy_map(entry, table, window, labels, probes_per_cell, seed, **options):
     if unknown:
         raise TypeError(f"unknown option {unknown[0]!r}; the options are {', '.join(_OPTIONS)}")
     return _mapped(entry, table, window, labels, probes_per_cell, seed if entry["random"] else None,
-                   True, **{**_OPTIONS, **options})
+                   True, arithmetic=arithmetic, **{**_OPTIONS, **options})
 
 
 _NOTES = {

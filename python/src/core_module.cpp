@@ -25,17 +25,19 @@ namespace {
 // ("strict" or "renormalise") and min_valid say what windows holding some
 // receive. unscored, when not None, is written to every cell that no window
 // scores (NaN marks them as nodata; None leaves the plug-ins' 0).
+// arithmetic names how window sums are computed ("exact" or "plugin").
 // threads goes through the core's rule (0: the default; at most 4 a core).
 // Ctrl-C stops the map within a poll of the core (see interrupts.hpp).
 py::tuple run_map(const std::string& map, const table_array& table, rw::index_t h, rw::index_t w,
                   const py::array& labels, std::int32_t probes_per_cell, std::uint32_t seed,
                   std::int64_t threads, bool nodata, const std::string& policy, double min_valid,
-                  std::optional<double> unscored)
+                  std::optional<double> unscored, const std::string& arithmetic)
 {
     rw::map_request q = request_of(map, table, h, w, probes_per_cell, seed);
     q.nodata = nodata;
     q.policy = policy_of(policy);
     q.min_valid = min_valid;
+    q.arithmetic = arithmetic_of(arithmetic);
     const rw::label_view in = view_of<const std::int32_t>(labels);
     std::optional<rw::request_problem> problem;
     {
@@ -138,6 +140,16 @@ py::list catalogue()
         maps.append(d);
     }
     return maps;
+}
+
+// The ways of computing window sums: (name, summary) pairs, the front ends'
+// default first.
+py::list arithmetics()
+{
+    py::list names;
+    for (const rw::arithmetic_entry& a : rw::arithmetic_catalogue())
+        names.append(py::make_tuple(std::string(a.name), std::string(a.summary)));
+    return names;
 }
 
 const rw::map_entry& entry_named(const std::string& map)
@@ -286,7 +298,7 @@ PYBIND11_MODULE(_core, m)
     m.def("run_map", &pyrw::run_map, py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"),
           py::arg("labels"), py::arg("probes_per_cell"), py::arg("seed"), py::arg("threads"),
           py::arg("nodata") = false, py::arg("policy") = "strict", py::arg("min_valid") = 0.5,
-          py::arg("unscored") = py::none());
+          py::arg("unscored") = py::none(), py::arg("arithmetic") = "exact");
     m.def("recode", &pyrw::recode, py::arg("codes"), py::arg("table_codes"), py::arg("table_values"),
           py::arg("nodata"));
     m.def("clock_seed", [] { return static_cast<std::uint32_t>(std::time(nullptr)); },
@@ -294,6 +306,8 @@ PYBIND11_MODULE(_core, m)
     m.def("default_thread_count", &rw::default_thread_count);
     pyrw::translate_interrupts();
     m.def("catalogue", &pyrw::catalogue, "Every map: name, title, summary, table, random, takes_probes.");
+    m.def("arithmetics", &pyrw::arithmetics,
+          "The ways of computing window sums: (name, summary), the front ends' default first.");
     m.def("scored_cells", &pyrw::scored_cells, py::arg("map"), py::arg("M"), py::arg("N"), py::arg("h"),
           py::arg("w"), "The cells that receive a score: (r0, r1, c0, c1), 0-based, ends excluded.");
     m.def("probe_reach", [](rw::index_t h, rw::index_t w) {

@@ -33,6 +33,14 @@ inline rw::nodata_policy policy_of(const std::string& name)
     throw py::value_error("nodata policy must be 'strict' or 'renormalise'; it is '" + name + "'");
 }
 
+// The arithmetic named `name` ("exact" or "plugin"). The Python layer
+// checks the name first and words its own error; this one guards the core.
+inline rw::arithmetic arithmetic_of(const std::string& name)
+{
+    if (const rw::arithmetic_entry* a = rw::find_arithmetic(name)) return a->kind;
+    throw py::value_error("unknown arithmetic '" + name + "'");
+}
+
 // The request for a map; the table array must outlive it.
 inline rw::map_request request_of(const std::string& map, const table_array& table, rw::index_t h,
                                   rw::index_t w, std::int32_t probes_per_cell, std::uint32_t seed)

@@ -30,15 +30,16 @@ struct tile_job {
     bool nodata;
     std::string policy;
     double min_valid;
+    std::string arithmetic;
 
     tile_job(std::string map_, const table_array& table_, index_t h_, index_t w_, index_t M_, index_t N_,
              std::int32_t probes_per_cell_, std::uint32_t seed_, bool nodata_, std::string policy_,
-             double min_valid_)
+             double min_valid_, std::string arithmetic_)
         : map(std::move(map_)), table(owned_copy(table_)), h(h_), w(w_), M(M_), N(N_),
           probes_per_cell(probes_per_cell_), seed(seed_), nodata(nodata_), policy(std::move(policy_)),
-          min_valid(min_valid_)
+          min_valid(min_valid_), arithmetic(std::move(arithmetic_))
     {
-        request(); // refuses an unknown map or policy when the graph is built, not in a task
+        request(); // refuses an unknown map, policy or arithmetic when the graph is built, not in a task
     }
 
     rw::map_request request() const
@@ -47,13 +48,15 @@ struct tile_job {
         q.nodata = nodata;
         q.policy = policy_of(policy);
         q.min_valid = min_valid;
+        q.arithmetic = arithmetic_of(arithmetic);
         return q;
     }
 
     // Every field in constructor order: the pickled state and dask's token.
     py::tuple fields() const
     {
-        return py::make_tuple(map, table, h, w, M, N, probes_per_cell, seed, nodata, policy, min_valid);
+        return py::make_tuple(map, table, h, w, M, N, probes_per_cell, seed, nodata, policy, min_valid,
+                              arithmetic);
     }
 
     static table_array owned_copy(const table_array& t)
@@ -308,10 +311,11 @@ void add_tile_functions(py::module_& m)
 {
     py::class_<tile_job>(m, "TileJob", "A map over an M x N raster, as the tasks of a dask graph read it.")
         .def(py::init<std::string, const table_array&, index_t, index_t, index_t, index_t, std::int32_t,
-                      std::uint32_t, bool, std::string, double>(),
+                      std::uint32_t, bool, std::string, double, std::string>(),
              py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"), py::arg("M"), py::arg("N"),
              py::arg("probes_per_cell"), py::arg("seed"), py::arg("nodata") = false,
-             py::arg("policy") = "strict", py::arg("min_valid") = rw::default_min_valid)
+             py::arg("policy") = "strict", py::arg("min_valid") = rw::default_min_valid,
+             py::arg("arithmetic") = "exact")
         .def_readonly("map", &tile_job::map)
         .def_readonly("table", &tile_job::table)
         .def_readonly("h", &tile_job::h)
@@ -323,6 +327,7 @@ void add_tile_functions(py::module_& m)
         .def_readonly("nodata", &tile_job::nodata)
         .def_readonly("policy", &tile_job::policy)
         .def_readonly("min_valid", &tile_job::min_valid)
+        .def_readonly("arithmetic", &tile_job::arithmetic)
         .def("__dask_tokenize__", &tile_job::fields)
         .def("__repr__", [](const tile_job& j) {
             return "TileJob(map='" + j.map + "', K=" + std::to_string(j.table.shape(0)) + ", window=" +
@@ -330,11 +335,11 @@ void add_tile_functions(py::module_& m)
                    "x" + std::to_string(j.N) + ")";
         })
         .def(py::pickle([](const tile_job& j) { return j.fields(); }, [](const py::tuple& f) {
-            if (f.size() != 11) throw py::value_error("a pickled TileJob holds 11 fields");
+            if (f.size() != 12) throw py::value_error("a pickled TileJob holds 12 fields");
             return tile_job(f[0].cast<std::string>(), f[1].cast<table_array>(), f[2].cast<index_t>(),
                             f[3].cast<index_t>(), f[4].cast<index_t>(), f[5].cast<index_t>(),
                             f[6].cast<std::int32_t>(), f[7].cast<std::uint32_t>(), f[8].cast<bool>(),
-                            f[9].cast<std::string>(), f[10].cast<double>());
+                            f[9].cast<std::string>(), f[10].cast<double>(), f[11].cast<std::string>());
         }));
     m.def("tile_check", &check_tile);
     m.def("tile_window_cells", &window_cells);

@@ -129,10 +129,11 @@ def test_a_job_and_a_whole_graph_travel_by_pickle():
     from raster_maps import _core
 
     table = np.array([0.2, 0.7, 0.4])
-    job = _core.TileJob("dravix", table, 21, 15, 300, 200, 12, 7, True, "renormalise", 0.75)
+    job = _core.TileJob("dravix", table, 21, 15, 300, 200, 12, 7, True, "renormalise", 0.75, "plugin")
     back = pickle.loads(pickle.dumps(job))
     for name, value in dict(map="dravix", h=21, w=15, M=300, N=200, probes_per_cell=12, seed=7,
-                            nodata=True, policy="renormalise", min_valid=0.75).items():
+                            nodata=True, policy="renormalise", min_valid=0.75,
+                            arithmetic="plugin").items():
         assert getattr(back, name) == getattr(job, name) == value, name
     assert back.table.tolist() == [0.2, 0.7, 0.4] and tokenize(back) == tokenize(job)
     # The job holds its own table: the caller's array may change afterwards.
@@ -142,6 +143,8 @@ def test_a_job_and_a_whole_graph_travel_by_pickle():
         job.seed = 8
     with pytest.raises(ValueError, match="policy"):
         _core.TileJob("varnok", table, 3, 3, 30, 30, 12, 0, False, "lenient", 0.5)
+    with pytest.raises(ValueError, match="arithmetic"):
+        _core.TileJob("varnok", table, 3, 3, 30, 30, 12, 0, False, "strict", 0.5, "fast")
 
     # What a process pool or dask.distributed ships: every task pickled.
     labels = patchy_labels(53, 47, 4, 46)

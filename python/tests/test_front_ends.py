@@ -22,9 +22,9 @@ OPTIONS = ["src_nodata", "exclude", "policy", "min_valid", "border", "band", "th
 def expected_parameters(entry, module):
     positional = ["table", "window", "labels"] + (["probes_per_cell"] if entry["takes_probes"] else [])
     random = entry["random"]
-    keywords = {rm: ["seed", "threads", "return_seed"] if random else ["threads"],
-                rmx: (["seed"] if random else []) + OPTIONS,
-                rmd: (["seed", "return_seed"] if random else []) + ["threads", "options"]}[module]
+    keywords = {rm: (["seed", "threads", "return_seed"] if random else ["threads"]) + ["arithmetic"],
+                rmx: (["seed"] if random else []) + OPTIONS + ["arithmetic"],
+                rmd: (["seed", "return_seed"] if random else []) + ["threads", "arithmetic", "options"]}[module]
     return positional + keywords
 
 
@@ -38,6 +38,7 @@ def test_every_map_has_a_signature_and_help_from_the_catalogue(module):
         assert list(parameters) == expected_parameters(entry, module)
         if entry["takes_probes"]:
             assert parameters["probes_per_cell"].default == 12
+        assert parameters["arithmetic"].default == "exact"
         assert function.__name__ == entry["name"] and function.__module__ == module.__name__
         text = " ".join(pydoc.render_doc(function, renderer=pydoc.plaintext).split())
         assert f"{entry['title']}: {entry['summary']}." in text
@@ -53,7 +54,7 @@ def test_arguments_bind_as_the_signatures_say():
     assert rm.dravix(table=table, window=9, labels=labels, probes_per_cell=3, seed=5).tobytes() == \
         expected.tobytes()
     assert rm.dravix(table, 9, labels, seed=5).tobytes() == rm.dravix(table, 9, labels, 12, seed=5).tobytes()
-    with pytest.raises(TypeError, match=r"unknown option 'seed'; the options are threads"):
+    with pytest.raises(TypeError, match=r"unknown option 'seed'; the options are threads, arithmetic"):
         rm.varnok(table, 9, labels, seed=5)
     with pytest.raises(TypeError, match=r"varnok\(\) missing a required argument: 'labels'"):
         rm.varnok(table, 9)

@@ -5,6 +5,10 @@
     .Call(`_rastermaps_catalogue`)
 }
 
+.arithmetics <- function() {
+    .Call(`_rastermaps_arithmetics`)
+}
+
 .clock_seed <- function() {
     .Call(`_rastermaps_clock_seed`)
 }
@@ -17,11 +21,11 @@
     .Call(`_rastermaps_table_text`, table_codes, table_values, exclude)
 }
 
-.map_labels <- function(map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid) {
-    .Call(`_rastermaps_map_labels`, map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid)
+.map_labels <- function(map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic) {
+    .Call(`_rastermaps_map_labels`, map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic)
 }
 
-.stream_codes <- function(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows) {
-    .Call(`_rastermaps_stream_codes`, map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows)
+.stream_codes <- function(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows) {
+    .Call(`_rastermaps_stream_codes`, map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows)
 }
 

@@ -7,9 +7,10 @@
 # One map over x. Every public function is this call with its own options.
 run_map <- function(map, x, table, window, seed = NULL, probes_per_cell = 12L,
                     nodata_policy = "strict", min_valid = 0.5, exclude = NULL,
-                    threads = NULL, layer = 1L, filename = "", overwrite = FALSE,
-                    wopt = list(), strip_rows = 0) {
+                    threads = NULL, arithmetic = "exact", layer = 1L, filename = "",
+                    overwrite = FALSE, wopt = list(), strip_rows = 0) {
   window <- window_of(window)
+  arithmetic <- arithmetic_of(arithmetic)
   nodata_policy <- policy_of(nodata_policy)
   min_valid <- fraction_of(min_valid)
   threads <- threads_of(threads)
@@ -20,10 +21,11 @@ run_map <- function(map, x, table, window, seed = NULL, probes_per_cell = 12L,
   overwrite <- logical_of(overwrite, "overwrite")
   if (is.matrix(x)) {
     if (!identical(filename, "")) stop("filename applies to SpatRaster input only", call. = FALSE)
-    out <- map_matrix(map, x, table, window, seed, probes_per_cell, nodata_policy, min_valid, threads)
+    out <- map_matrix(map, x, table, window, seed, probes_per_cell, nodata_policy, min_valid, threads,
+                      arithmetic)
   } else if (inherits(x, "SpatRaster")) {
     out <- map_raster(map, x, table, window, seed, probes_per_cell, nodata_policy, min_valid,
-                      exclude, threads, layer, filename, overwrite, wopt, strip_rows)
+                      exclude, threads, arithmetic, layer, filename, overwrite, wopt, strip_rows)
   } else {
     stop("x must be a SpatRaster of class codes or an integer matrix of labels 1..K; it is ",
          describe(x), call. = FALSE)
@@ -75,6 +77,15 @@ policy_of <- function(policy) {
     stop("nodata_policy must be \"strict\" or \"renormalise\"; it is ", describe(policy),
          call. = FALSE)
   policy
+}
+
+# The core's name of an arithmetic: "exact" (the default) or "plugin".
+arithmetic_of <- function(arithmetic) {
+  names <- .arithmetics()
+  if (!is.character(arithmetic) || length(arithmetic) != 1 || !arithmetic %in% names)
+    stop("arithmetic must be ", paste0("\"", names, "\"", collapse = " or "), "; it is ",
+         describe(arithmetic), call. = FALSE)
+  arithmetic
 }
 
 fraction_of <- function(x) {
@@ -136,7 +147,7 @@ code_table <- function(table) {
   list(codes = code_text(codes, "the table code"), values = as.double(values))
 }
 
-map_matrix <- function(map, x, table, window, seed, probes, policy, min_valid, threads) {
+map_matrix <- function(map, x, table, window, seed, probes, policy, min_valid, threads, arithmetic) {
   if (!is.integer(x))
     stop("a matrix x must hold integer labels 1..K (storage.mode integer); it is ",
          typeof(x), call. = FALSE)
@@ -144,11 +155,11 @@ map_matrix <- function(map, x, table, window, seed, probes, policy, min_valid, t
     stop("table must be a numeric vector, one value per label 1..K; it is ", describe(table),
          call. = FALSE)
   .map_labels(map, as.double(table), window[1], window[2], x, probes, seed, threads, policy,
-              min_valid)
+              min_valid, arithmetic)
 }
 
 map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, exclude, threads,
-                       layer, filename, overwrite, wopt, strip_rows) {
+                       arithmetic, layer, filename, overwrite, wopt, strip_rows) {
   table <- code_table(table)
   x <- layer_of(x, layer)
   M <- terra::nrow(x)
@@ -183,7 +194,8 @@ map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, e
     progress <- progress_of(threshold, blocks$n, M, map == "dravix")
     complete <- tryCatch(
       .stream_codes(map, table$codes, table$values, exclude, nodata, window[1], window[2], M, N,
-                    probes, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows),
+                    probes, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows,
+                    write_rows),
       finally = progress$close())
     if (complete) break
     # x held NA after all: the map starts again, counting nodata this time.
@@ -193,7 +205,7 @@ map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, e
   out <- terra::writeStop(out)
   if (target$final != "") {
     write_metadata(target$path, run_metadata(map, table, window, seed, probes, policy, min_valid,
-                                             exclude))
+                                             exclude, arithmetic))
   }
   finished <- TRUE
   commit(out, target, map)
@@ -231,7 +243,7 @@ cap_gdal_cache <- function(N) {
 
 # What the file's metadata records, so that every run can be repeated: the
 # same items as the command line writes.
-run_metadata <- function(map, table, window, seed, probes, policy, min_valid, exclude) {
+run_metadata <- function(map, table, window, seed, probes, policy, min_valid, exclude, arithmetic) {
   maps <- .catalogue()
   items <- c(RASTER_MAPS_MAP = map,
              RASTER_MAPS_WINDOW = sprintf("%.0fx%.0f", window[1], window[2]),
@@ -241,6 +253,7 @@ run_metadata <- function(map, table, window, seed, probes, policy, min_valid, ex
   if (policy == "renormalise") items["RASTER_MAPS_MIN_VALID"] <- format(min_valid, digits = 17)
   if (maps$random[maps$name == map]) items["RASTER_MAPS_SEED"] <- sprintf("%.0f", seed)
   if (maps$takes_probes[maps$name == map]) items["RASTER_MAPS_PROBES_PER_CELL"] <- probes
+  items["RASTER_MAPS_ARITHMETIC"] <- arithmetic
   items["RASTER_MAPS_BORDER"] <- "nodata"
   items
 }

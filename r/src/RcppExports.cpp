@@ -20,6 +20,16 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// arithmetics
+std::vector<std::string> arithmetics();
+RcppExport SEXP _rastermaps_arithmetics() {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    rcpp_result_gen = Rcpp::wrap(arithmetics());
+    return rcpp_result_gen;
+END_RCPP
+}
 // clock_seed
 double clock_seed();
 RcppExport SEXP _rastermaps_clock_seed() {
@@ -55,8 +65,8 @@ BEGIN_RCPP
 END_RCPP
 }
 // map_labels
-Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, double h, double w, Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads, std::string policy, double min_valid);
-RcppExport SEXP _rastermaps_map_labels(SEXP mapSEXP, SEXP tableSEXP, SEXP hSEXP, SEXP wSEXP, SEXP labelsSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP) {
+Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, double h, double w, Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, std::string arithmetic);
+RcppExport SEXP _rastermaps_map_labels(SEXP mapSEXP, SEXP tableSEXP, SEXP hSEXP, SEXP wSEXP, SEXP labelsSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP arithmeticSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -70,13 +80,14 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< int >::type threads(threadsSEXP);
     Rcpp::traits::input_parameter< std::string >::type policy(policySEXP);
     Rcpp::traits::input_parameter< double >::type min_valid(min_validSEXP);
-    rcpp_result_gen = Rcpp::wrap(map_labels(map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid));
+    Rcpp::traits::input_parameter< std::string >::type arithmetic(arithmeticSEXP);
+    rcpp_result_gen = Rcpp::wrap(map_labels(map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic));
     return rcpp_result_gen;
 END_RCPP
 }
 // stream_codes
-bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values, Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows);
-RcppExport SEXP _rastermaps_stream_codes(SEXP mapSEXP, SEXP table_codesSEXP, SEXP table_valuesSEXP, SEXP excludeSEXP, SEXP nodataSEXP, SEXP hSEXP, SEXP wSEXP, SEXP MSEXP, SEXP NSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP strip_rowsSEXP, SEXP read_rowsSEXP, SEXP write_rowsSEXP) {
+bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values, Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, std::string arithmetic, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows);
+RcppExport SEXP _rastermaps_stream_codes(SEXP mapSEXP, SEXP table_codesSEXP, SEXP table_valuesSEXP, SEXP excludeSEXP, SEXP nodataSEXP, SEXP hSEXP, SEXP wSEXP, SEXP MSEXP, SEXP NSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP arithmeticSEXP, SEXP strip_rowsSEXP, SEXP read_rowsSEXP, SEXP write_rowsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -94,21 +105,23 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< int >::type threads(threadsSEXP);
     Rcpp::traits::input_parameter< std::string >::type policy(policySEXP);
     Rcpp::traits::input_parameter< double >::type min_valid(min_validSEXP);
+    Rcpp::traits::input_parameter< std::string >::type arithmetic(arithmeticSEXP);
     Rcpp::traits::input_parameter< double >::type strip_rows(strip_rowsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Function >::type read_rows(read_rowsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Function >::type write_rows(write_rowsSEXP);
-    rcpp_result_gen = Rcpp::wrap(stream_codes(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, strip_rows, read_rows, write_rows));
+    rcpp_result_gen = Rcpp::wrap(stream_codes(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows));
     return rcpp_result_gen;
 END_RCPP
 }
 
 static const R_CallMethodDef CallEntries[] = {
     {"_rastermaps_catalogue", (DL_FUNC) &_rastermaps_catalogue, 0},
+    {"_rastermaps_arithmetics", (DL_FUNC) &_rastermaps_arithmetics, 0},
     {"_rastermaps_clock_seed", (DL_FUNC) &_rastermaps_clock_seed, 0},
     {"_rastermaps_thread_count", (DL_FUNC) &_rastermaps_thread_count, 1},
     {"_rastermaps_table_text", (DL_FUNC) &_rastermaps_table_text, 3},
-    {"_rastermaps_map_labels", (DL_FUNC) &_rastermaps_map_labels, 10},
-    {"_rastermaps_stream_codes", (DL_FUNC) &_rastermaps_stream_codes, 17},
+    {"_rastermaps_map_labels", (DL_FUNC) &_rastermaps_map_labels, 11},
+    {"_rastermaps_stream_codes", (DL_FUNC) &_rastermaps_stream_codes, 18},
     {NULL, NULL, 0}
 };
 

@@ -119,6 +119,12 @@ rw::nodata_policy policy_of(const std::string& policy)
     throw Rcpp::exception(("unknown nodata_policy '" + policy + "'").c_str(), false);
 }
 
+rw::arithmetic arithmetic_of(const std::string& name)
+{
+    if (const rw::arithmetic_entry* a = rw::find_arithmetic(name)) return a->kind;
+    throw Rcpp::exception(("unknown arithmetic '" + name + "'").c_str(), false);
+}
+
 // Window sides arrive as doubles, checked as whole numbers 1 .. 2^63 - 1.
 rw::index_t side_of(double v)
 {
@@ -132,7 +138,7 @@ struct run_settings {
 
 run_settings settings_of(const std::string& map, const std::vector<double>& table, double h, double w,
                          int probes_per_cell, double seed, int threads, const std::string& policy,
-                         double min_valid, double strip_rows)
+                         double min_valid, const std::string& arithmetic, double strip_rows)
 {
     run_settings s;
     s.q.map = entry_named(map).kind;
@@ -144,6 +150,7 @@ run_settings settings_of(const std::string& map, const std::vector<double>& tabl
     s.q.seed = static_cast<std::uint32_t>(seed);
     s.q.policy = policy_of(policy);
     s.q.min_valid = min_valid;
+    s.q.arithmetic = arithmetic_of(arithmetic);
     s.options.threads = rw::thread_count(threads);
     s.options.strip_rows = static_cast<rw::index_t>(strip_rows);
     s.options.interrupted = user_interrupted;
@@ -274,6 +281,15 @@ Rcpp::DataFrame catalogue()
                                    Rcpp::Named("stringsAsFactors") = false);
 }
 
+// The ways of computing window sums, the front ends' default first.
+// [[Rcpp::export(.arithmetics)]]
+std::vector<std::string> arithmetics()
+{
+    std::vector<std::string> names;
+    for (const rw::arithmetic_entry& a : rw::arithmetic_catalogue()) names.emplace_back(a.name);
+    return names;
+}
+
 // The calendar time in whole seconds, modulo 2^32: the seed of an unseeded
 // call, as every front end takes it.
 // [[Rcpp::export(.clock_seed)]]
@@ -307,10 +323,10 @@ std::string table_text(Rcpp::CharacterVector table_codes, Rcpp::NumericVector ta
 // [[Rcpp::export(.map_labels)]]
 Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, double h, double w,
                                Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads,
-                               std::string policy, double min_valid)
+                               std::string policy, double min_valid, std::string arithmetic)
 {
     const std::vector<double> values(table.begin(), table.end());
-    run_settings s = settings_of(map, values, h, w, probes_per_cell, seed, threads, policy, min_valid, 0);
+    run_settings s = settings_of(map, values, h, w, probes_per_cell, seed, threads, policy, min_valid, arithmetic, 0);
     rw::map_request& q = s.q;
     const rw::index_t M = labels.nrow(), N = labels.ncol();
     rw::raster_view<const std::int32_t> in = rw::column_major<const std::int32_t>(labels.begin(), M, N);
@@ -350,11 +366,11 @@ Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, doubl
 bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values,
                   Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N,
                   int probes_per_cell, double seed, int threads, std::string policy, double min_valid,
-                  double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows)
+                  std::string arithmetic, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows)
 {
     const rw::class_codes codes = class_codes_of(table_codes, table_values, exclude);
     run_settings s = settings_of(map, codes.table(), h, w, probes_per_cell, seed, threads, policy, min_valid,
-                                 strip_rows);
+                                 arithmetic, strip_rows);
     rw::map_request& q = s.q;
     q.nodata = nodata || codes.has_nodata();
     const auto rows = static_cast<rw::index_t>(M), cols = static_cast<rw::index_t>(N);

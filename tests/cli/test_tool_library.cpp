@@ -4,6 +4,7 @@
 #include "cli_fixture.hpp"
 
 #include "cli/run_tool.hpp"
+#include "cli/tool_error.hpp"
 #include "cli/tool_options.hpp"
 
 namespace cli_test {
@@ -74,6 +75,35 @@ TEST(RasterMapsCommandLine, HelpWinsOverBadValues)
     const tool_run run = tool_output(dir, "varnok --window 0 --band x --help");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.message.rfind("Usage: raster-maps varnok ", 0), 0u) << run.message;
+}
+
+// Every map computes under exact arithmetic unless --arithmetic plugin asks
+// for the plug-ins' bits, and its help says what each gives.
+TEST(RasterMapsCommandLine, ArithmeticIsExactUnlessThePluginsAreAskedFor)
+{
+    const struct {
+        std::vector<const char*> args;
+        rw::arithmetic want;
+    } cases[] = {{{"raster-maps", "marnisa", "--table", "t.csv", "--window", "5", "in.tif", "out.tif"}, rw::arithmetic::exact},
+                 {{"raster-maps", "ombrel", "--arithmetic", "plugin", "--table", "t.csv", "--window", "5", "in.tif", "out.tif"},
+                  rw::arithmetic::plugin},
+                 {{"raster-maps", "varnok", "--arithmetic=exact", "--table", "t.csv", "--window", "5", "in.tif", "out.tif"},
+                  rw::arithmetic::exact}};
+    for (const auto& c : cases) {
+        cli::command_line parser;
+        const cli::command got = parser.parse(static_cast<int>(c.args.size()), c.args.data());
+        ASSERT_TRUE(got.run);
+        EXPECT_EQ(got.run->arithmetic, c.want) << c.args[1];
+    }
+    const std::vector<const char*> bad = {"raster-maps", "varnok", "--arithmetic", "Exact", "--table", "t.csv",
+                                          "--window", "5", "in.tif", "out.tif"};
+    cli::command_line parser;
+    EXPECT_THROW(parser.parse(static_cast<int>(bad.size()), bad.data()), cli::usage_error);
+
+    const scratch_dir dir;
+    const std::string help = tool_output(dir, "sulmet --help").message;
+    EXPECT_NE(help.find("exact (default): exact window sums"), std::string::npos) << help;
+    EXPECT_NE(help.find("plugin: the plug-ins' arithmetic bit for bit"), std::string::npos) << help;
 }
 
 TEST(RasterMapsCommandLine, VersionNamesTheToolAndGdal)

@@ -8,7 +8,8 @@ test_that("the functions are the core's catalogue, with the options each map tak
     expect_identical("seed" %in% options, maps$random[k], label = maps$name[k])
     expect_identical("probes_per_cell" %in% options, maps$takes_probes[k], label = maps$name[k])
     expect_true(all(c("x", "table", "window", "nodata_policy", "min_valid", "exclude", "threads",
-                      "layer", "filename", "overwrite", "wopt") %in% options))
+                      "arithmetic", "layer", "filename", "overwrite", "wopt") %in% options))
+    expect_identical(formals(getExportedValue("rastermaps", maps$name[k]))$arithmetic, "exact")
   }
 })
 

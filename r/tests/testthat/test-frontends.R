@@ -1,8 +1,8 @@
 # The same bits as the other front ends: the command-line tool on the same
-# GeoTIFF, and the Octave plug-ins on labels 1..K. Both need a build folder
+# GeoTIFF, and the Octave plug-ins on labels 1..K under arithmetic = "plugin". Both need a build folder
 # (RASTER_MAPS_TEST_BUILD), which the test command and CI give.
 
-test_that("every map gives the command line's bits on the same GeoTIFF", {
+test_that("every map gives the command line's bits on the same GeoTIFF, under either arithmetic", {
   tool <- file.path(test_build(), "raster-maps")
   if (!file.exists(tool)) skip("no raster-maps in the build folder")
   lc <- example_raster()
@@ -13,14 +13,23 @@ test_that("every map gives the command line's bits on the same GeoTIFF", {
   write.csv(data.frame(code = names(example_table), value = example_table), table, row.names = FALSE)
   for (map in c("varnok", "marnisa", "sulmet", "ombrel", "dravix")) {
     for (policy in c("strict", "renormalise")) {
-      out <- file.path(dir, paste0(map, policy, ".tif"))
-      args <- c(map, "-q", "--table", table, "--window", "21x15", "--nodata-policy", policy,
-                "--threads", "2", "--exclude", "71")
-      if (map %in% c("marnisa", "dravix")) args <- c(args, "--seed", "7")
-      expect_identical(system2(tool, c(args, terra::sources(lc), out)), 0L)
-      ours <- rastermaps:::run_map(map, lc, example_table, c(21, 15), seed = 7,
-                                   nodata_policy = policy, exclude = 71)
-      expect_same_bits(as_matrix(ours), as_matrix(terra::rast(out)))
+      # Both default to exact; plugin is asked for by name.
+      for (arithmetic in c("exact", "plugin")) {
+        out <- file.path(dir, paste0(map, policy, arithmetic, ".tif"))
+        args <- c(map, "-q", "--table", table, "--window", "21x15", "--nodata-policy", policy,
+                  "--threads", "2", "--exclude", "71")
+        if (arithmetic == "plugin") args <- c(args, "--arithmetic", "plugin")
+        if (map %in% c("marnisa", "dravix")) args <- c(args, "--seed", "7")
+        expect_identical(system2(tool, c(args, terra::sources(lc), out)), 0L)
+        ours <- if (arithmetic == "plugin") {
+          rastermaps:::run_map(map, lc, example_table, c(21, 15), seed = 7, nodata_policy = policy,
+                               exclude = 71, arithmetic = "plugin")
+        } else {
+          rastermaps:::run_map(map, lc, example_table, c(21, 15), seed = 7, nodata_policy = policy,
+                               exclude = 71)
+        }
+        expect_same_bits(as_matrix(ours), as_matrix(terra::rast(out)))
+      }
     }
   }
 })
@@ -79,7 +88,7 @@ test_that("every map gives the plug-ins' bits on labels 1..K", {
   for (n in seq_along(calls)) {
     call <- calls[[n]]
     ours <- rastermaps:::run_map(call$map, call$labels, call$table, call$window,
-                                 seed = results[[n]]$seed,
+                                 seed = results[[n]]$seed, arithmetic = "plugin",
                                  probes_per_cell = if (is.null(call$probes)) 12L else call$probes)
     attr(ours, "seed") <- NULL
     expect_identical(ours, results[[n]]$out, label = call$map)

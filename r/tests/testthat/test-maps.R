@@ -75,6 +75,25 @@ test_that("streamed in thin strips through terra's temporary files, every map gi
   }
 })
 
+test_that("exact arithmetic by default: a window of one class gives exactly its value", {
+  labels <- matrix(1L, 30, 30)
+  exact <- varnok(labels, c(0.2, 0.9), 3)
+  scored <- exact != 0
+  expect_equal(sum(scored), (30 - 3 - 20)^2)
+  expect_true(all(exact[scored] == 0.2))
+  expect_false(all(varnok(labels, c(0.2, 0.9), 3, arithmetic = "plugin")[scored] == 0.2))
+  # The same on a raster of codes streamed in strips, and recorded in the file.
+  lc <- code_raster(matrix(11, 60, 50))
+  out <- tempfile(fileext = ".tif")
+  on.exit(unlink(c(out, paste0(out, ".aux.xml"))))
+  q <- varnok(lc, c(`11` = 0.2, `23` = 0.9), 3, filename = out, threads = 2)
+  expect_true(all(as_matrix(q)[!is.na(as_matrix(q))] == 0.2))
+  expect_true(any(grepl("RASTER_MAPS_ARITHMETIC=exact", terra::describe(out), fixed = TRUE)))
+  expect_error(varnok(labels, c(0.2, 0.9), 3, arithmetic = "fast"),
+               "arithmetic must be \"exact\" or \"plugin\"; it is a character (fast)", fixed = TRUE)
+  expect_error(marnisa(lc, c(`11` = 0.2), 3, arithmetic = NA), "arithmetic must be", fixed = TRUE)
+})
+
 test_that("the random maps repeat with their seed, returned with the result and in the file", {
   lc <- example_raster()
   a <- marnisa(lc, example_table, 21)
