@@ -103,6 +103,30 @@ std::string window_too_large_text(const request_problem& p, const map_request& q
                 " windows of at most ", std::to_string(most), " cells"});
 }
 
+std::string footprint_text(const request_problem& p, const map_request& q, const problem_naming& n)
+{
+    const footprint& f = q.footprint;
+    const std::string_view shape = f.shape == window_shape::circle ? "circle" : "annulus";
+    switch (static_cast<footprint_fault>(p.value)) {
+    case footprint_fault::bad_radius:
+        if (f.shape == window_shape::circle)
+            return cat({n.window, ": a circle's radius must be finite and 0 or more; it is ", number(f.outer)});
+        return cat({n.window, ": an annulus's radii must be finite with 0 <= inner < outer; they are ",
+                    number(f.inner), " and ", number(f.outer)});
+    case footprint_fault::bad_cell_size:
+        return cat({n.window, ": the cell size must be positive and finite; it is ", number(f.cell_width), " x ",
+                    number(f.cell_height)});
+    case footprint_fault::too_large:
+        return cat({n.window, ": a ", shape, " of radius ", number(f.outer),
+                    " reaches more than 1048575 cells from its centre"});
+    case footprint_fault::no_cell:
+        return cat({n.window, ": an annulus from ", number(f.inner), " to ", number(f.outer),
+                    " holds no cell; widen it"});
+    case footprint_fault::none: break;
+    }
+    return cat({n.window, ": its size is not the extent of its ", shape});
+}
+
 } // namespace
 
 std::string_view problem_name(problem_kind kind)
@@ -115,6 +139,8 @@ std::string_view problem_name(problem_kind kind)
     case problem_kind::non_finite_class_value: return "non_finite_class_value";
     case problem_kind::bad_min_valid: return "bad_min_valid";
     case problem_kind::window_too_large: return "window_too_large";
+    case problem_kind::bad_footprint: return "bad_footprint";
+    case problem_kind::footprint_needs_exact: return "footprint_needs_exact";
     }
     return "unknown";
 }
@@ -135,7 +161,9 @@ std::string_view problem_identifier(problem_kind kind)
     case problem_kind::empty_table:
     case problem_kind::non_finite_class_value: return "badTable";
     case problem_kind::empty_window: return "emptyWindow";
-    case problem_kind::window_too_large: return "badWindow";
+    case problem_kind::window_too_large:
+    case problem_kind::bad_footprint:
+    case problem_kind::footprint_needs_exact: return "badWindow";
     case problem_kind::label_out_of_range: return "labelOutOfRange";
     case problem_kind::bad_probes_per_cell: return "badProbesPerCell";
     case problem_kind::bad_min_valid: return "badMinValid";
@@ -158,6 +186,11 @@ std::string problem_text(const request_problem& p, const map_request& q, const p
                              number(q.min_valid)}),
                         n);
     case problem_kind::window_too_large: return finished(window_too_large_text(p, q, n), n);
+    case problem_kind::bad_footprint: return finished(footprint_text(p, q, n), n);
+    case problem_kind::footprint_needs_exact:
+        return finished(cat({n.window, ": circles and annuli need exact arithmetic; the plug-ins' "
+                                       "arithmetic is defined for rectangles only"}),
+                        n);
     case problem_kind::label_out_of_range:
         break;
     }

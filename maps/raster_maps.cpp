@@ -32,6 +32,13 @@ std::optional<request_problem> check_request(const map_request& q)
     case usable_values::any: break;
     }
     if (bad > 0) return request_problem{problem_kind::non_finite_class_value, bad};
+    if (q.footprint.shape != window_shape::rectangle) {
+        if (const footprint_fault fault = check_footprint(q.footprint); fault != footprint_fault::none)
+            return request_problem{problem_kind::bad_footprint, static_cast<std::int64_t>(fault)};
+        const window_extent e = extent_of(q.footprint);
+        if (e.h != q.h || e.w != q.w) return request_problem{problem_kind::bad_footprint, 0};
+        if (q.arithmetic == arithmetic::plugin) return request_problem{problem_kind::footprint_needs_exact};
+    }
     if (q.h <= 0 || q.w <= 0) return request_problem{problem_kind::empty_window};
     if (entry_of(q.map).takes_probes && q.probes_per_cell < 0)
         return request_problem{problem_kind::bad_probes_per_cell, q.probes_per_cell};
@@ -62,10 +69,25 @@ int label_passes(const map_request& q, index_t M, index_t N)
     return map.engine == map_engine::thinned_points && !window_positions(q, M, N).empty() ? 2 : 1;
 }
 
+void set_footprint(map_request& q, const footprint& f)
+{
+    q.footprint = f;
+    if (f.shape == window_shape::rectangle || check_footprint(f) != footprint_fault::none) return;
+    const window_extent e = extent_of(f);
+    q.h = e.h;
+    q.w = e.w;
+}
+
+index_t window_cells(const map_request& q)
+{
+    if (q.footprint.shape == window_shape::rectangle) return q.h * q.w;
+    return cells_of(spans_of(q.footprint, q.h, q.w));
+}
+
 index_t least_valid_cells(const map_request& q)
 {
     if (!q.nodata) return 0;
-    const index_t area = q.h * q.w; // below 2^31 with nodata
+    const index_t area = window_cells(q); // below 2^31 with nodata
     if (q.policy == nodata_policy::strict) return area;
     const double least = std::ceil(q.min_valid * static_cast<double>(area));
     return std::clamp<index_t>(static_cast<index_t>(least), 1, area);

@@ -10,6 +10,7 @@
 // of threads.
 #pragma once
 
+#include "kernels/footprint.hpp"
 #include "kernels/label_check.hpp"
 #include "kernels/raster_window.hpp"
 #include "kernels/row_strips.hpp"
@@ -49,7 +50,8 @@ enum class arithmetic { plugin, exact };
 enum class edge_rule { margin, inside };
 
 // What to compute. table holds K class values; label k reads table[k - 1].
-// Only the window's size h x w matters. probes_per_cell is Dravix's; seed
+// The window is the rectangle h x w, or the circle or annulus `footprint`
+// within its extent h x w (set both with set_footprint); only sizes matter. probes_per_cell is Dravix's; seed
 // fixes every draw of the random maps (Marnisa, Dravix).
 //
 // With nodata set, label K + 1 marks cells that hold no class. They are
@@ -68,7 +70,15 @@ struct map_request {
     double min_valid = default_min_valid; // fraction of the window, renormalise only
     rw::arithmetic arithmetic = rw::arithmetic::plugin;
     edge_rule edges = edge_rule::margin;
+    rw::footprint footprint = {}; // a rectangle unless set
 };
+
+// Makes f the request's window: its footprint, and h x w its extent (for a
+// rectangle, f leaves h and w as they are). Check the request afterwards.
+void set_footprint(map_request& q, const footprint& f);
+
+// The number of cells of the request's window: h * w for a rectangle.
+index_t window_cells(const map_request& q);
 
 // What is wrong with a request or its labels, and where.
 enum class problem_kind {
@@ -80,6 +90,10 @@ enum class problem_kind {
     bad_min_valid,          // min_valid is not a fraction 0..1
     window_too_large,       // value holds h * w (saturated): above most_sulmet_window_cells
                             // for Sulmet, or 2^31 - 1 with nodata (valid counts are 32-bit)
+    bad_footprint,          // a circle or annulus that check_footprint refuses (value: the
+                            // footprint_fault), or whose extent is not h x w (value: 0)
+    footprint_needs_exact,  // a circle or annulus under the plug-ins' arithmetic, which is
+                            // defined for rectangles only
 };
 
 // Sulmet sums the squares of its windows' class counts exactly in 64 bits,
