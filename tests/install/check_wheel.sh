@@ -15,7 +15,9 @@ trap 'rm -rf "$tmp"' EXIT
 wheel=$(ls "$tmp"/dist/*.whl)
 echo "built $(basename "$wheel")"
 /usr/bin/python3 -m venv --system-site-packages "$tmp/venv"
-"$tmp/venv/bin/python" -m pip install --quiet --no-index "$wheel"
+# The environment also sees the system's packages, which may hold this very
+# version already; it must get its own copy all the same.
+"$tmp/venv/bin/python" -m pip install --quiet --no-index --ignore-installed --no-deps "$wheel"
 cd "$tmp"
 "$tmp/venv/bin/python" - "$tmp/venv" "$version" <<'PY'
 import os, sys

@@ -9,6 +9,9 @@ build=$2
 source=$3
 rm -rf "$venv"
 /usr/bin/python3 -m venv --system-site-packages "$venv"
-"$venv/bin/python" -m pip install --quiet --no-index --no-build-isolation \
-  --config-settings build-dir="$build" "$source"
-"$venv/bin/python" -m pip show raster-maps | head -2
+# The environment also sees the system's packages, which may hold this very
+# version already; it must get its own copy all the same.
+"$venv/bin/python" -m pip install --quiet --no-index --no-build-isolation --ignore-installed \
+  --no-deps --config-settings build-dir="$build" "$source"
+cd /
+"$venv/bin/python" -c 'import raster_maps as rm; print("raster_maps", rm.__version__, "in", rm.__file__)'
