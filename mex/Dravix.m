@@ -62,3 +62,15 @@
 %     imagesc(density); axis image; colorbar
 %
 %   See also Varnok, Marnisa, Sulmet, Ombrel.
+%
+%   raster-maps 0.1.0
+
+%!test
+%! % No class can hold a point, so no window holds one.
+%! L = int32(randi(3, 40, 40));
+%! assert(Dravix([0 0 0], ones(9), L), zeros(40, 40));
+%!test
+%! % Every value is a share of a window's cells.
+%! out = Dravix([0.3 0.6 0.1], ones(9, 7), int32(randi(3, 60, 50)), int32(4));
+%! assert(all(out(:) >= 0 & out(:) <= 1));
+%!error id=Dravix:badProbesPerCell Dravix([0.5 0.5], ones(3), int32(ones(30)), int32(-1))

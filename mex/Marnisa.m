@@ -49,3 +49,12 @@
 %     imagesc(quality); axis image; colorbar
 %
 %   See also Varnok, Sulmet, Ombrel, Dravix.
+%
+%   raster-maps 0.1.0
+
+%!test
+%! % Values of 32768/32767 or more are always kept and 0 never, so with only
+%! % such values Marnisa is Varnok, whatever the clock.
+%! L = int32(randi(3, 40, 45)); t = [2 0 5];
+%! assert(Marnisa(t, ones(7, 4), L), Varnok(t, ones(7, 4), L));
+%!error id=Marnisa:badTable Marnisa([0.5 Inf], ones(3), int32(ones(30)))

@@ -48,3 +48,19 @@
 %     imagesc(overlap); axis image; colorbar
 %
 %   See also Varnok, Marnisa, Sulmet, Dravix.
+%
+%   raster-maps 0.1.0
+
+%!test
+%! % sum(t .* sqrt(q)) from each class's share q by conv2.
+%! M = 35; N = 44; h = 5; w = 5; t = sqrt([0.2 0.3 0.5]);
+%! L = int32(randi(numel(t), M, N));
+%! score = zeros(M - h + 1, N - w + 1);
+%! for k = 1:numel(t)
+%!   score += t(k) * sqrt(conv2(double(L == k), ones(h, w) / (h * w), 'valid'));
+%! end
+%! want = zeros(M, N);
+%! r = 11:(M - h - 10); c = 11:(N - w - 10);
+%! want(r + floor(h / 2), c + floor(w / 2)) = score(r, c);
+%! assert(Ombrel(t, ones(h, w), L), want, 1e-12);
+%!error id=Ombrel:argCount Ombrel([1 2], ones(3))

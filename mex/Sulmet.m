@@ -50,3 +50,20 @@
 %     imagesc(mix); axis image; colorbar
 %
 %   See also Varnok, Marnisa, Ombrel, Dravix.
+%
+%   raster-maps 0.1.0
+
+%!test
+%! % 1 - 0.5 * sum((q - t).^2) from each class's share q by conv2.
+%! M = 36; N = 41; h = 4; w = 6; t = [0.1 0.5 0.4];
+%! L = int32(randi(numel(t), M, N));
+%! score = ones(M - h + 1, N - w + 1);
+%! for k = 1:numel(t)
+%!   q = conv2(double(L == k), ones(h, w) / (h * w), 'valid');
+%!   score -= 0.5 * (q - t(k)) .^ 2;
+%! end
+%! want = zeros(M, N);
+%! r = 11:(M - h - 10); c = 11:(N - w - 10);
+%! want(r + floor(h / 2), c + floor(w / 2)) = score(r, c);
+%! assert(Sulmet(t, ones(h, w), L), want, 1e-12);
+%!error id=Sulmet:emptyWindow Sulmet([1 2], zeros(0, 3), int32(ones(30)))

@@ -39,3 +39,17 @@
 %     imagesc(forest); axis image; colorbar
 %
 %   See also Marnisa, Sulmet, Ombrel, Dravix.
+%
+%   raster-maps 0.1.0
+
+%!test
+%! % Each mean against conv2's, placed at its window's centre.
+%! M = 40; N = 37; h = 5; w = 3; t = [0.25 1 0.5 0];
+%! L = int32(randi(numel(t), M, N));
+%! means = conv2(t(L), ones(h, w) / (h * w), 'valid');
+%! want = zeros(M, N);
+%! r = 11:(M - h - 10); c = 11:(N - w - 10);
+%! want(r + floor(h / 2), c + floor(w / 2)) = means(r, c);
+%! assert(Varnok(t, ones(h, w), L), want, 1e-12);
+%!error id=Varnok:labelOutOfRange Varnok([1 2], ones(3), int32([1 3]))
+%!error id=Varnok:badLabels Varnok([1 2], ones(3), [1 2])

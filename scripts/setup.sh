@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the CI jobs need (Debian 12 packages; run as
 # root) when it is missing, then configures and builds into build/ (or the
-# folder given), and points Debian's /usr/bin/python3 at the Python package
-# built in build/ and installs the R package rastermaps into R's site
-# library. Run by run_example.sh and by each job of run_tests.sh.
+# folder given). From build/ it then installs copies that do not depend on
+# the checkout: the Python package raster_maps into Debian's /usr/bin/python3
+# and the R package rastermaps into R's site library. Run by run_example.sh
+# and by each job of run_tests.sh.
 #
 #   bash scripts/setup.sh [--build-dir DIR] [CMake options...]
 set -euo pipefail
@@ -21,7 +22,7 @@ fi
 packages=(g++ cmake make libgtest-dev libbenchmark-dev octave liboctave-dev
           libasan8 libubsan1 clang-14 libclang-rt-14-dev libfuzzer-14-dev
           libgdal-dev gdal-bin libcli11-dev
-          python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-xarray
+          python3-dev pybind11-dev python3-venv python3-pip python3-build python3-numpy python3-pytest python3-scipy python3-xarray
           python3-rioxarray python3-dask python3-distributed python3-matplotlib
           r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat)
 missing=()
@@ -38,11 +39,20 @@ fi
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=/usr/bin/python3 "$@"
 cmake --build "$build_dir" -j "$(nproc)"
 
-# `import raster_maps` in Debian's python3 finds the package of build/.
+# `import raster_maps` in Debian's python3: pip installs the package built in
+# build/ (through pyproject.toml's backend, which reuses that folder) into
+# /usr/local/lib/python3.11/dist-packages. Debian's Python is externally
+# managed (PEP 668): /usr/local is the part of it that Debian leaves to the
+# machine's administrator and never touches, and --break-system-packages is
+# pip's way of being told that this install there is meant. The copy is
+# reinstalled on every run, so it is always this checkout's build. A
+# raster_maps.pth written by earlier set-ups pointed at a checkout; it goes.
 if [[ $build_dir == build && -d build/python/raster_maps ]]; then
   site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
-  mkdir -p "$site"
-  echo "$PWD/build/python" > "$site/raster_maps.pth"
+  rm -f "$site/raster_maps.pth"
+  /usr/bin/python3 -m pip install --quiet --break-system-packages --root-user-action=ignore \
+    --no-index --no-build-isolation --no-deps --force-reinstall \
+    --config-settings build-dir="$PWD/build" .
 fi
 
 # `library(rastermaps)` in R: the package staged with this checkout's core,

@@ -40,6 +40,7 @@ DataArrays and chunked dask arrays.
 """
 from . import _arguments as _args
 from . import _core
+from ._version import __version__
 from ._map_functions import map_functions
 
 
