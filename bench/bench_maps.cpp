@@ -52,6 +52,18 @@ landscape& shared_landscape()
     return l;
 }
 
+// Runs q over the landscape on state.range(1) threads.
+void run_on_landscape(benchmark::State& state, const rw::map_request& q, landscape& l)
+{
+    const rw::run_options options{static_cast<int>(state.range(1))};
+    for (auto _ : state) {
+        rw::run_map(q, rw::column_major<const std::int32_t>(l.labels.data(), M, N),
+                    rw::column_major(l.out.data(), M, N), options);
+        benchmark::DoNotOptimize(l.out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
 // Arguments: window side, threads.
 void BM_map(benchmark::State& state, rw::map_kind map, rw::arithmetic arithmetic = rw::arithmetic::plugin)
 {
@@ -60,13 +72,7 @@ void BM_map(benchmark::State& state, rw::map_kind map, rw::arithmetic arithmetic
     rw::map_request q{map, l.table.data(), K, window, window};
     q.seed = 2026;
     q.arithmetic = arithmetic;
-    const rw::run_options options{static_cast<int>(state.range(1))};
-    for (auto _ : state) {
-        rw::run_map(q, rw::column_major<const std::int32_t>(l.labels.data(), M, N),
-                    rw::column_major(l.out.data(), M, N), options);
-        benchmark::DoNotOptimize(l.out.data());
-    }
-    state.SetItemsProcessed(state.iterations() * M * N);
+    run_on_landscape(state, q, l);
 }
 
 // Arguments: radius, threads. A circle under exact arithmetic, against the
@@ -80,13 +86,7 @@ void BM_footprint(benchmark::State& state, rw::map_kind map, rw::window_shape sh
     q.edges = rw::edge_rule::inside;
     rw::set_footprint(q, {rw::window_shape::circle, 0, radius});
     if (shape == rw::window_shape::rectangle) q.footprint = {};
-    const rw::run_options options{static_cast<int>(state.range(1))};
-    for (auto _ : state) {
-        rw::run_map(q, rw::column_major<const std::int32_t>(l.labels.data(), M, N),
-                    rw::column_major(l.out.data(), M, N), options);
-        benchmark::DoNotOptimize(l.out.data());
-    }
-    state.SetItemsProcessed(state.iterations() * M * N);
+    run_on_landscape(state, q, l);
 }
 
 void radii(benchmark::internal::Benchmark* b)
