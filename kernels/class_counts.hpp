@@ -76,17 +76,19 @@ inline void slide_right(raster_view<const std::int32_t> labels, index_t h, index
 }
 
 // The same three for a window of any layout (footprint.hpp), one window at
-// a time: its cells are those of its row spans. Sliding right, each span
-// loses its first cell and gains the one after its last.
+// a time: its cells are those of its row spans (inside the raster, for a
+// clipped layout). Sliding right, each span loses its first cell and gains
+// the one after its last.
 template <class Added>
 inline void count_footprint(raster_view<const std::int32_t> labels, const window_layout& layout, index_t i,
                             index_t j, index_t* count, Added&& added)
 {
     for (const footprint_span& s : layout.spans)
-        for (index_t c = j + s.c0; c < j + s.c1; ++c) {
-            const index_t k = index_t{labels(i + s.row, c)} - 1;
-            added(k, ++count[k]);
-        }
+        for (index_t c = j + s.c0; c < j + s.c1; ++c)
+            if (layout.holds(i + s.row, c)) {
+                const index_t k = index_t{labels(i + s.row, c)} - 1;
+                added(k, ++count[k]);
+            }
 }
 
 inline void clear_footprint_counts(raster_view<const std::int32_t> labels, const window_layout& layout,
@@ -97,15 +99,18 @@ inline void clear_footprint_counts(raster_view<const std::int32_t> labels, const
         return;
     }
     for (const footprint_span& s : layout.spans)
-        for (index_t c = j + s.c0; c < j + s.c1; ++c) count[labels(i + s.row, c) - 1] = 0;
+        for (index_t c = j + s.c0; c < j + s.c1; ++c)
+            if (layout.holds(i + s.row, c)) count[labels(i + s.row, c) - 1] = 0;
 }
 
 template <class Leave, class Enter>
 inline void slide_footprint_right(raster_view<const std::int32_t> labels, const window_layout& layout,
                                   index_t i, index_t j, Leave&& leave, Enter&& enter)
 {
-    for (const footprint_span& s : layout.spans) leave(index_t{labels(i + s.row, j - 1 + s.c0)} - 1);
-    for (const footprint_span& s : layout.spans) enter(index_t{labels(i + s.row, j + s.c1 - 1)} - 1);
+    for (const footprint_span& s : layout.spans)
+        if (layout.holds(i + s.row, j - 1 + s.c0)) leave(index_t{labels(i + s.row, j - 1 + s.c0)} - 1);
+    for (const footprint_span& s : layout.spans)
+        if (layout.holds(i + s.row, j + s.c1 - 1)) enter(index_t{labels(i + s.row, j + s.c1 - 1)} - 1);
 }
 
 // All-zero histograms of `size` counts for the threads of one map, made once

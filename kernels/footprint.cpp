@@ -126,6 +126,17 @@ window_layout layout_of(const footprint& f, index_t h, index_t w)
     return l;
 }
 
+window_layout clipped_layout_of(const footprint& f, index_t h, index_t w, index_t M, index_t N)
+{
+    window_layout l = layout_of(f, h, w);
+    if (l.rectangle) l.spans = spans_of(f, h, w);
+    l.rectangle = false;
+    l.clipped = true;
+    l.M = M;
+    l.N = N;
+    return l;
+}
+
 index_t cells_of(const std::vector<footprint_span>& spans)
 {
     index_t n = 0;

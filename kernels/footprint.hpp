@@ -15,6 +15,7 @@
 
 #include "raster_window.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -58,13 +59,34 @@ index_t cells_of(const std::vector<footprint_span>& spans);
 // A window as the maps read it: its h x w extent, its cells, its row spans
 // and the same cells as a few disjoint boxes (rows of equal spans stacked),
 // all relative to the window's top-left corner. A rectangle is one box.
+// A clipped layout's windows may reach past an M x N raster: only their
+// cells inside it count, and rectangles go the way of other footprints.
 struct window_layout {
     index_t h = 0, w = 0, cells = 0;
     bool rectangle = true;
     std::vector<footprint_span> spans;
     std::vector<cell_block> boxes;
+    bool clipped = false;
+    index_t M = 0, N = 0; // the raster, when clipped
+
+    bool holds(index_t r, index_t c) const { return !clipped || (r >= 0 && r < M && c >= 0 && c < N); }
+    // The cells of the window with top-left (i, j) inside the raster.
+    index_t cells_inside(index_t i, index_t j) const
+    {
+        if (!clipped) return cells;
+        index_t n = 0;
+        for (const cell_block& b : boxes) {
+            const index_t rows = std::min(M, i + b.r1) - std::max<index_t>(0, i + b.r0);
+            const index_t cols = std::min(N, j + b.c1) - std::max<index_t>(0, j + b.c0);
+            if (rows > 0 && cols > 0) n += rows * cols;
+        }
+        return n;
+    }
 };
 
 window_layout layout_of(const footprint& f, index_t h, index_t w);
+
+// The same, its windows clipped to an M x N raster.
+window_layout clipped_layout_of(const footprint& f, index_t h, index_t w, index_t M, index_t N);
 
 } // namespace rw

@@ -255,11 +255,20 @@ void for_each_window_sum(raster_view<const T> t, scored_positions p, index_t h, 
 
 // The sum over the cells of a window layout (footprint.hpp) with top-left
 // (i, j), from the table cells of view t (zeros before its first row and
-// column, as in for_each_window_sum): one box sum per box of the layout.
+// column, as in for_each_window_sum): one box sum per box of the layout,
+// each clipped to the raster when the layout is.
 template <class T>
 T footprint_sum(raster_view<const T> t, index_t i, index_t j, const window_layout& layout)
 {
-    const auto at = [&](index_t r, index_t c) { return r < t.row0 || c < t.col0 ? T{} : t(r, c); };
+    // A clipped window's rows and columns past the raster's last add
+    // nothing: the table's last row and column hold their sums.
+    const auto at = [&](index_t r, index_t c) {
+        if (layout.clipped) {
+            r = std::min(r, layout.M - 1);
+            c = std::min(c, layout.N - 1);
+        }
+        return r < t.row0 || c < t.col0 ? T{} : t(r, c);
+    };
     T sum{};
     for (const cell_block& b : layout.boxes) {
         const index_t top = i + b.r0 - 1, bottom = i + b.r1 - 1, left = j + b.c0 - 1, right = j + b.c1 - 1;

@@ -22,15 +22,20 @@ public:
     // columns: {0, M, 0, N}; a tile's halo: its own cells), for windows of
     // the given layout. nodata_label 0: no cell is nodata, nothing is
     // built, every window is full. Needs h * w below 2^31 otherwise.
+    // With whole_or_nothing, a clipped window holding a nodata cell counts
+    // no valid cell (the strict policy, where only the raster's edge cuts
+    // windows short).
     window_valid_counts(cell_block b, window_layout layout, index_t strip_rows, std::int32_t nodata_label,
-                        index_t least_valid)
-        : layout_(std::move(layout)), nodata_(nodata_label), least_(least_valid),
+                        index_t least_valid, bool whole_or_nothing = false)
+        : layout_(std::move(layout)), nodata_(nodata_label), least_(least_valid), whole_or_nothing_(whole_or_nothing),
           table_(nodata_label == 0 ? cell_block{0, 0, 0, 0} : b, nodata_label == 0 ? 0 : layout_.h,
                  nodata_label == 0 ? 0 : strip_rows)
     {
     }
 
     bool active() const { return nodata_ != 0; }
+    // Whether windows differ in their counts: with nodata, or clipped.
+    bool varies() const { return active() || layout_.clipped; }
 
     // Counts label rows a .. b-1, the rows after the last call's (the
     // block's first row for the first); the windows whose bottom row lies
@@ -48,10 +53,14 @@ public:
     // Valid cells of the window with top-left (i, j).
     index_t count(index_t i, index_t j) const
     {
-        if (!active()) return layout_.cells;
+        if (!active()) return layout_.cells_inside(i, j);
         if (layout_.rectangle) return table_.window_sum(i, j, layout_.h, layout_.w);
-        return footprint_sum(table_.view(), i, j, layout_);
+        const index_t v = footprint_sum(table_.view(), i, j, layout_);
+        return whole_or_nothing_ && v < layout_.cells_inside(i, j) ? 0 : v;
     }
+
+    // Cells of the window with top-left (i, j) inside the raster, valid or not.
+    index_t inside(index_t i, index_t j) const { return layout_.cells_inside(i, j); }
 
     const window_layout& layout() const { return layout_; }
 
@@ -68,6 +77,7 @@ private:
     window_layout layout_;
     std::int32_t nodata_;
     index_t least_;
+    bool whole_or_nothing_;
     summed_area_strip<std::int32_t> table_;
 };
 
@@ -80,7 +90,7 @@ void write_means(raster_view<const T> t, const window_valid_counts& valid, const
 {
     const window_layout& layout = valid.layout();
     const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
-    if (valid.active())
+    if (valid.varies())
         for_each_window_sum(t, p, layout, [&](index_t i, index_t j, T box) {
             out(i + di, j + dj) = static_cast<double>(box) / valid.divisor(valid.count(i, j));
         }, pool);

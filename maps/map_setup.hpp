@@ -23,10 +23,11 @@ struct map_setup {
     map_setup& operator=(const map_setup&) = delete;
 };
 
-// Valid-cell counts for a map running request `run` (from map_setup) over
-// the columns of block b from its first row (a whole raster, or a tile's
-// halo) in strips of strip_rows; inactive without nodata. A block without
-// columns builds nothing.
-window_valid_counts valid_counts_over(const map_request& run, cell_block b, index_t strip_rows);
+// Valid-cell counts for a map running request `run` (from map_setup) on an
+// M x N raster, over the columns of block b from its first row (a whole
+// raster, or a tile's halo) in strips of strip_rows; inactive without
+// nodata. A block without columns builds nothing.
+window_valid_counts valid_counts_over(const map_request& run, index_t M, index_t N, cell_block b,
+                                      index_t strip_rows);
 
 } // namespace rw

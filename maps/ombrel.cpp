@@ -204,7 +204,7 @@ void ombrel_windows::sweep(label_view labels, const window_valid_counts& valid, 
     // same double for v = h * w.
     const window_layout& layout = valid.layout();
     const double divisor = root_[layout.cells];
-    const bool renormal = valid.active();
+    const bool renormal = valid.varies();
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     // Writes the score of the window with top row i + g and left column j.
     const auto put_score = [&](index_t i) {
@@ -313,7 +313,8 @@ cell_block ombrel_labels(const map_request& q, index_t M, index_t N)
     if (q.edges == edge_rule::margin) return ombrel_read_block(M, N, q.h, q.w);
     const scored_positions p = window_positions(q, M, N);
     if (p.empty()) return {0, 0, 0, 0};
-    return {p.i0, p.i_end + q.h - 1, p.j0, p.j_end + q.w - 1};
+    return {std::max<index_t>(0, p.i0), std::min(M, p.i_end + q.h - 1), std::max<index_t>(0, p.j0),
+            std::min(N, p.j_end + q.w - 1)};
 }
 
 } // namespace

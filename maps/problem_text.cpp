@@ -141,6 +141,7 @@ std::string_view problem_name(problem_kind kind)
     case problem_kind::window_too_large: return "window_too_large";
     case problem_kind::bad_footprint: return "bad_footprint";
     case problem_kind::footprint_needs_exact: return "footprint_needs_exact";
+    case problem_kind::edges_need_exact: return "edges_need_exact";
     }
     return "unknown";
 }
@@ -163,7 +164,8 @@ std::string_view problem_identifier(problem_kind kind)
     case problem_kind::empty_window: return "emptyWindow";
     case problem_kind::window_too_large:
     case problem_kind::bad_footprint:
-    case problem_kind::footprint_needs_exact: return "badWindow";
+    case problem_kind::footprint_needs_exact:
+    case problem_kind::edges_need_exact: return "badWindow";
     case problem_kind::label_out_of_range: return "labelOutOfRange";
     case problem_kind::bad_probes_per_cell: return "badProbesPerCell";
     case problem_kind::bad_min_valid: return "badMinValid";
@@ -190,6 +192,10 @@ std::string problem_text(const request_problem& p, const map_request& q, const p
     case problem_kind::footprint_needs_exact:
         return finished(cat({n.window, ": circles and annuli need exact arithmetic; the plug-ins' "
                                        "arithmetic is defined for rectangles only"}),
+                        n);
+    case problem_kind::edges_need_exact:
+        return finished("partial edges need exact arithmetic; the plug-ins' arithmetic is defined for "
+                        "whole windows only",
                         n);
     case problem_kind::label_out_of_range:
         break;

@@ -40,9 +40,11 @@ std::optional<request_problem> check_request(const map_request& q)
         if (q.arithmetic == arithmetic::plugin) return request_problem{problem_kind::footprint_needs_exact};
     }
     if (q.h <= 0 || q.w <= 0) return request_problem{problem_kind::empty_window};
+    if (q.edges == edge_rule::partial && q.arithmetic == arithmetic::plugin)
+        return request_problem{problem_kind::edges_need_exact};
     if (entry_of(q.map).takes_probes && q.probes_per_cell < 0)
         return request_problem{problem_kind::bad_probes_per_cell, q.probes_per_cell};
-    if (q.nodata && !(q.min_valid >= 0.0 && q.min_valid <= 1.0))
+    if ((q.nodata || q.edges == edge_rule::partial) && !(q.min_valid >= 0.0 && q.min_valid <= 1.0))
         return request_problem{problem_kind::bad_min_valid};
     // Valid counts are summed in 32 bits.
     if (q.nodata && q.h > std::numeric_limits<std::int32_t>::max() / q.w)
@@ -56,6 +58,9 @@ std::optional<request_problem> check_request(const map_request& q)
 std::optional<request_problem> check_request(const map_request& q, index_t M, index_t N)
 {
     if (auto problem = check_request(q)) return problem;
+    // Under partial edges every window is scored, whatever its size.
+    if (q.edges == edge_rule::partial && q.h > std::numeric_limits<index_t>::max() / 4 / q.w)
+        return request_problem{problem_kind::window_too_large, std::numeric_limits<index_t>::max()};
     // Scored windows fit in the raster, so h * w cannot overflow here.
     if (!window_positions(q, M, N).empty() &&
         q.h * q.w > entry_of(q.map).most_window_cells)
@@ -86,9 +91,9 @@ index_t window_cells(const map_request& q)
 
 index_t least_valid_cells(const map_request& q)
 {
-    if (!q.nodata) return 0;
+    if (!q.nodata && q.edges != edge_rule::partial) return 0;
     const index_t area = window_cells(q); // below 2^31 with nodata
-    if (q.policy == nodata_policy::strict) return area;
+    if (q.policy == nodata_policy::strict && q.edges != edge_rule::partial) return area;
     const double least = std::ceil(q.min_valid * static_cast<double>(area));
     return std::clamp<index_t>(static_cast<index_t>(least), 1, area);
 }
@@ -118,6 +123,10 @@ cell_block label_block(const map_request& q, index_t M, index_t N)
 scored_positions window_positions(const map_request& q, index_t M, index_t N)
 {
     if (q.edges == edge_rule::inside) return inside_positions(M, N, q.h, q.w);
+    if (q.edges == edge_rule::partial) { // a window centred on every cell
+        const index_t di = centre_offset(q.h), dj = centre_offset(q.w);
+        return {-di, M - di, -dj, N - dj};
+    }
     return entry_of(q.map).positions(M, N, q.h, q.w);
 }
 
@@ -139,8 +148,12 @@ map_setup::map_setup(const map_request& request) : q(request)
     q.K = request.K + 1;
 }
 
-window_valid_counts valid_counts_over(const map_request& run, cell_block b, index_t strip_rows)
+window_valid_counts valid_counts_over(const map_request& run, index_t M, index_t N, cell_block b, index_t strip_rows)
 {
+    if (run.edges == edge_rule::partial)
+        return window_valid_counts(b, clipped_layout_of(run.footprint, run.h, run.w, M, N), strip_rows,
+                                   run.nodata ? static_cast<std::int32_t>(run.K) : 0, least_valid_cells(run),
+                                   run.nodata && run.policy == nodata_policy::strict);
     const std::int32_t nodata = run.nodata ? static_cast<std::int32_t>(run.K) : 0;
     return window_valid_counts(b, layout_of(run.footprint, run.h, run.w), strip_rows, nodata, least_valid_cells(run));
 }

@@ -46,8 +46,12 @@ enum class arithmetic { plugin, exact };
 
 // Which centre cells are scored. margin: the plug-ins' layout, windows at
 // least 10 cells from the top and left edges and 11 from the bottom and
-// right. inside: every window that lies wholly inside the raster.
-enum class edge_rule { margin, inside };
+// right. inside: every window that lies wholly inside the raster. partial:
+// every cell, a window reaching past the raster being scored over its
+// cells inside it, as renormalise scores nodata (min_valid applying to the
+// share of the window inside and valid; under strict, a nodata cell inside
+// still gives NaN). partial needs exact arithmetic.
+enum class edge_rule { margin, inside, partial };
 
 // What to compute. table holds K class values; label k reads table[k - 1].
 // The window is the rectangle h x w, or the circle or annulus `footprint`
@@ -94,6 +98,8 @@ enum class problem_kind {
                             // footprint_fault), or whose extent is not h x w (value: 0)
     footprint_needs_exact,  // a circle or annulus under the plug-ins' arithmetic, which is
                             // defined for rectangles only
+    edges_need_exact,       // partial edges under the plug-ins' arithmetic, likewise
+                            // defined for whole windows only
 };
 
 // Sulmet sums the squares of its windows' class counts exactly in 64 bits,

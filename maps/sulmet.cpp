@@ -163,14 +163,15 @@ bool counts_by_columns(const map_request& a)
 } // namespace
 
 window_square_sums::window_square_sums(const map_request& a)
-    : a_(a), layout_(layout_of(a.footprint, a.h, a.w)), by_columns_(layout_.rectangle && counts_by_columns(a)),
+    : a_(a),
+      by_columns_(a.footprint.shape == window_shape::rectangle && a.edges != edge_rule::partial && counts_by_columns(a)),
       rows_at_once_(a.K <= most_classes_side_by_side ? 8 : 1),
       counts_(by_columns_ ? 0 : rows_at_once_ * a.K)
 {
 }
 
-void window_square_sums::operator()(label_view labels, index_t i0, index_t i1, index_t j0,
-                                    index_t j_end, std::int64_t* q, index_t stride,
+void window_square_sums::operator()(label_view labels, const window_layout& layout, index_t i0, index_t i1,
+                                    index_t j0, index_t j_end, std::int64_t* q, index_t stride,
                                     const std::function<void()>& poll)
 {
     if (i1 <= i0 || j_end <= j0) return;
@@ -180,10 +181,10 @@ void window_square_sums::operator()(label_view labels, index_t i0, index_t i1, i
     }
     // Eight top rows at a time unless K is huge, any left over one by one.
     zeroed_counts::lease counts(counts_);
-    if (!layout_.rectangle) {
+    if (!layout.rectangle) {
         for (index_t i = i0; i < i1; ++i) {
             poll();
-            footprint_square_sums(labels, layout_, a_.K, i, j0, j_end, counts.data(), q + (i - i0), stride);
+            footprint_square_sums(labels, layout, a_.K, i, j0, j_end, counts.data(), q + (i - i0), stride);
         }
         return;
     }
@@ -258,12 +259,13 @@ public:
     };
 
     // The square sums of the windows p, read by (i, j).
-    squares_of_windows square_sums(label_view labels, const scored_positions& p, worker_pool& pool)
+    squares_of_windows square_sums(label_view labels, const window_layout& layout, const scored_positions& p,
+                                   worker_pool& pool)
     {
         const index_t rows = p.i_end - p.i0;
         square_sums_.resize(static_cast<std::size_t>(rows * (p.j_end - p.j0)));
         pool.parallel_for(rows, [&](index_t lo, index_t hi) {
-            square_sums_of_(labels, p.i0 + lo, p.i0 + hi, p.j0, p.j_end, square_sums_.data() + lo, rows,
+            square_sums_of_(labels, layout, p.i0 + lo, p.i0 + hi, p.j0, p.j_end, square_sums_.data() + lo, rows,
                             [&] { pool.check_interrupt(); });
         });
         return {square_sums_.data(), p.i0, p.j0, rows};
@@ -275,7 +277,7 @@ public:
     void score(label_view labels, raster_view<const double> t, const window_valid_counts& valid,
                const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
-        const auto squares = square_sums(labels, p, pool);
+        const auto squares = square_sums(labels, valid.layout(), p, pool);
         // (h * w)^2 passes 2^31 - 1 from a 216 x 216 window on. The double
         // product of the exact area is the exact square rounded once, the
         // same bits as rounding an exact integer square, and it cannot
@@ -308,7 +310,7 @@ public:
     void score_exact(label_view labels, const exact_value_table& sums, const window_valid_counts& valid,
                      const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
-        const auto squares = square_sums(labels, p, pool);
+        const auto squares = square_sums(labels, valid.layout(), p, pool);
         const window_layout& layout = valid.layout();
         const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
         const int D = sums.digits();
@@ -316,7 +318,7 @@ public:
             std::vector<wide_sum> box(static_cast<std::size_t>(D));
             for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
                 for (index_t i = p.i0; i < p.i_end; ++i) {
-                    const index_t v = valid.count(i, j), none = layout.cells - v;
+                    const index_t v = valid.count(i, j), none = valid.inside(i, j) - v;
                     if (!valid.scores(v)) {
                         out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
                         continue;

@@ -63,12 +63,11 @@ public:
     explicit window_square_sums(const map_request& a);
 
     // poll() is called now and then, between rows of windows.
-    void operator()(label_view labels, index_t i0, index_t i1, index_t j0, index_t j_end,
-                    std::int64_t* q, index_t stride, const std::function<void()>& poll);
+    void operator()(label_view labels, const window_layout& layout, index_t i0, index_t i1, index_t j0,
+                    index_t j_end, std::int64_t* q, index_t stride, const std::function<void()>& poll);
 
 private:
     map_request a_;
-    window_layout layout_;
     bool by_columns_;
     index_t rows_at_once_; // histograms slid side by side
     zeroed_counts counts_; // rows_at_once_ histograms of K counts each

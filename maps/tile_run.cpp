@@ -108,7 +108,7 @@ void run_value_table(const tiled_map& t, const grid& g, label_rows& labels, outp
     std::optional<exact_value_table> exact;
     if (tiles::sums_exactly(t)) exact.emplace(tiles::exact_table_of(t, {0, M, 0, scored ? N : 0}, h, g.most_rows()));
     summed_area_strip<double> table(exact || !scored ? 0 : N, h, g.most_rows());
-    window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, g.most_rows());
+    window_valid_counts valid = valid_counts_over(t.run(), t.M, t.N, {0, M, 0, scored ? N : 0}, g.most_rows());
     labels.start_pass(tiles::label_rows_above(t));
     std::uint64_t drawn = 0;
     for_each_tile_row(g, M, h, labels, out, same_row, [&](index_t a, index_t b, label_view band, raster_view<double> rows) {
@@ -150,7 +150,7 @@ void run_running_score(const tiled_map& t, const grid& g, label_rows& labels, ou
 {
     const index_t M = t.M, N = t.N, h = t.q.h;
     const bool scored = !windows_of(t, whole_raster(M, N)).empty();
-    window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, g.most_rows());
+    window_valid_counts valid = valid_counts_over(t.run(), t.M, t.N, {0, M, 0, scored ? N : 0}, g.most_rows());
     labels.start_pass(h - 1);
     for_each_tile_row(g, M, h, labels, out, same_row, [&](index_t a, index_t b, label_view band, raster_view<double> rows) {
         if (!scored) return;
@@ -202,7 +202,7 @@ void run_thinned_points(const tiled_map& t, const grid& g, label_rows& labels, o
 
     const index_t most = g.most_rows() + ri;
     summed_area_strip<std::int32_t> density(scored ? N : 0, h, most);
-    window_valid_counts valid = valid_counts_over(t.run(), {0, M, 0, scored ? N : 0}, most);
+    window_valid_counts valid = valid_counts_over(t.run(), t.M, t.N, {0, M, 0, scored ? N : 0}, most);
     std::vector<std::int32_t> alive;
     std::vector<index_t> ordinals;
     std::uint64_t thinning = 0;
@@ -213,9 +213,9 @@ void run_thinned_points(const tiled_map& t, const grid& g, label_rows& labels, o
     for_each_tile_row(g, M, h, labels, out, points_final, [&](index_t, index_t b, label_view band, raster_view<double> rows) {
         const index_t pa = thinned, pb = std::max(thinned, points_final(b));
         thinned = pb;
-        // No point at all: every density is 0, but windows with nodata still
-        // need their NaN.
-        if (!scored || pb <= pa || !(probes || valid.active())) return;
+        // No point at all: every density is 0, but windows with nodata or cut
+        // by the raster's edge still need their NaN.
+        if (!scored || pb <= pa || !(probes || valid.varies())) return;
         alive.assign(static_cast<std::size_t>((pb - pa) * N), 0);
         // Column by column, as the density table reads them.
         const raster_view<std::int32_t> alive_rows{alive.data(), pb - pa, N, 1, pb - pa, pa, 0};

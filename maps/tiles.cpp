@@ -149,9 +149,9 @@ cell_block window_cells(const tiled_map& t, cell_block b)
     const scored_positions p = windows_of(t, b);
     if (p.empty()) return {0, 0, 0, 0};
     // Windows on the raster's first row or column have no table cells
-    // before them to read.
-    return {std::max<index_t>(0, p.i0 - 1), p.i_end + t.q.h - 1, std::max<index_t>(0, p.j0 - 1),
-            p.j_end + t.q.w - 1};
+    // before them to read, and clipped windows none past its edges.
+    return {std::max<index_t>(0, p.i0 - 1), std::min(t.M, p.i_end + t.q.h - 1), std::max<index_t>(0, p.j0 - 1),
+            std::min(t.N, p.j_end + t.q.w - 1)};
 }
 
 cell_block sampled_cells(const tiled_map& t, cell_block b)
@@ -171,7 +171,7 @@ void count_draws(const tiled_map& t, label_view labels, cell_block b, index_t* p
 window_valid_counts valid_counts_of(const tiled_map& t, label_view labels, cell_block halo, worker_pool* pool)
 {
     pool_of on(t, pool);
-    window_valid_counts valid = valid_counts_over(t.run(), halo, halo.r1 - halo.r0);
+    window_valid_counts valid = valid_counts_over(t.run(), t.M, t.N, halo, halo.r1 - halo.r0);
     valid.build(labels, halo.r0, halo.r1, on);
     return valid;
 }
@@ -252,7 +252,7 @@ void ombrel_scores(const tiled_map& t, label_view labels, const double* carry_in
 {
     const cell_block halo = window_cells(t, block_of(out));
     pool_of on(t, nullptr);
-    const window_valid_counts valid = halo.empty() ? valid_counts_over(t.run(), halo, 0)
+    const window_valid_counts valid = halo.empty() ? valid_counts_over(t.run(), t.M, t.N, halo, 0)
                                                    : valid_counts_of(t, labels, halo, on.get());
     ombrel_scores(t, labels, valid, carry_in, out, carry_out, on);
 }

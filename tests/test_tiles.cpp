@@ -133,7 +133,14 @@ INSTANTIATE_TEST_SUITE_P(
                       tiled_case{map_kind::ombrel, false, nodata_policy::strict, arithmetic::exact,
                                  edge_rule::inside, window_shape::circle},
                       tiled_case{map_kind::dravix, true, nodata_policy::renormalise, arithmetic::exact,
-                                 edge_rule::inside, window_shape::circle}));
+                                 edge_rule::inside, window_shape::circle},
+                      tiled_case{map_kind::varnok, false, nodata_policy::strict, arithmetic::exact, edge_rule::partial},
+                      tiled_case{map_kind::marnisa, true, nodata_policy::renormalise, arithmetic::exact,
+                                 edge_rule::partial, window_shape::circle},
+                      tiled_case{map_kind::sulmet, true, nodata_policy::strict, arithmetic::exact, edge_rule::partial},
+                      tiled_case{map_kind::ombrel, true, nodata_policy::renormalise, arithmetic::exact,
+                                 edge_rule::partial, window_shape::annulus},
+                      tiled_case{map_kind::dravix, false, nodata_policy::strict, arithmetic::exact, edge_rule::partial}));
 
 } // namespace
 } // namespace rw

@@ -302,5 +302,98 @@ TEST(Footprints, BadFootprintsAreRefused)
     }
 }
 
+// --- Partial edges ----------------------------------------------------------
+
+struct partial_case {
+    map_kind map;
+    window_shape shape;
+    bool nodata;
+    nodata_policy policy;
+};
+
+class PartialEdges : public ::testing::TestWithParam<partial_case> {};
+
+// Every cell is scored, over its window's cells inside the raster: NaN when
+// fewer than min_valid of the window's cells are inside and valid, or,
+// under strict, when a nodata cell is inside.
+TEST_P(PartialEdges, ScoreEveryCellOverItsWindowInsideTheRaster)
+{
+    const partial_case c = GetParam();
+    const index_t M = 37, N = 44, K = 4;
+    std::vector<std::int32_t> labels = test::random_labels(M, N, static_cast<int>(K), 33);
+    const index_t every = c.policy == nodata_policy::strict ? 211 : 29; // strict: a few holes
+    if (c.nodata)
+        for (index_t k = 0; k < M * N; ++k)
+            if (k % every == 7) labels[k] = static_cast<std::int32_t>(K + 1);
+    const std::vector<double> table{0.1, 0.45, 0.3, 0.15};
+    map_request q{c.map, table.data(), K, 7, 6};
+    q.arithmetic = arithmetic::exact;
+    q.edges = edge_rule::partial;
+    q.seed = 8;
+    q.probes_per_cell = 5;
+    q.nodata = c.nodata;
+    q.policy = c.policy;
+    q.min_valid = 0.45;
+    if (c.shape != window_shape::rectangle) set_footprint(q, {c.shape, 1, 3.5});
+    ASSERT_FALSE(check_request(q, M, N).has_value());
+    const index_t h = q.h, w = q.w;
+    const std::vector<double> out = test::run_map(q, table, labels.data(), M, N, h, w, {2, 6});
+    const std::vector<cell_offset> cells =
+        c.shape == window_shape::rectangle ? rectangle_cells(h, w) : footprint_cells(q.footprint, h, w);
+    const auto least = static_cast<index_t>(std::ceil(q.min_valid * static_cast<double>(cells.size())));
+    std::vector<std::int32_t> points;
+    if (c.map == map_kind::dravix) {
+        crt_rand gen(q.seed);
+        points = test::reference_points(table, labels, M, N, h, w, q.probes_per_cell, gen);
+    }
+    index_t unscored = 0, scored = 0;
+    for (index_t r = 0; r < M; ++r)
+        for (index_t col = 0; col < N; ++col) {
+            const index_t i = r - h / 2, j = col - w / 2;
+            std::vector<cell_offset> in;
+            bool nodata_inside = false;
+            for (const cell_offset& o : cells) {
+                const index_t rr = i + o.dr, cc = j + o.dc;
+                if (rr < 0 || rr >= M || cc < 0 || cc >= N) continue;
+                in.push_back({o.dr, o.dc});
+                nodata_inside |= labels[rr + M * cc] > K;
+            }
+            const double got = out[r + M * col];
+            const bool refused = c.nodata && c.policy == nodata_policy::strict && nodata_inside;
+            double want = NAN;
+            if (c.map == map_kind::dravix) {
+                index_t n = 0;
+                for (const cell_offset& o : in) n += points[(i + o.dr) + M * (j + o.dc)];
+                if (static_cast<index_t>(in.size()) >= least)
+                    want = static_cast<double>(n) / static_cast<double>(in.size());
+            } else if (c.map == map_kind::marnisa) { // random: only which cells are scored
+                if (static_cast<index_t>(in.size()) >= least) want = got;
+            } else if (!refused) {
+                want = direct_score(c.map, table, labels, M, i, j, in, least);
+            }
+            if (std::isnan(want)) {
+                ASSERT_TRUE(std::isnan(got)) << "cell " << r << ", " << col << ": " << got;
+                ++unscored;
+                continue;
+            }
+            ASSERT_NEAR(got, want, 1e-12) << "cell " << r << ", " << col;
+            ++scored;
+        }
+    EXPECT_GT(scored, M * N / 2);
+    EXPECT_GT(unscored, 0); // the corners hold less than min_valid of the window
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllMaps, PartialEdges,
+    ::testing::Values(partial_case{map_kind::varnok, window_shape::rectangle, false, nodata_policy::strict},
+                      partial_case{map_kind::varnok, window_shape::circle, true, nodata_policy::renormalise},
+                      partial_case{map_kind::marnisa, window_shape::rectangle, false, nodata_policy::strict},
+                      partial_case{map_kind::sulmet, window_shape::rectangle, true, nodata_policy::strict},
+                      partial_case{map_kind::sulmet, window_shape::annulus, true, nodata_policy::renormalise},
+                      partial_case{map_kind::ombrel, window_shape::rectangle, true, nodata_policy::renormalise},
+                      partial_case{map_kind::ombrel, window_shape::circle, false, nodata_policy::strict},
+                      partial_case{map_kind::dravix, window_shape::rectangle, false, nodata_policy::strict},
+                      partial_case{map_kind::dravix, window_shape::circle, false, nodata_policy::strict}));
+
 } // namespace
 } // namespace rw
