@@ -9,6 +9,10 @@
 // position, whose order fixes its rounding, so its time grows with h (never
 // with h x w or K).
 //
+// BM_map's _exact runs: the same under exact arithmetic. BM_footprint:
+// Varnok, Sulmet and Ombrel (exact) with circles of radius 10 and 50 cells
+// against the squares of the same extent (21 and 101 cells a side).
+//
 // BM_many_classes: Sulmet and Ombrel on 200 x 200 cells with a 21 x 21
 // window and K = 10 or 5e6 classes, labels drawn from all K: a scored row
 // touches only the classes its windows hold, so K costs only the per-call
@@ -48,6 +52,18 @@ landscape& shared_landscape()
     return l;
 }
 
+// Runs q over the landscape on state.range(1) threads.
+void run_on_landscape(benchmark::State& state, const rw::map_request& q, landscape& l)
+{
+    const rw::run_options options{static_cast<int>(state.range(1))};
+    for (auto _ : state) {
+        rw::run_map(q, rw::column_major<const std::int32_t>(l.labels.data(), M, N),
+                    rw::column_major(l.out.data(), M, N), options);
+        benchmark::DoNotOptimize(l.out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * M * N);
+}
+
 // Arguments: window side, threads.
 void BM_map(benchmark::State& state, rw::map_kind map, rw::arithmetic arithmetic = rw::arithmetic::plugin)
 {
@@ -56,13 +72,27 @@ void BM_map(benchmark::State& state, rw::map_kind map, rw::arithmetic arithmetic
     rw::map_request q{map, l.table.data(), K, window, window};
     q.seed = 2026;
     q.arithmetic = arithmetic;
-    const rw::run_options options{static_cast<int>(state.range(1))};
-    for (auto _ : state) {
-        rw::run_map(q, rw::column_major<const std::int32_t>(l.labels.data(), M, N),
-                    rw::column_major(l.out.data(), M, N), options);
-        benchmark::DoNotOptimize(l.out.data());
-    }
-    state.SetItemsProcessed(state.iterations() * M * N);
+    run_on_landscape(state, q, l);
+}
+
+// Arguments: radius, threads. A circle under exact arithmetic, against the
+// rectangle of its extent (2 radius + 1 cells a side).
+void BM_footprint(benchmark::State& state, rw::map_kind map, rw::window_shape shape)
+{
+    landscape& l = shared_landscape();
+    const auto radius = static_cast<double>(state.range(0));
+    rw::map_request q{map, l.table.data(), K, 0, 0};
+    q.arithmetic = rw::arithmetic::exact;
+    q.edges = rw::edge_rule::inside;
+    rw::set_footprint(q, {rw::window_shape::circle, 0, radius});
+    if (shape == rw::window_shape::rectangle) q.footprint = {};
+    run_on_landscape(state, q, l);
+}
+
+void radii(benchmark::internal::Benchmark* b)
+{
+    for (int radius : {10, 50}) b->Args({radius, 1});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 void windows(benchmark::internal::Benchmark* b)
@@ -113,6 +143,12 @@ BENCHMARK_CAPTURE(BM_map, Dravix, rw::map_kind::dravix)
     ->Args({21, 1})->Args({21, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_map, Dravix_exact, rw::map_kind::dravix, rw::arithmetic::exact)
     ->Args({21, 1})->Args({21, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_footprint, Varnok_circle, rw::map_kind::varnok, rw::window_shape::circle)->Apply(radii);
+BENCHMARK_CAPTURE(BM_footprint, Varnok_square, rw::map_kind::varnok, rw::window_shape::rectangle)->Apply(radii);
+BENCHMARK_CAPTURE(BM_footprint, Sulmet_circle, rw::map_kind::sulmet, rw::window_shape::circle)->Apply(radii);
+BENCHMARK_CAPTURE(BM_footprint, Sulmet_square, rw::map_kind::sulmet, rw::window_shape::rectangle)->Apply(radii);
+BENCHMARK_CAPTURE(BM_footprint, Ombrel_circle, rw::map_kind::ombrel, rw::window_shape::circle)->Apply(radii);
+BENCHMARK_CAPTURE(BM_footprint, Ombrel_square, rw::map_kind::ombrel, rw::window_shape::rectangle)->Apply(radii);
 BENCHMARK_CAPTURE(BM_many_classes, Sulmet, rw::map_kind::sulmet)->Apply(class_counts);
 BENCHMARK_CAPTURE(BM_many_classes, Ombrel, rw::map_kind::ombrel)->Apply(class_counts);
 BENCHMARK_MAIN();

@@ -9,6 +9,7 @@
 // a histogram costs K, once per thread and map.
 #pragma once
 
+#include "footprint.hpp"
 #include "raster_window.hpp"
 
 #include <algorithm>
@@ -72,6 +73,39 @@ inline void slide_right(raster_view<const std::int32_t> labels, index_t h, index
         for (index_t g = 0; g < R; ++g) leave(g, index_t{leaving[(g + r) * s]} - 1);
     for (index_t r = 0; r < h; ++r)
         for (index_t g = 0; g < R; ++g) enter(g, index_t{entering[(g + r) * s]} - 1);
+}
+
+// The same three for a window of any layout (footprint.hpp), one window at
+// a time: its cells are those of its row spans. Sliding right, each span
+// loses its first cell and gains the one after its last.
+template <class Added>
+inline void count_footprint(raster_view<const std::int32_t> labels, const window_layout& layout, index_t i,
+                            index_t j, index_t* count, Added&& added)
+{
+    for (const footprint_span& s : layout.spans)
+        for (index_t c = j + s.c0; c < j + s.c1; ++c) {
+            const index_t k = index_t{labels(i + s.row, c)} - 1;
+            added(k, ++count[k]);
+        }
+}
+
+inline void clear_footprint_counts(raster_view<const std::int32_t> labels, const window_layout& layout,
+                                   index_t K, index_t i, index_t j, index_t* count)
+{
+    if (K <= layout.cells) {
+        std::fill(count, count + K, index_t{0});
+        return;
+    }
+    for (const footprint_span& s : layout.spans)
+        for (index_t c = j + s.c0; c < j + s.c1; ++c) count[labels(i + s.row, c) - 1] = 0;
+}
+
+template <class Leave, class Enter>
+inline void slide_footprint_right(raster_view<const std::int32_t> labels, const window_layout& layout,
+                                  index_t i, index_t j, Leave&& leave, Enter&& enter)
+{
+    for (const footprint_span& s : layout.spans) leave(index_t{labels(i + s.row, j - 1 + s.c0)} - 1);
+    for (const footprint_span& s : layout.spans) enter(index_t{labels(i + s.row, j + s.c1 - 1)} - 1);
 }
 
 // All-zero histograms of `size` counts for the threads of one map, made once

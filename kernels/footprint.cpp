@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace rw {
 namespace {
@@ -83,6 +84,46 @@ std::vector<footprint_span> spans_of(const footprint& f, index_t h, index_t w)
         }
     }
     return spans;
+}
+
+window_layout layout_of(const footprint& f, index_t h, index_t w)
+{
+    window_layout l;
+    l.h = h;
+    l.w = w;
+    l.rectangle = f.shape == window_shape::rectangle;
+    if (l.rectangle) {
+        // A huge window is never scored, and its cells are never counted.
+        l.cells = h > 0 && w <= std::numeric_limits<index_t>::max() / h ? h * w : 0;
+        l.boxes.push_back({0, h, 0, w});
+        return l;
+    }
+    l.spans = spans_of(f, h, w);
+    l.cells = cells_of(l.spans);
+    // Each span extends the box of the row above with the same columns, or
+    // opens one.
+    std::vector<std::size_t> open, next; // boxes ending at the row before
+    index_t row = -1;
+    for (const footprint_span& s : l.spans) {
+        if (s.row != row) {
+            open = s.row == row + 1 ? next : std::vector<std::size_t>{};
+            next.clear();
+            row = s.row;
+        }
+        bool extended = false;
+        for (const std::size_t b : open)
+            if (l.boxes[b].c0 == s.c0 && l.boxes[b].c1 == s.c1 && l.boxes[b].r1 == s.row) {
+                l.boxes[b].r1 = s.row + 1;
+                next.push_back(b);
+                extended = true;
+                break;
+            }
+        if (!extended) {
+            l.boxes.push_back({s.row, s.row + 1, s.c0, s.c1});
+            next.push_back(l.boxes.size() - 1);
+        }
+    }
+    return l;
 }
 
 index_t cells_of(const std::vector<footprint_span>& spans)

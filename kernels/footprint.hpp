@@ -55,4 +55,16 @@ std::vector<footprint_span> spans_of(const footprint& f, index_t h, index_t w);
 // The number of cells of a footprint's spans.
 index_t cells_of(const std::vector<footprint_span>& spans);
 
+// A window as the maps read it: its h x w extent, its cells, its row spans
+// and the same cells as a few disjoint boxes (rows of equal spans stacked),
+// all relative to the window's top-left corner. A rectangle is one box.
+struct window_layout {
+    index_t h = 0, w = 0, cells = 0;
+    bool rectangle = true;
+    std::vector<footprint_span> spans;
+    std::vector<cell_block> boxes;
+};
+
+window_layout layout_of(const footprint& f, index_t h, index_t w);
+
 } // namespace rw

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "exact_sum.hpp"
+#include "footprint.hpp"
 #include "raster_window.hpp"
 #include "worker_pool.hpp"
 
@@ -249,6 +250,38 @@ void for_each_window_sum(raster_view<const T> t, scored_positions p, index_t h, 
             for (index_t j = p.j0; j < p.j_end; ++j)
                 write(i, j, box_sum(t(i + h - 1, j + w - 1), t(i - 1, j + w - 1), t(i + h - 1, j - 1),
                                     t(i - 1, j - 1)));
+    });
+}
+
+// The sum over the cells of a window layout (footprint.hpp) with top-left
+// (i, j), from the table cells of view t (zeros before its first row and
+// column, as in for_each_window_sum): one box sum per box of the layout.
+template <class T>
+T footprint_sum(raster_view<const T> t, index_t i, index_t j, const window_layout& layout)
+{
+    const auto at = [&](index_t r, index_t c) { return r < t.row0 || c < t.col0 ? T{} : t(r, c); };
+    T sum{};
+    for (const cell_block& b : layout.boxes) {
+        const index_t top = i + b.r0 - 1, bottom = i + b.r1 - 1, left = j + b.c0 - 1, right = j + b.c1 - 1;
+        sum = table_add(sum, box_sum(at(bottom, right), at(top, right), at(bottom, left), at(top, left)));
+    }
+    return sum;
+}
+
+// for_each_window_sum over the windows of any layout: a rectangle's boxes
+// are the window itself.
+template <class T, class Write>
+void for_each_window_sum(raster_view<const T> t, const scored_positions& p, const window_layout& layout,
+                         Write&& write, worker_pool& pool)
+{
+    if (layout.rectangle) {
+        for_each_window_sum(t, p, layout.h, layout.w, write, pool);
+        return;
+    }
+    if (p.empty()) return;
+    pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
+        for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
+            for (index_t i = p.i0; i < p.i_end; ++i) write(i, j, footprint_sum(t, i, j, layout));
     });
 }
 

@@ -12,19 +12,20 @@
 
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace rw {
 
 class window_valid_counts {
 public:
     // Over the columns of block b from its row b.r0 (a whole raster of N
-    // columns: {0, M, 0, N}; a tile's halo: its own cells). nodata_label 0:
-    // no cell is nodata, nothing is built, every window is full. Needs
-    // h * w below 2^31 otherwise.
-    window_valid_counts(cell_block b, index_t h, index_t w, index_t strip_rows,
-                        std::int32_t nodata_label, index_t least_valid)
-        : h_(h), w_(w), nodata_(nodata_label), least_(least_valid),
-          table_(nodata_label == 0 ? cell_block{0, 0, 0, 0} : b, nodata_label == 0 ? 0 : h,
+    // columns: {0, M, 0, N}; a tile's halo: its own cells), for windows of
+    // the given layout. nodata_label 0: no cell is nodata, nothing is
+    // built, every window is full. Needs h * w below 2^31 otherwise.
+    window_valid_counts(cell_block b, window_layout layout, index_t strip_rows, std::int32_t nodata_label,
+                        index_t least_valid)
+        : layout_(std::move(layout)), nodata_(nodata_label), least_(least_valid),
+          table_(nodata_label == 0 ? cell_block{0, 0, 0, 0} : b, nodata_label == 0 ? 0 : layout_.h,
                  nodata_label == 0 ? 0 : strip_rows)
     {
     }
@@ -47,8 +48,12 @@ public:
     // Valid cells of the window with top-left (i, j).
     index_t count(index_t i, index_t j) const
     {
-        return active() ? table_.window_sum(i, j, h_, w_) : h_ * w_;
+        if (!active()) return layout_.cells;
+        if (layout_.rectangle) return table_.window_sum(i, j, layout_.h, layout_.w);
+        return footprint_sum(table_.view(), i, j, layout_);
     }
+
+    const window_layout& layout() const { return layout_; }
 
     // Whether a window of v valid cells is scored.
     bool scores(index_t v) const { return v >= least_; }
@@ -60,26 +65,28 @@ public:
     }
 
 private:
-    index_t h_, w_;
+    window_layout layout_;
     std::int32_t nodata_;
     index_t least_;
     summed_area_strip<std::int32_t> table_;
 };
 
 // Writes the mean of every window of p, from the table cells of view t
-// (see for_each_window_sum), at its centre cell of out.
+// (see for_each_window_sum), at its centre cell of out: its sum over its
+// cells, or its valid cells.
 template <class T>
 void write_means(raster_view<const T> t, const window_valid_counts& valid, const scored_positions& p,
-                 index_t h, index_t w, raster_view<double> out, worker_pool& pool)
+                 raster_view<double> out, worker_pool& pool)
 {
-    const index_t di = centre_offset(h), dj = centre_offset(w);
+    const window_layout& layout = valid.layout();
+    const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
     if (valid.active())
-        for_each_window_sum(t, p, h, w, [&](index_t i, index_t j, T box) {
+        for_each_window_sum(t, p, layout, [&](index_t i, index_t j, T box) {
             out(i + di, j + dj) = static_cast<double>(box) / valid.divisor(valid.count(i, j));
         }, pool);
     else {
-        const double area = static_cast<double>(h * w);
-        for_each_window_sum(t, p, h, w, [&](index_t i, index_t j, T box) {
+        const double area = static_cast<double>(layout.cells);
+        for_each_window_sum(t, p, layout, [&](index_t i, index_t j, T box) {
             out(i + di, j + dj) = static_cast<double>(box) / area;
         }, pool);
     }

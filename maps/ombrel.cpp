@@ -117,6 +117,33 @@ void exact_row_sweeps(label_view labels, const map_request& a, index_t i, index_
     for (index_t g = 0; g < R; ++g) clear_counts(labels, a.K, a.h, a.w, i + g, j_end - 1, count[g]);
 }
 
+// The same for one row of windows of any layout.
+template <class Put>
+void exact_footprint_sweep(label_view labels, const map_request& a, const window_layout& layout, index_t i,
+                           index_t j0, index_t j_end, const exact_root_terms& terms, index_t* count, wide_sum* sum,
+                           Put&& put)
+{
+    std::fill(sum, sum + terms.digits(), wide_sum{0});
+    count_footprint(labels, layout, i, j0, count, [&](index_t k, index_t c) { terms.rise(sum, k, c); });
+    put(0, j0, terms.value(sum));
+    for (index_t j = j0 + 1; j < j_end; ++j) {
+        slide_footprint_right(
+            labels, layout, i, j,
+            [&](index_t k) {
+                index_t& c = count[k];
+                terms.rise(sum, k, c, true);
+                --c;
+            },
+            [&](index_t k) {
+                index_t& c = count[k];
+                ++c;
+                terms.rise(sum, k, c);
+            });
+        put(0, j, terms.value(sum));
+    }
+    clear_footprint_counts(labels, layout, a.K, i, j_end - 1, count);
+}
+
 } // namespace
 
 exact_root_terms::exact_root_terms(const map_request& q, const std::vector<double>& root)
@@ -175,7 +202,8 @@ void ombrel_windows::sweep(label_view labels, const window_valid_counts& valid, 
     // as dividing the whole output afterwards. With nodata, a window's score
     // over its v valid cells is divided by sqrt(v) instead: root_[v] is the
     // same double for v = h * w.
-    const double divisor = root_[q_.h * q_.w];
+    const window_layout& layout = valid.layout();
+    const double divisor = root_[layout.cells];
     const bool renormal = valid.active();
     const index_t di = centre_offset(q_.h), dj = centre_offset(q_.w);
     // Writes the score of the window with top row i + g and left column j.
@@ -200,6 +228,14 @@ void ombrel_windows::sweep(label_view labels, const window_valid_counts& valid, 
             index_t i = p.i0 + lo;
             const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
                 pool.check_interrupt();
+                if (exact_ && !layout.rectangle) {
+                    for (index_t g = 0; g < R; ++g)
+                        exact_footprint_sweep(labels, q_, layout, i + g, p.j0, p.j_end, *exact_, counts.data(),
+                                              sums.data(), [&](index_t, index_t j, double score) {
+                                                  put_score(i + g)(0, j, score);
+                                              });
+                    return;
+                }
                 if (exact_) {
                     if (exact_->tabled())
                         exact_row_sweeps<R, true>(labels, q_, i, p.j0, p.j_end, *exact_, counts.data(), sums.data(),

@@ -142,7 +142,7 @@ map_setup::map_setup(const map_request& request) : q(request)
 window_valid_counts valid_counts_over(const map_request& run, cell_block b, index_t strip_rows)
 {
     const std::int32_t nodata = run.nodata ? static_cast<std::int32_t>(run.K) : 0;
-    return window_valid_counts(b, run.h, run.w, strip_rows, nodata, least_valid_cells(run));
+    return window_valid_counts(b, layout_of(run.footprint, run.h, run.w), strip_rows, nodata, least_valid_cells(run));
 }
 
 } // namespace rw

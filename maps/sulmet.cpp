@@ -127,6 +127,32 @@ void column_square_sums(label_view labels, const map_request& a, index_t i0, ind
     }
 }
 
+// The same for a window of any layout, one top row i: each span's cells
+// leave and enter as the window slides.
+void footprint_square_sums(label_view labels, const window_layout& layout, index_t K, index_t i, index_t j0,
+                           index_t j_end, index_t* count, std::int64_t* q, index_t stride)
+{
+    std::int64_t s = 0;
+    count_footprint(labels, layout, i, j0, count, [&](index_t, index_t c) { s = s + 2 * c - 1; });
+    q[0] = s;
+    for (index_t j = j0 + 1; j < j_end; ++j) {
+        slide_footprint_right(
+            labels, layout, i, j,
+            [&](index_t k) {
+                index_t& c = count[k];
+                s = s - 2 * c + 1;
+                --c;
+            },
+            [&](index_t k) {
+                index_t& c = count[k];
+                ++c;
+                s = s + 2 * c - 1;
+            });
+        q[(j - j0) * stride] = s;
+    }
+    clear_footprint_counts(labels, layout, K, i, j_end - 1, count);
+}
+
 // Whether K <= 3h and (h * w)^2 < 2^31, asked without forming a product
 // that could overflow: a map without scored windows may have any window.
 bool counts_by_columns(const map_request& a)
@@ -137,7 +163,7 @@ bool counts_by_columns(const map_request& a)
 } // namespace
 
 window_square_sums::window_square_sums(const map_request& a)
-    : a_(a), by_columns_(counts_by_columns(a)),
+    : a_(a), layout_(layout_of(a.footprint, a.h, a.w)), by_columns_(layout_.rectangle && counts_by_columns(a)),
       rows_at_once_(a.K <= most_classes_side_by_side ? 8 : 1),
       counts_(by_columns_ ? 0 : rows_at_once_ * a.K)
 {
@@ -154,6 +180,13 @@ void window_square_sums::operator()(label_view labels, index_t i0, index_t i1, i
     }
     // Eight top rows at a time unless K is huge, any left over one by one.
     zeroed_counts::lease counts(counts_);
+    if (!layout_.rectangle) {
+        for (index_t i = i0; i < i1; ++i) {
+            poll();
+            footprint_square_sums(labels, layout_, a_.K, i, j0, j_end, counts.data(), q + (i - i0), stride);
+        }
+        return;
+    }
     index_t i = i0;
     if (rows_at_once_ == 8)
         for (; i + 8 <= i1; i += 8) {
@@ -181,7 +214,7 @@ double_double exact_table_square_sum(const map_request& q)
 }
 
 exact_sulmet_scores::exact_sulmet_scores(const map_request& q)
-    : table_square_sum_(exact_table_square_sum(q)), cells_(q.h * q.w), inverse_(inverse_square(q.h * q.w))
+    : table_square_sum_(exact_table_square_sum(q)), cells_(window_cells(q)), inverse_(inverse_square(cells_))
 {
 }
 
@@ -276,18 +309,19 @@ public:
                      const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
         const auto squares = square_sums(labels, p, pool);
-        const index_t h = q_.h, w = q_.w, di = centre_offset(h), dj = centre_offset(w);
+        const window_layout& layout = valid.layout();
+        const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
         const int D = sums.digits();
         pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
             std::vector<wide_sum> box(static_cast<std::size_t>(D));
             for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
                 for (index_t i = p.i0; i < p.i_end; ++i) {
-                    const index_t v = valid.count(i, j), none = h * w - v;
+                    const index_t v = valid.count(i, j), none = layout.cells - v;
                     if (!valid.scores(v)) {
                         out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
                         continue;
                     }
-                    for (int d = 0; d < D; ++d) box[d] = sums.window_sum(d, i, j, h, w);
+                    for (int d = 0; d < D; ++d) box[d] = sums.window_sum(d, i, j, layout);
                     out(i + di, j + dj) = exact_scores_(squares(i, j) - none * none, sums.scale().sum(box.data()), v);
                 }
         });

@@ -47,8 +47,8 @@ private:
     static double_double inverse_square(index_t cells);
 
     double_double table_square_sum_;
-    index_t cells_;         // h * w
-    double_double inverse_; // 1 / (h * w)^2
+    index_t cells_;         // the window's
+    double_double inverse_; // 1 / cells_^2
 };
 
 // Window square sums, sum over k of n_k^2, of the windows with top rows
@@ -68,6 +68,7 @@ public:
 
 private:
     map_request a_;
+    window_layout layout_;
     bool by_columns_;
     index_t rows_at_once_; // histograms slid side by side
     zeroed_counts counts_; // rows_at_once_ histograms of K counts each

@@ -342,7 +342,7 @@ void thin(const tiled_map& t, raster_view<const std::int32_t> keep, const std::u
 void score_density(const tiled_map& t, raster_view<const std::int32_t> point_table,
                    const window_valid_counts& valid, raster_view<double> out, worker_pool& pool)
 {
-    write_means(point_table, valid, windows_of(t, block_of(out)), t.q.h, t.q.w, out, pool);
+    write_means(point_table, valid, windows_of(t, block_of(out)), out, pool);
 }
 
 void score_density(const tiled_map& t, raster_view<const std::int32_t> points, label_view labels,

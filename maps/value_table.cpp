@@ -9,20 +9,17 @@ namespace {
 
 class mean_scorer final : public window_scorer {
 public:
-    explicit mean_scorer(const map_request& run) : h_(run.h), w_(run.w) {}
+    explicit mean_scorer(const map_request&) {}
     void score(label_view, raster_view<const double> t, const window_valid_counts& valid,
                const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
-        write_means(t, valid, p, h_, w_, out, pool);
+        write_means(t, valid, p, out, pool);
     }
     void score_exact(label_view, const exact_value_table& sums, const window_valid_counts& valid,
                      const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
-        sums.write_means(valid, p, h_, w_, out, pool);
+        sums.write_means(valid, p, out, pool);
     }
-
-private:
-    index_t h_, w_;
 };
 
 } // namespace
@@ -77,16 +74,17 @@ void exact_value_table::build(raster_view<const double> values, cell_block b, co
     }, left, right, pool);
 }
 
-void exact_value_table::write_means(const window_valid_counts& valid, const scored_positions& p, index_t h,
-                                    index_t w, raster_view<double> out, worker_pool& pool) const
+void exact_value_table::write_means(const window_valid_counts& valid, const scored_positions& p,
+                                    raster_view<double> out, worker_pool& pool) const
 {
     if (p.empty()) return;
-    const index_t di = centre_offset(h), dj = centre_offset(w);
+    const window_layout& layout = valid.layout();
+    const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
     const int D = digits();
     const value_scale& scale = *scale_;
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
     if (D == 1) { // most tables: one word a window, read down the columns
-        for_each_window_sum(digit_tables_[0].view(), p, h, w, [&](index_t i, index_t j, wide_sum sum) {
+        for_each_window_sum(digit_tables_[0].view(), p, layout, [&](index_t i, index_t j, wide_sum sum) {
             const index_t cells = valid.count(i, j);
             out(i + di, j + dj) = valid.scores(cells) ? scale.mean_of_word(sum, cells) : not_scored;
         }, pool);
@@ -96,7 +94,7 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
         std::vector<wide_sum> sums(static_cast<std::size_t>(D));
         for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
             for (index_t i = p.i0; i < p.i_end; ++i) {
-                for (int d = 0; d < D; ++d) sums[d] = digit_tables_[d].window_sum(i, j, h, w);
+                for (int d = 0; d < D; ++d) sums[d] = window_sum(d, i, j, layout);
                 const index_t cells = valid.count(i, j);
                 out(i + di, j + dj) = valid.scores(cells) ? scale.mean(sums.data(), cells) : not_scored;
             }

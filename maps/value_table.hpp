@@ -132,10 +132,11 @@ public:
 
     int digits() const { return scale_->digits(); }
     const value_scale& scale() const { return *scale_; }
-    // Digit d's sum over the h x w window with top-left (i, j).
-    wide_sum window_sum(int d, index_t i, index_t j, index_t h, index_t w) const
+    // Digit d's sum over the window of the given layout with top-left (i, j).
+    wide_sum window_sum(int d, index_t i, index_t j, const window_layout& layout) const
     {
-        return digit_tables_[d].window_sum(i, j, h, w);
+        if (layout.rectangle) return digit_tables_[d].window_sum(i, j, layout.h, layout.w);
+        return footprint_sum(digit_tables_[d].view(), i, j, layout);
     }
     // Digit d of every class value, class k at [k - 1].
     const wide_sum* class_digits(int d) const { return class_digits_.data() + d * K_; }
@@ -159,11 +160,11 @@ public:
     // The same from the cells' values (a view with its cells' coordinates).
     void build(raster_view<const double> values, cell_block b, const wide_sum* left, wide_sum* right,
                worker_pool& pool);
-    // Writes the correctly rounded mean of every window of p (h x w cells,
-    // or its valid ones) at its centre cell of out; NaN for windows with
-    // too few valid cells.
-    void write_means(const window_valid_counts& valid, const scored_positions& p, index_t h, index_t w,
-                     raster_view<double> out, worker_pool& pool) const;
+    // Writes the correctly rounded mean of every window of p (over the
+    // cells of valid's layout, or its valid ones) at its centre cell of
+    // out; NaN for windows with too few valid cells.
+    void write_means(const window_valid_counts& valid, const scored_positions& p, raster_view<double> out,
+                     worker_pool& pool) const;
 
 private:
     const value_scale* scale_;

@@ -2,6 +2,7 @@
 // whole output raster against an independent per-window computation.
 #pragma once
 
+#include "kernels/crt_rand.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,55 @@ inline void expect_scored_map(const std::vector<double>& out, index_t M, index_t
                     << "at row " << r << ", column " << c;
             }
         }
+}
+
+// The point pass as the map defines it, which cell takes which draw: the
+// sampling pass over the region row by row, then the pool of n + P offset
+// pairs (row draw, column draw), then one draw per point with a same-class
+// probe, in point order. The map takes the same draws from copies of the
+// generator skipped ahead row by row, so this checks that bookkeeping, not
+// a copy of it. No floating-point sum is involved: only the two truncated
+// thresholds; the density below is an exact count divided once.
+inline std::vector<std::int32_t> reference_points(const std::vector<double>& table,
+                                           const std::vector<std::int32_t>& labels, index_t M,
+                                           index_t N, index_t h, index_t w, index_t probes,
+                                           crt_rand& gen)
+{
+    const index_t ri = static_cast<index_t>(0.85 * static_cast<double>(h / 2));
+    const index_t rj = static_cast<index_t>(0.85 * static_cast<double>(w / 2));
+    std::vector<std::int32_t> pts(labels.size(), 0);
+    index_t n = 0;
+    for (index_t r = ri + 1; r < M - ri - 1; ++r)
+        for (index_t c = rj + 1; c < N - rj - 1; ++c) {
+            const double t = std::trunc(32767.0 * table[labels[r + M * c] - 1]);
+            if (t >= 1 && gen() < t) {
+                pts[r + M * c] = 1;
+                ++n;
+            }
+        }
+    if (n == 0) return pts;
+    const index_t P = probes * M * N / n;
+    std::vector<index_t> dr(static_cast<std::size_t>(n + P)), dc(dr.size());
+    for (std::size_t q = 0; q < dr.size(); ++q) {
+        dr[q] = gen() % (2 * ri + 1) - ri;
+        dc[q] = gen() % (2 * rj + 1) - rj;
+    }
+    index_t j = 0;
+    for (index_t r = ri + 1; r < M - ri - 1; ++r)
+        for (index_t c = rj + 1; c < N - rj - 1; ++c) {
+            if (pts[r + M * c] == 0) continue;
+            const std::int32_t own = labels[r + M * c];
+            index_t l = 0;
+            for (index_t m = 0; m < P; ++m)
+                l += labels[(r + dr[j + m]) + M * (c + dc[j + m])] == own;
+            ++j;
+            if (l == 0) continue;
+            const index_t e = h * w * l / P;
+            const std::int32_t draw = gen();
+            if (e > 0 && static_cast<std::int32_t>(32767.0 / std::sqrt(static_cast<double>(e))) < draw)
+                pts[r + M * c] = 0;
+        }
+    return pts;
 }
 
 } // namespace rw::test

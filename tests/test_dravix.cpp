@@ -24,55 +24,6 @@ std::vector<double> run_dravix(const std::vector<double>& table,
     return test::run_map(q, table, labels.data(), M, N, h, w, options);
 }
 
-// The point pass as the map defines it, which cell takes which draw: the
-// sampling pass over the region row by row, then the pool of n + P offset
-// pairs (row draw, column draw), then one draw per point with a same-class
-// probe, in point order. The map takes the same draws from copies of the
-// generator skipped ahead row by row, so this checks that bookkeeping, not
-// a copy of it. No floating-point sum is involved: only the two truncated
-// thresholds; the density below is an exact count divided once.
-std::vector<std::int32_t> reference_points(const std::vector<double>& table,
-                                           const std::vector<std::int32_t>& labels, index_t M,
-                                           index_t N, index_t h, index_t w, index_t probes,
-                                           crt_rand& gen)
-{
-    const index_t ri = static_cast<index_t>(0.85 * static_cast<double>(h / 2));
-    const index_t rj = static_cast<index_t>(0.85 * static_cast<double>(w / 2));
-    std::vector<std::int32_t> pts(labels.size(), 0);
-    index_t n = 0;
-    for (index_t r = ri + 1; r < M - ri - 1; ++r)
-        for (index_t c = rj + 1; c < N - rj - 1; ++c) {
-            const double t = std::trunc(32767.0 * table[labels[r + M * c] - 1]);
-            if (t >= 1 && gen() < t) {
-                pts[r + M * c] = 1;
-                ++n;
-            }
-        }
-    if (n == 0) return pts;
-    const index_t P = probes * M * N / n;
-    std::vector<index_t> dr(static_cast<std::size_t>(n + P)), dc(dr.size());
-    for (std::size_t q = 0; q < dr.size(); ++q) {
-        dr[q] = gen() % (2 * ri + 1) - ri;
-        dc[q] = gen() % (2 * rj + 1) - rj;
-    }
-    index_t j = 0;
-    for (index_t r = ri + 1; r < M - ri - 1; ++r)
-        for (index_t c = rj + 1; c < N - rj - 1; ++c) {
-            if (pts[r + M * c] == 0) continue;
-            const std::int32_t own = labels[r + M * c];
-            index_t l = 0;
-            for (index_t m = 0; m < P; ++m)
-                l += labels[(r + dr[j + m]) + M * (c + dc[j + m])] == own;
-            ++j;
-            if (l == 0) continue;
-            const index_t e = h * w * l / P;
-            const std::int32_t draw = gen();
-            if (e > 0 && static_cast<std::int32_t>(32767.0 / std::sqrt(static_cast<double>(e))) < draw)
-                pts[r + M * c] = 0;
-        }
-    return pts;
-}
-
 // The density of a point raster: window means by direct sums.
 std::vector<double> density_of(const std::vector<std::int32_t>& pts, index_t M, index_t N,
                                index_t h, index_t w)
@@ -155,7 +106,7 @@ TEST(Dravix, MatchesPlainPointPassOnRandomRasters)
         const std::vector<std::int32_t> labels = test::random_labels(s.M, s.N, 5, seed);
         crt_rand ref_gen(seed);
         const auto want = density_of(
-            reference_points(table, labels, s.M, s.N, s.h, s.w, s.probes, ref_gen), s.M, s.N, s.h, s.w);
+            test::reference_points(table, labels, s.M, s.N, s.h, s.w, s.probes, ref_gen), s.M, s.N, s.h, s.w);
         EXPECT_EQ(run_dravix(table, labels, s.M, s.N, s.h, s.w, s.probes, seed), want);
         EXPECT_EQ(run_dravix(table, labels, s.M, s.N, s.h, s.w, s.probes, seed, {2, 3}), want);
         ++seed;
@@ -171,7 +122,7 @@ TEST(Dravix, FewPointsWithHugeProbeCountsDrawTheirOwnProbes)
     for (index_t k : {700, 1234, 1900, 2500, 3000}) labels[k] = 3;
     const std::vector<double> table = {0.0, 0.0, 2.0};
     crt_rand ref_gen(5);
-    const auto want = density_of(reference_points(table, labels, M, N, h, w, 8000, ref_gen), M, N, h, w);
+    const auto want = density_of(test::reference_points(table, labels, M, N, h, w, 8000, ref_gen), M, N, h, w);
     EXPECT_EQ(run_dravix(table, labels, M, N, h, w, 8000, 5), want);
 }
 

@@ -165,6 +165,16 @@ map_request exact_request(const exact_case& c)
     return q;
 }
 
+// q with its table and window.
+map_request sized(map_request q, const std::vector<double>& table, index_t h, index_t w)
+{
+    q.table = table.data();
+    q.K = static_cast<index_t>(table.size());
+    q.h = h;
+    q.w = w;
+    return q;
+}
+
 // Marnisa's tables here hold values that are always kept (32768/32767 or
 // more) or never (below 1/32767, NaN), so its kept cells are known.
 double added(map_kind map, double v)
@@ -184,12 +194,7 @@ TEST_P(ExactMeans, EveryWindowGetsTheCorrectlyRoundedMean)
             if (k % 7 == 3 || (k % M > 12 && k % M < 22 && k / M > 15 && k / M < 26)) labels[k] = static_cast<std::int32_t>(K + 1);
     const map_request q = exact_request(c);
     const std::vector<double> out = test::run_map(q, c.table, labels.data(), M, N, c.h, c.w, {1});
-    map_request sized = q;
-    sized.table = c.table.data();
-    sized.K = K;
-    sized.h = c.h;
-    sized.w = c.w;
-    const index_t least = least_valid_cells(sized);
+    const index_t least = least_valid_cells(sized(q, c.table, c.h, c.w));
     const index_t di = centre_offset(c.h), dj = centre_offset(c.w);
     index_t checked = 0;
     for (index_t i = 10; i + c.h + 11 <= M; ++i)
@@ -350,12 +355,7 @@ TEST_P(ExactScores, EveryWindowIsWithinItsBound)
         squares += quad{t} * t;
     }
     const quad sulmet_slack = (1 + 2 * largest + static_cast<quad>(K) * squares) * std::ldexp(1.0, -100);
-    map_request sized = q;
-    sized.table = c.table.data();
-    sized.K = K;
-    sized.h = c.h;
-    sized.w = c.w;
-    const index_t least = least_valid_cells(sized);
+    const index_t least = least_valid_cells(sized(q, c.table, c.h, c.w));
     const index_t di = centre_offset(c.h), dj = centre_offset(c.w);
     index_t checked = 0;
     for (index_t i = 10; i + c.h + 11 <= M; ++i)

@@ -41,6 +41,7 @@ struct tiled_case {
     nodata_policy policy;
     rw::arithmetic arithmetic = rw::arithmetic::plugin;
     edge_rule edges = edge_rule::margin;
+    window_shape shape = window_shape::rectangle; // a circle or annulus as wide as the window
 };
 
 class TiledMaps : public ::testing::TestWithParam<tiled_case> {};
@@ -67,6 +68,10 @@ TEST_P(TiledMaps, EveryTilingGivesTheSameBitsAsRunMap)
             q.min_valid = 0.7;
             q.arithmetic = tc.arithmetic;
             q.edges = tc.edges;
+            if (tc.shape != window_shape::rectangle) {
+                const double r = std::max(1.5, static_cast<double>(std::min(wc.h, wc.w)) / 2);
+                set_footprint(q, {tc.shape, r / 3, r});
+            }
             const auto in = column_major<const std::int32_t>(labels.data(), rc.M, rc.N);
             std::vector<double> expected(static_cast<std::size_t>(rc.M * rc.N), 0.0);
             run_map(q, in, row_major(expected.data(), rc.M, rc.N), {1});
@@ -118,7 +123,17 @@ INSTANTIATE_TEST_SUITE_P(
                       tiled_case{map_kind::sulmet, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside},
                       tiled_case{map_kind::ombrel, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside},
                       tiled_case{map_kind::ombrel, true, nodata_policy::renormalise, arithmetic::exact, edge_rule::inside},
-                      tiled_case{map_kind::dravix, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside}));
+                      tiled_case{map_kind::dravix, false, nodata_policy::strict, arithmetic::plugin, edge_rule::inside},
+                      tiled_case{map_kind::varnok, true, nodata_policy::renormalise, arithmetic::exact,
+                                 edge_rule::inside, window_shape::circle},
+                      tiled_case{map_kind::marnisa, false, nodata_policy::strict, arithmetic::exact,
+                                 edge_rule::margin, window_shape::annulus},
+                      tiled_case{map_kind::sulmet, true, nodata_policy::strict, arithmetic::exact,
+                                 edge_rule::inside, window_shape::annulus},
+                      tiled_case{map_kind::ombrel, false, nodata_policy::strict, arithmetic::exact,
+                                 edge_rule::inside, window_shape::circle},
+                      tiled_case{map_kind::dravix, true, nodata_policy::renormalise, arithmetic::exact,
+                                 edge_rule::inside, window_shape::circle}));
 
 } // namespace
 } // namespace rw

@@ -31,7 +31,9 @@ namespace {
 // The one place where problems are worded for R.
 rw::problem_naming r_naming()
 {
-    return {"table", "window", "x", "probes_per_cell", "min_valid", 1, false};
+    rw::problem_naming n{"table", "window", "x", "probes_per_cell", "min_valid", 1, false};
+    n.exclude = "exclude = ";
+    return n;
 }
 
 [[noreturn]] void stop_with(const rw::request_problem& p, const rw::map_request& q)

@@ -16,7 +16,7 @@ test_that("the functions are the core's catalogue, with the options each map tak
 test_that("tables: codes the raster lacks are fine, codes the table lacks are named with their cell", {
   lc <- example_raster()
   expect_error(varnok(lc, example_table[-2], 21),
-               "code 23 at row 1, column 18 of x is neither in table nor nodata", fixed = TRUE)
+               "code 23 at row 1, column 18 of x is neither in table nor nodata (add it to table, or mark it nodata: exclude = 23)", fixed = TRUE)
   extra <- c(example_table, `5` = 1)
   expect_silent(varnok(lc, extra, 21))
   frame <- data.frame(code = c(82, 11, 71, 41, 23), value = rev(example_table))
