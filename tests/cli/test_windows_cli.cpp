@@ -309,5 +309,37 @@ TEST(RasterMapsWindows, CirclesAndAnnuliEqualTheCoreInMemory)
             }
 }
 
+// Varnok over a circle is the mean over the cells within the radius, the
+// cell at exactly the radius included.
+TEST(RasterMapsWindows, VarnokCircleIsTheMeanOverTheDisc)
+{
+    const scratch_dir dir;
+    const code_raster raster = random_codes(25, 23, 11);
+    write_geotiff(dir / "in.tif", raster, GDT_Byte);
+    write_text(dir / "t.csv", table_csv);
+    const auto run = run_tool(dir, "varnok -q --table " + dir / "t.csv" + " --window circle:5 " + dir / "in.tif " +
+                                       dir / "out.tif");
+    ASSERT_EQ(run.status, 0) << run.message;
+    const output_raster out = read_output(dir / "out.tif");
+    const index_t R = 5;
+    for (index_t r = 0; r < raster.M; ++r)
+        for (index_t c = 0; c < raster.N; ++c) {
+            if (r < R || c < R || r + R >= raster.M || c + R >= raster.N) {
+                EXPECT_TRUE(std::isnan(out.at(r, c))) << r << ", " << c;
+                continue;
+            }
+            double sum = 0.0;
+            index_t n = 0;
+            for (index_t i = -R; i <= R; ++i)
+                for (index_t j = -R; j <= R; ++j)
+                    if (i * i + j * j <= R * R) {
+                        sum += table.at(raster.codes[(r + i) * raster.N + c + j]);
+                        ++n;
+                    }
+            EXPECT_NEAR(out.at(r, c), sum / static_cast<double>(n), 1e-12) << r << ", " << c;
+        }
+    EXPECT_EQ(metadata(dir / "out.tif", "RASTER_MAPS_FOOTPRINT_CELLS"), "81");
+}
+
 } // namespace
 } // namespace cli_test
