@@ -2,6 +2,8 @@
 
 #include "tool_error.hpp"
 
+#include <ogr_spatialref.h>
+
 #include <cmath>
 
 namespace cli {
@@ -43,6 +45,29 @@ input_raster::input_raster(const std::string& path, int band) : path_(path)
         throw tool_error("band " + std::to_string(band) + " of " + path + " is " +
                          GDALGetDataTypeName(type) +
                          "; the maps read class codes from a band of an integer type");
+}
+
+cell_size input_raster::pixel_metres(const std::string& window) const
+{
+    const std::string instead = "; give the window in cells (--window 21, circle:10) or reproject the input "
+                                "to a projected CRS (gdalwarp -t_srs EPSG:...)";
+    const OGRSpatialReference* crs = dataset_->GetSpatialRef();
+    if (crs == nullptr || crs->IsEmpty())
+        throw tool_error("the window " + window + " is in metres, but the input " + path_ + " has no CRS" + instead);
+    if (!crs->IsProjected())
+        throw tool_error("the window " + window + " is in metres, but the CRS of the input " + path_ + " (" +
+                         (crs->GetName() ? crs->GetName() : "unnamed") + ") is " +
+                         (crs->IsGeographic() ? "geographic, in degrees" : "not projected") + instead);
+    double transform[6];
+    if (dataset_->GetGeoTransform(transform) != CE_None)
+        throw tool_error("the window " + window + " is in metres, but the input " + path_ + " has no geotransform" +
+                         instead);
+    if (transform[2] != 0.0 || transform[4] != 0.0)
+        throw tool_error("the window " + window + " is in metres, but the input " + path_ +
+                         " is rotated or sheared (a geotransform that is not north-up); give the window in "
+                         "cells or warp the input north-up (gdalwarp)");
+    const double metres = crs->GetLinearUnits(nullptr);
+    return {std::abs(transform[5]) * metres, std::abs(transform[1]) * metres};
 }
 
 std::optional<rw::cell_code> input_raster::nodata_code() const

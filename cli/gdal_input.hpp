@@ -4,6 +4,7 @@
 
 #include "maps/class_codes.hpp"
 #include "maps/raster_maps.hpp"
+#include "window_option.hpp"
 
 #include <gdal_priv.h>
 
@@ -34,6 +35,11 @@ public:
     const std::string& path() const { return path_; }
     // The band's own nodata value when it is a whole number.
     std::optional<rw::cell_code> nodata_code() const;
+    // The size of a pixel in metres, rows by columns, from the geotransform
+    // and the linear unit of a projected CRS. Throws tool_error, saying
+    // what to do instead, for a raster without a projected CRS or a
+    // north-up geotransform; `window` names the window in that error.
+    cell_size pixel_metres(const std::string& window) const;
 
 private:
     std::string path_;

@@ -52,29 +52,32 @@ std::string map_names()
     return listed(names);
 }
 
-std::vector<std::string> arithmetic_names()
+// The names of a catalogue's entries (arithmetics, edge rules), in order.
+template <class Entries>
+std::vector<std::string> names_of(const Entries& entries)
 {
     std::vector<std::string> names;
-    for (const rw::arithmetic_entry& a : rw::arithmetic_catalogue()) names.emplace_back(a.name);
+    for (const auto& e : entries) names.emplace_back(e.name);
     return names;
 }
 
 // "exact|plugin"
-std::string arithmetic_choices()
+std::string choices(const std::vector<std::string>& names)
 {
     std::string text;
-    for (const std::string& name : arithmetic_names()) text += (text.empty() ? "" : "|") + name;
+    for (const std::string& name : names) text += (text.empty() ? "" : "|") + name;
     return text;
 }
 
-// What each arithmetic gives, as the option's help.
-std::string arithmetic_help()
+// What each entry of a catalogue gives, as an option's help; the first is
+// the default, as tool_options has it.
+template <class Entries>
+std::string catalogue_help(const Entries& entries)
 {
     std::string text;
-    for (const rw::arithmetic_entry& a : rw::arithmetic_catalogue())
+    for (const auto& e : entries)
         text += (text.empty() ? "" : "\n") +
-                wrapped(std::string(a.name) + (a.kind == tool_options{}.arithmetic ? " (default): " : ": ") +
-                            std::string(a.summary) + ".",
+                wrapped(std::string(e.name) + (text.empty() ? " (default): " : ": ") + std::string(e.summary) + ".",
                         62);
     return text;
 }
@@ -140,17 +143,7 @@ CLI::Validator whole_number_in(long long lo, long long hi)
             ""};
 }
 
-const CLI::Validator window_size{[](std::string& text) {
-                                     long long v = 0;
-                                     const auto sides = split(text, text.find('X') != std::string::npos ? 'X' : 'x');
-                                     for (const std::string& side : sides)
-                                         if (sides.size() > 2 || !whole_number(side, 1, std::numeric_limits<std::int32_t>::max(), v))
-                                             return "takes H or HxW, each a whole number " +
-                                                    range_text(1, std::numeric_limits<std::int32_t>::max()) + "; got '" +
-                                                    text + "'";
-                                     return std::string();
-                                 },
-                                 ""};
+const CLI::Validator window_text{[](std::string& text) { return read_window(text).problem; }, ""};
 
 const CLI::Validator codes{[](std::string& text) {
                                for (const std::string& code : split(text, ','))
@@ -242,7 +235,7 @@ bool takes_probes_per_cell(rw::map_kind map) { return rw::entry_of(map).takes_pr
 
 command_line::command_line()
     : app_("Moving-window maps of a land-cover raster: every cell whose window fits the\n"
-           "raster gets one score of the h x w window centred on it.\n",
+           "raster gets one score of the window (rectangle, circle or annulus) centred on it.\n",
            "raster-maps")
 {
     auto formatter = std::make_shared<usage_formatter>();
@@ -265,8 +258,8 @@ void command_line::add_map(rw::map_kind map)
     sub.allow_extras();
     sub.footer("Input: band 1 (or --band) of any GDAL raster of an integer type, holding class\n"
                "codes. Output: a GeoTIFF (or --of) with the input's CRS and geotransform, one\n"
-               "score per cell whose window keeps 10 cells from the top and left edges and 11\n"
-               "from the bottom and right; other cells are nodata (NaN).\n\n"
+               "score per cell whose window lies inside the raster (--edges inside) or keeps\n"
+               "the plug-ins' margins (--edges margin); other cells are nodata (NaN).\n\n"
                "The output is written in .<name>.incomplete-<pid>/ beside it and moved into\n"
                "place once complete. Exit status: 0 done, 1 error, 2 wrong command line, 128 +\n"
                "the signal's number when stopped by one (130 Ctrl-C, 143 SIGTERM), the partial\n"
@@ -280,16 +273,19 @@ void command_line::add_map(rw::map_kind map)
         ->required()
         ->type_name("FILE");
     sub.add_option_function<std::string>(
-           "--window",
-           [&o](const std::string& text) {
-               const auto sides = split(text, text.find('X') != std::string::npos ? 'X' : 'x');
-               o.h = std::strtoll(sides.front().c_str(), nullptr, 10);
-               o.w = std::strtoll(sides.back().c_str(), nullptr, 10);
-           },
-           "window size in cells, rows x columns (21 = 21x21).")
+           "--window", [&o](const std::string& text) { o.window = *read_window(text).window; },
+           "the window: H or HxW rows x columns (21 = 21x21), circle:R\n"
+           "or annulus:R0,R1 (R0 < distance <= R1), in cells, or in\n"
+           "metres with m (630m, 630x450m, circle:300m, annulus:150m,300m;\n"
+           "a projected CRS, whose pixel size turns metres into cells).")
         ->required()
-        ->type_name("H[xW]")
-        ->check(window_size);
+        ->type_name("SIZE|circle:R|annulus:R0,R1")
+        ->check(window_text);
+    sub.add_option_function<std::string>(
+           "--edges", [&o](const std::string& text) { o.edges = rw::find_edges(text)->kind; },
+           catalogue_help(rw::edge_catalogue()))
+        ->type_name(choices(names_of(rw::edge_catalogue())))
+        ->check(one_of(names_of(rw::edge_catalogue())));
     if (m.random)
         sub.add_option_function<std::uint32_t>(
                "--seed", [&o](std::uint32_t seed) { o.seed = seed; },
@@ -351,9 +347,9 @@ void command_line::add_map(rw::map_kind map)
         ->needs(policy);
     sub.add_option_function<std::string>(
            "--arithmetic", [&o](const std::string& text) { o.arithmetic = rw::find_arithmetic(text)->kind; },
-           arithmetic_help())
-        ->type_name(arithmetic_choices())
-        ->check(one_of(arithmetic_names()));
+           catalogue_help(rw::arithmetic_catalogue()))
+        ->type_name(choices(names_of(rw::arithmetic_catalogue())))
+        ->check(one_of(names_of(rw::arithmetic_catalogue())));
     sub.add_option_function<std::string>(
            "--border", [&o](const std::string& text) { o.border_zero = text == "zero"; },
            "cells no window scores: nodata (default) or 0.")

@@ -4,6 +4,7 @@
 
 #include "maps/class_codes.hpp"
 #include "maps/raster_maps.hpp"
+#include "window_option.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -18,7 +19,8 @@ namespace cli {
 struct tool_options {
     rw::map_kind map = rw::map_kind::varnok;
     std::string table_path;
-    rw::index_t h = 0, w = 0;
+    window_spec window;
+    rw::edge_rule edges = rw::edge_rule::inside;    // the first of rw::edge_catalogue()
     std::optional<std::uint32_t> seed;
     std::int32_t probes_per_cell = rw::default_probes_per_cell;
     int band = 1;
@@ -28,7 +30,7 @@ struct tool_options {
     std::vector<rw::cell_code> exclude;
     rw::nodata_policy policy = rw::nodata_policy::strict;
     double min_valid = rw::default_min_valid;
-    rw::arithmetic arithmetic = rw::arithmetic::exact;
+    rw::arithmetic arithmetic = rw::arithmetic::exact; // the first of rw::arithmetic_catalogue()
     bool border_zero = false;
     std::string format = "GTiff";
     bool float32 = false;

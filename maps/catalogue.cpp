@@ -59,4 +59,31 @@ const arithmetic_entry* find_arithmetic(std::string_view name)
     return nullptr;
 }
 
+std::span<const edge_entry> edge_catalogue()
+{
+    static const std::array<edge_entry, 2> entries{{
+        {edge_rule::inside, "inside",
+         "every cell whose window lies wholly inside the raster is scored: the most cells that "
+         "whole windows can give"},
+        {edge_rule::margin, "margin",
+         "the plug-ins' layout, windows a further 10 cells from the top and left edges and 11 "
+         "from the bottom and right: pick it to reproduce or compare with the plug-ins' results"},
+    }};
+    return entries;
+}
+
+const edge_entry& entry_of(edge_rule e)
+{
+    for (const edge_entry& entry : edge_catalogue())
+        if (entry.kind == e) return entry;
+    throw std::invalid_argument("edge rule without a catalogue entry");
+}
+
+const edge_entry* find_edges(std::string_view name)
+{
+    for (const edge_entry& e : edge_catalogue())
+        if (e.name == name) return &e;
+    return nullptr;
+}
+
 } // namespace rw

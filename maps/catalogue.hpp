@@ -16,6 +16,7 @@ namespace rw {
 
 enum class map_kind;
 enum class arithmetic;
+enum class edge_rule;
 struct map_request;
 struct value_rules;
 
@@ -92,6 +93,22 @@ const arithmetic_entry& entry_of(arithmetic a);
 
 // The arithmetic named `name`, or nullptr.
 const arithmetic_entry* find_arithmetic(std::string_view name);
+
+// An edge rule, as front ends name and explain it.
+struct edge_entry {
+    edge_rule kind;
+    std::string_view name;    // as front ends spell it: "inside"
+    std::string_view summary; // which cells it scores and when to pick it, in one line
+};
+
+// Every edge rule. The first, inside, is what front ends ask for unless
+// told otherwise; map_request's own default stays the plug-ins' margin.
+std::span<const edge_entry> edge_catalogue();
+
+const edge_entry& entry_of(edge_rule e);
+
+// The edge rule named `name`, or nullptr.
+const edge_entry* find_edges(std::string_view name);
 
 // Geometry shared by entries.
 inline cell_block no_cells(index_t, index_t, index_t, index_t) { return {0, 0, 0, 0}; }

@@ -24,4 +24,6 @@ for f in quality21.tif points.tif; do
   echo "$f: $(gdalinfo -stats "$f" | grep -E 'Minimum=' | sed 's/^ *//')"
   rm -f "$f.aux.xml"
 done
-echo "GeoTIFFs written to build/example (landcover.tif, quality21.tif, points.tif)"
+../raster-maps varnok --table quality.csv --window circle:300m --overwrite -q landcover.tif quality300m.tif
+echo "GeoTIFFs written to build/example (landcover.tif, quality21.tif, quality300m.tif, points.tif)"
+PYTHONPATH=../python /usr/bin/python3 ../../examples/windows_figure.py .

@@ -1,9 +1,11 @@
 """Moving-window maps over categorical rasters, for numpy arrays.
 
-Each map moves an h x w window over a 2-D array of class labels 1..K and
-writes one score per window position at the window's centre cell; cells no
-window centre reaches stay 0. Windows keep 10 cells from the top and left
-edges and 11 from the bottom and right.
+Each map moves a window (a rectangle, circle or annulus) over a 2-D array
+of class labels 1..K and writes one score per window position at the
+window's centre cell; cells no window centre reaches stay 0. By default
+(edges="inside") every window that lies wholly inside the array is scored;
+edges="margin" keeps the plug-ins' layout, windows 10 cells from the top
+and left edges and 11 from the bottom and right.
 
     varnok(table, window, labels)        mean of table[label - 1] over the window
     marnisa(table, window, labels)       the same, each cell kept only at random
@@ -12,7 +14,9 @@ edges and 11 from the bottom and right.
     dravix(table, window, labels)        share of cells holding a thinned random point
 
 table: one value per class (label k reads table[k - 1]). window: an int (a
-square window), an (h, w) pair, or an array whose shape is used. labels: any
+square window), an (h, w) pair, an array whose shape is used,
+rectangle(h, w), circle(radius) or annulus(inner, outer), sizes in cells
+(metres, "300m", need a georeferenced DataArray: raster_maps.xarray). labels: any
 2-D integer array, C or Fortran order; int32 arrays are read in place, others
 are converted once. A masked array is refused, as every cell must hold a
 label: fill it, or map class codes with nodata through raster_maps.xarray.
@@ -28,7 +32,8 @@ task) while SIGINT has Python's default handler.
 
 arithmetic="exact" (the default) sums every window exactly, so a window of
 one class gives exactly its value and values >= 0 never a negative mean;
-arithmetic="plugin" gives the Octave plug-ins' bits, to compare with them.
+arithmetic="plugin" gives the Octave plug-ins' bits, to compare with them
+(with edges="margin", their layout too; rectangles only).
 
 The random maps take seed=None (the clock in whole seconds, so calls within
 the same second agree) or a whole number 0 .. 2**32 - 1; return_seed=True
@@ -41,6 +46,7 @@ DataArrays and chunked dask arrays.
 from . import _arguments as _args
 from . import _core
 from ._version import __version__
+from ._arguments import annulus, circle, rectangle
 from ._map_functions import map_functions
 
 
@@ -51,24 +57,26 @@ def clock_seed():
 
 
 def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *,
-         threads, arithmetic, seed=0, return_seed=False):
+         threads, arithmetic, edges, seed=0, return_seed=False):
     arithmetic = _args.arithmetic_of(arithmetic)
+    edges = _args.edges_of(edges)
     probes = _args.probes_of(probes_per_cell)
     if entry["random"]:
         seed = _args.seed_of(seed, _core.clock_seed)
     t = _args.table_of(table)
-    h, w = _args.window_of(window)
+    win = _args.window_of(window)
     lab, original = _args.labels_of(labels)
-    out, problem = _core.run_map(entry["name"], t, h, w, lab, probes, seed, _args.threads_of(threads),
-                                 arithmetic=arithmetic)
+    out, problem = _core.run_map(entry["name"], t, win, lab, probes, seed, _args.threads_of(threads),
+                                 arithmetic=arithmetic, edges=edges)
     if problem is not None:
-        _args.raise_problem(problem, entry["name"], t, original=original)
+        _args.raise_problem(problem, entry["name"], t, original=original, window=win)
     return (out, seed) if return_seed else out
 
 
 _NOTES = {
     "table": "one value per class, label k reading table[k - 1]: {meaning}.",
-    "window": "an int (a square window), an (h, w) pair, or an array whose shape is used.",
+    "window": "an int (a square window), an (h, w) pair, an array whose shape is used, "
+              "rectangle(h, w), circle(radius) or annulus(inner, outer), in cells.",
     "labels": "a 2-D integer array of labels 1..K, C or Fortran order; int32 arrays are read in "
               "place, others converted once. A masked array is refused.",
     "probes_per_cell": "0 or more probes per raster cell, shared among the points.",
@@ -85,4 +93,4 @@ _functions = map_functions(
     "raise TypeError or ValueError; a bad label is named with its 0-based row and column.",
     meaning=lambda text: text.replace("code", "label"))
 globals().update(_functions)
-__all__ = [*_functions, "clock_seed"]
+__all__ = [*_functions, "clock_seed", "rectangle", "circle", "annulus"]

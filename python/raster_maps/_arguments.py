@@ -7,8 +7,10 @@ Python's own checks (types, what fits the core's integers) and the names
 the core's sentences use. Rows and columns in messages are 0-based, as
 Python counts.
 """
+import dataclasses
 import numbers
 import operator
+import re
 
 import numpy as np
 
@@ -34,6 +36,20 @@ def arithmetic_of(arithmetic):
     return arithmetic
 
 
+# The edge rules, (name, summary), the default first.
+EDGES = [tuple(e) for e in _core.edge_rules()]
+DEFAULT_EDGES = EDGES[0][0]
+
+
+def edges_of(edges):
+    """The name of an edge rule the core knows, as the core takes it."""
+    names = [name for name, _ in EDGES]
+    if not isinstance(edges, str) or edges not in names:
+        allowed = " or ".join(repr(n) for n in names)
+        raise ValueError(f"edges must be {allowed}; it is {edges!r}")
+    return edges
+
+
 def table_of(table):
     """The class table as a 1-D float64 array; label k reads entry k - 1."""
     t = np.asarray(table)
@@ -52,22 +68,143 @@ def _whole(x, name):
     return operator.index(x)
 
 
-def window_of(window):
-    """(h, w) from an int (a square window), an (h, w) pair or an array,
-    of which only the shape is used."""
+# --- windows -------------------------------------------------------------------
+# A size is a number of cells, or a string of metres ("300m") that only a
+# georeferenced raster can turn into cells.
+_METRES = re.compile(r"(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?m")
+
+
+def _size(x, what, whole):
+    """(value, in_metres) of a size: a number (whole when `whole`), or a
+    string of metres such as "300m"."""
+    if isinstance(x, str):
+        if not _METRES.fullmatch(x):
+            raise ValueError(f"{what} must be a number of cells or a string of metres such as "
+                             f"'300m'; it is {x!r}")
+        return float(x[:-1]), True
+    if whole:
+        return _whole(x, what), False
+    if isinstance(x, (bool, np.bool_)) or not isinstance(x, numbers.Real):
+        raise TypeError(f"{what} must be a number of cells or a string of metres such as '300m'; "
+                        f"it is {x!r}")
+    return float(x), False
+
+
+def _shown(x):
+    return x if isinstance(x, str) else repr(x)
+
+
+@dataclasses.dataclass(frozen=True, repr=False)
+class rectangle:
+    """A rectangular window of h rows and w columns (w = h when left out):
+    whole numbers of cells, or both strings of metres ("630m") for a
+    DataArray in a projected CRS, each side rounded to whole cells of its
+    pixel side (at least 1)."""
+    h: object
+    w: object = None
+
+    def __post_init__(self):
+        if self.w is None:
+            object.__setattr__(self, "w", self.h)
+        units = {_size(self.h, "a rectangle's h", True)[1], _size(self.w, "a rectangle's w", True)[1]}
+        if len(units) > 1:
+            raise ValueError(f"a rectangle's sides take the same unit, cells or metres; they are "
+                             f"{self.h!r} and {self.w!r}")
+        # Sides of 0 or less are the core's to word; more than 64 bits
+        # would not reach it.
+        if any(not isinstance(side, str) and side > INT64_MAX for side in (self.h, self.w)):
+            raise ValueError(f"window is {self.h} x {self.w} cells; a side may have at most 2**63 - 1")
+
+    def __repr__(self):
+        return f"rectangle({self.h!r}, {self.w!r})"
+
+    def __str__(self):
+        return f"{self.h}x{self.w}"
+
+
+@dataclasses.dataclass(frozen=True, repr=False)
+class circle:
+    """A circular window: the cells whose centres lie within radius of the
+    centre cell's, one at exactly the radius included. The radius is in
+    cells (any number), or a string of metres ("300m") for a DataArray in a
+    projected CRS."""
+    radius: object
+
+    def __post_init__(self):
+        _size(self.radius, "a circle's radius", False)
+
+    def __repr__(self):
+        return f"circle({self.radius!r})"
+
+    def __str__(self):
+        return f"circle:{self.radius}"
+
+
+@dataclasses.dataclass(frozen=True, repr=False)
+class annulus:
+    """A ring: the cells whose centres lie farther than inner and at most
+    outer from the centre cell's. Radii in cells, or both strings of
+    metres ("150m", "300m") for a DataArray in a projected CRS."""
+    inner: object
+    outer: object
+
+    def __post_init__(self):
+        units = {_size(self.inner, "an annulus's inner radius", False)[1],
+                 _size(self.outer, "an annulus's outer radius", False)[1]}
+        if len(units) > 1:
+            raise ValueError(f"an annulus's radii take the same unit, cells or metres; they are "
+                             f"{self.inner!r} and {self.outer!r}")
+
+    def __repr__(self):
+        return f"annulus({self.inner!r}, {self.outer!r})"
+
+    def __str__(self):
+        return f"annulus:{self.inner},{self.outer}"
+
+
+def footprint_of(window):
+    """The window as one of rectangle, circle or annulus: an int is a
+    square, an (h, w) pair a rectangle, an array a rectangle of its shape."""
+    if isinstance(window, (rectangle, circle, annulus)):
+        return window
     if isinstance(window, np.ndarray):
         if window.ndim != 2:
             raise ValueError(f"a window array must be 2-D; its shape is {window.shape}")
-        h, w = window.shape
-    elif isinstance(window, (tuple, list)):
+        return rectangle(*(int(s) for s in window.shape))
+    if isinstance(window, (tuple, list)):
         if len(window) != 2:
-            raise ValueError(f"window must be an int, an (h, w) pair or a 2-D array; it is {window!r}")
-        h, w = (_whole(x, "window") for x in window)
-    else:
-        h = w = _whole(window, "window")
-    if max(h, w) > INT64_MAX:
-        raise ValueError(f"window is {h} x {w} cells; a side may have at most 2**63 - 1")
-    return int(h), int(w)
+            raise ValueError(f"window must be an int, an (h, w) pair, a 2-D array, rectangle(h, w), "
+                             f"circle(radius) or annulus(inner, outer); it is {window!r}")
+        return rectangle(*(_whole(x, "window") for x in window))
+    return rectangle(_whole(window, "window"))
+
+
+def window_of(window, cell_metres=None):
+    """The window as the core takes it, (h, w, shape, inner, outer,
+    cell_height, cell_width), h x w its extent in cells. cell_metres, a
+    function giving (cell height, cell width) in metres, is called only for
+    sizes in metres; without it they are refused."""
+    f = footprint_of(window)
+    sizes = (f.h, f.w) if isinstance(f, rectangle) else (f.radius,) if isinstance(f, circle) \
+        else (f.inner, f.outer)
+    in_metres = any(isinstance(x, str) for x in sizes)
+    if in_metres and cell_metres is None:
+        raise ValueError(f"window {f!r} is in metres, but an array has no pixel size; give it in "
+                         f"cells, or map a georeferenced DataArray with raster_maps.xarray")
+    ry, rx = cell_metres(f) if in_metres else (1.0, 1.0)
+    value = lambda x: float(x[:-1]) if isinstance(x, str) else x
+    if isinstance(f, rectangle):
+        if not in_metres:
+            return (int(f.h), int(f.w), "rectangle", 0.0, 0.0, 1.0, 1.0)
+        h, w = (max(1.0, float(np.round(value(x) / side))) for x, side in ((f.h, ry), (f.w, rx)))
+        if max(h, w) > INT64_MAX:
+            raise ValueError(f"window {f!r} is more than 2**63 - 1 cells a side at this pixel size")
+        return (int(h), int(w), "rectangle", 0.0, 0.0, 1.0, 1.0)
+    shape, inner, outer = ("circle", 0.0, float(value(f.radius))) if isinstance(f, circle) else \
+        ("annulus", float(value(f.inner)), float(value(f.outer)))
+    # A footprint the core refuses keeps no extent; the core words why.
+    h, w = _core.window_extent(shape, inner, outer, ry, rx) or (0, 0)
+    return (h, w, shape, inner, outer, float(ry), float(rx))
 
 
 def is_masked(a):
@@ -145,19 +282,24 @@ _LABEL_NAMES = {"table_in_passing": "the table", "detail": "rule_and_reason", "c
 _CODE_NAMES = {"labels": "", "table_in_passing": "the table", "exclude": "exclude=", "power": "**"}
 
 
-def check_request(map_name, table, h, w, probes_per_cell, nodata=False, policy="strict", min_valid=0.5):
-    """Raises the core's problem with a request before any label is read."""
-    problem = _core.check_request(map_name, table, h, w, probes_per_cell, nodata, policy, min_valid)
+def check_request(map_name, table, window, probes_per_cell, nodata=False, policy="strict", min_valid=0.5,
+                  arithmetic=DEFAULT_ARITHMETIC):
+    """Raises the core's problem with a request before any label is read;
+    window as window_of gives it."""
+    problem = _core.check_request(map_name, table, window, probes_per_cell, nodata, policy, min_valid,
+                                  arithmetic)
     if problem is not None:
-        raise_problem(problem, map_name, table, min_valid)
+        raise_problem(problem, map_name, table, min_valid, window=window)
 
 
-def raise_problem(problem, map_name, table, min_valid=0.5, original=None, code_table=None):
+def raise_problem(problem, map_name, table, min_valid=0.5, original=None, code_table=None,
+                  window=(1, 1, "rectangle", 0.0, 0.0, 1.0, 1.0)):
     """Raises the core's sentence for a problem it found in a request or its
     labels: (kind, value, row, col). original: the caller's labels when
     labels_of narrowed them, so a label beyond int32 is named as given.
     code_table: ((code, value) rows, nodata codes) when the caller gave
-    codes, so classes are named by their codes."""
+    codes, so classes are named by their codes. window: the request's, as
+    window_of gives it, for problems of its footprint."""
     kind, value, row, col = problem
     if original is not None and kind == "label_out_of_range":
         value = original[row, col]
@@ -167,7 +309,8 @@ def raise_problem(problem, map_name, table, min_valid=0.5, original=None, code_t
         # The core's class order, from recoding no cell at all.
         codes = _core.recode(np.zeros((0, 0), np.int64), [c for c, _ in rows], [v for _, v in rows], nodata)[2]
         names = {**_CODE_NAMES, "codes": codes}
-    raise ValueError(_core.problem_text((kind, int(value), row, col), map_name, table, min_valid, names))
+    raise ValueError(_core.problem_text((kind, int(value), row, col), map_name, table, min_valid, names,
+                                        window))
 
 
 def raise_code_problem(problem, offset=(0, 0)):

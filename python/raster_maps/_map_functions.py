@@ -4,8 +4,9 @@ catalogue, each with a real signature and help made from its entry.
 Every map takes (table, window, labels); a map that reads probes_per_cell
 takes it fourth, and a random map takes the front end's `seed` and
 `return_seed` keywords, which other maps lack. Every map takes the
-`arithmetic` keyword, its values and help made from the core's list of
-arithmetics. So adding a map to the catalogue adds it to every front end.
+`arithmetic` and `edges` keywords, their values and help made from the
+core's lists of arithmetics and edge rules. So adding a map to the
+catalogue adds it to every front end.
 """
 import inspect
 import textwrap
@@ -26,15 +27,21 @@ def _parameters(entry, keywords, more_options):
     params += [_P(name, _P.KEYWORD_ONLY, default=default) for name, default in keywords
                if entry["random"] or name not in _RANDOM_ONLY]
     params.append(_P("arithmetic", _P.KEYWORD_ONLY, default=_args.DEFAULT_ARITHMETIC))
+    params.append(_P("edges", _P.KEYWORD_ONLY, default=_args.DEFAULT_EDGES))
     if more_options:
         params.append(_P(more_options, _P.VAR_KEYWORD))
     return params
 
 
-# The help of the arithmetic keyword, braces doubled for str.format.
-_ARITHMETIC_NOTE = " ".join(
-    f"{name!r}{' (the default)' if name == _args.DEFAULT_ARITHMETIC else ''}: {summary}."
-    for name, summary in _args.ARITHMETICS).replace("{", "{{").replace("}", "}}")
+def _catalogue_note(entries):
+    """The help of a keyword from a catalogue's (name, summary) entries, the
+    first the default, braces doubled for str.format."""
+    return " ".join(f"{name!r}{' (the default)' if i == 0 else ''}: {summary}."
+                    for i, (name, summary) in enumerate(entries)).replace("{", "{{").replace("}", "}}")
+
+
+_ARITHMETIC_NOTE = _catalogue_note(_args.ARITHMETICS)
+_EDGES_NOTE = _catalogue_note(_args.EDGES)
 
 
 def _doc(entry, signature, notes, returns, meaning):
@@ -48,7 +55,7 @@ def _doc(entry, signature, notes, returns, meaning):
 
 
 def _function(entry, module, run, keywords, more_options, notes, returns, meaning):
-    notes = {**notes, "arithmetic": _ARITHMETIC_NOTE}
+    notes = {**notes, "arithmetic": _ARITHMETIC_NOTE, "edges": _EDGES_NOTE}
     signature = inspect.Signature(_parameters(entry, keywords, more_options))
     name = entry["name"]
     keyword_names = [p.name for p in signature.parameters.values() if p.kind is _P.KEYWORD_ONLY]

@@ -208,11 +208,8 @@ class _Graph:
 
     def _window_rows(self, r0, r1):
         # Top rows of the windows centred in rows r0 .. r1-1, whatever the
-        # columns: asked of the core through a full-width block.
-        cells = _core.tile_window_cells(self.job, r0, r1, 0, self.job.N)
-        if cells[1] <= cells[0]:
-            return 0, 0
-        return cells[0] + 1, cells[1] - self.job.h + 1
+        # columns, as the core lays them out.
+        return _core.tile_window_rows(self.job, r0, r1)
 
     def thinned_points(self):
         job = self.job
@@ -243,11 +240,12 @@ class _Graph:
 
 # --- the maps ------------------------------------------------------------------
 
-def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, arithmetic, nodata=False,
-              policy="strict", min_valid=0.5, unscored=None):
+def label_map(map_name, classes, window, labels, probes_per_cell, seed, *, arithmetic, edges,
+              nodata=False, policy="strict", min_valid=0.5, unscored=None):
     """The lazy map of a 2-D dask array of labels 1..K (K + 1 for nodata
     when nodata is true), the arguments checked already: classes the class
-    values, arithmetic the core's name of it, policy and min_valid for
+    values, window as _arguments.window_of gives it, arithmetic and edges
+    the core's names of them, policy and min_valid for
     windows holding nodata. unscored, when not None, fills the cells no
     window scores (as run_map's)."""
     if labels.ndim != 2:
@@ -256,16 +254,17 @@ def label_map(map_name, classes, h, w, labels, probes_per_cell, seed, *, arithme
     if labels.dtype.kind not in "iu":
         raise TypeError(f"labels must be an integer array of class labels 1..K; it is {labels.dtype}")
     M, N = (int(s) for s in labels.shape)
-    _args.check_request(map_name, classes, h, w, probes_per_cell, bool(nodata), policy, float(min_valid))
-    job = _core.TileJob(map_name, classes, h, w, M, N, probes_per_cell, seed, nodata, policy,
-                        min_valid, arithmetic)
+    _args.check_request(map_name, classes, window, probes_per_cell, bool(nodata), policy,
+                        float(min_valid), arithmetic)
+    job = _core.TileJob(map_name, classes, window, M, N, probes_per_cell, seed, nodata, policy,
+                        min_valid, arithmetic, edges)
     g = _Graph(job, labels)
     engine = _entry(map_name)["engine"]
     out = g.array({"value_table": g.value_maps, "running_score": g.running_score,
                    "thinned_points": g.thinned_points}[engine]())
     if unscored is None:
         return out
-    r0, r1, c0, c1 = _core.scored_cells(map_name, M, N, h, w)
+    r0, r1, c0, c1 = _core.scored_cells(map_name, M, N, window, edges)
     rows = da.arange(M, chunks=out.chunks[0])[:, None]
     cols = da.arange(N, chunks=out.chunks[1])[None, :]
     return da.where((rows >= r0) & (rows < r1) & (cols >= c0) & (cols < c1), out, unscored)
@@ -285,33 +284,35 @@ def _is_data_array(labels):
 
 
 def _map(entry, table, window, labels, probes_per_cell=_args.DEFAULT_PROBES_PER_CELL, *,
-         threads, arithmetic, seed=0, return_seed=False, options):
+         threads, arithmetic, edges, seed=0, return_seed=False, options):
     probes = _args.probes_of(probes_per_cell)
     if entry["random"]:
         seed = _args.seed_of(seed, _core.clock_seed)
     if _is_data_array(labels):
         # Codes, nodata and coordinates are raster_maps.xarray's business.
         from .xarray import lazy_map
-        out = lazy_map(entry, table, window, labels, probes, seed, arithmetic, threads=threads,
+        out = lazy_map(entry, table, window, labels, probes, seed, arithmetic, edges, threads=threads,
                        **options)
     else:
         _args.threads_of(threads)
         arithmetic = _args.arithmetic_of(arithmetic)
+        edges = _args.edges_of(edges)
         if options:
             raise TypeError(f"unexpected options for an array of labels: {sorted(options)}; the "
                             f"nodata options are for a DataArray of class codes")
         _args.refuse_masked(labels)
         t = _args.table_of(table)
-        h, w = _args.window_of(window)
-        out = label_map(entry["name"], t, h, w, labels if isinstance(labels, da.Array)
-                        else da.asarray(labels), probes, seed, arithmetic=arithmetic)
+        out = label_map(entry["name"], t, _args.window_of(window), labels if isinstance(labels, da.Array)
+                        else da.asarray(labels), probes, seed, arithmetic=arithmetic, edges=edges)
     return (out, seed) if return_seed else out
 
 
 _NOTES = {
     "table": "one value per class, label k reading table[k - 1] ({meaning}); for a DataArray of "
              "class codes a mapping {{code: value}}.",
-    "window": "an int (a square window), an (h, w) pair, or an array whose shape is used.",
+    "window": "an int (a square window), an (h, w) pair, an array whose shape is used, "
+              "rectangle(h, w), circle(radius) or annulus(inner, outer); sizes in metres "
+              "(circle('300m')) for a DataArray of codes in a projected CRS.",
     "labels": "a 2-D chunked dask array of integer labels 1..K, or a dask-backed DataArray of "
               "class codes.",
     "probes_per_cell": "0 or more probes per raster cell, shared among the points.",

@@ -19,9 +19,17 @@ input's attributes it keeps only those that still hold for a map of it
 (AREA_OR_POINT, crs, transform; grid_mapping goes to the encoding, from
 which xarray writes it): statistics, long_name, units, scaling, valid
 ranges, flags and colour tables describe the codes. It records
-raster_maps_map, raster_maps_window ("h x w"), raster_maps_seed (random
-maps), raster_maps_arithmetic ("exact", the default, or "plugin" for the
-plug-ins' bits) and _FillValue NaN, the result's nodata.
+raster_maps_map, raster_maps_window (the extent, "h x w" cells),
+raster_maps_footprint (the window as given: "21x21", "circle:300m", ...),
+raster_maps_footprint_cells (its number of cells), raster_maps_edges,
+raster_maps_seed (random maps), raster_maps_arithmetic ("exact", the
+default, or "plugin" for the plug-ins' bits) and _FillValue NaN, the
+result's nodata.
+
+Window sizes may be strings of metres (circle("300m"), rectangle("630m",
+"450m")) when the DataArray has a projected CRS: its .rio.resolution() and
+the CRS's linear unit turn them into cells. A geographic CRS, or none, is
+refused with a ValueError.
 
 Codes and nodata are treated as by the raster-maps command-line tool:
 
@@ -271,12 +279,35 @@ def map_options(policy, min_valid, border):
     return policy, min_valid, (None if border == "zero" else np.nan)
 
 
-def result_array(data, like, name, window, seed, arithmetic):
+def cell_metres(band):
+    """A function giving the band's (cell height, cell width) in metres, for
+    windows in metres: from .rio.resolution() and the linear unit of a
+    projected CRS. A geographic CRS, or none, is refused for `window`."""
+    def metres(window):
+        import rioxarray  # noqa: F401  (gives DataArrays their .rio accessor)
+        instead = ("; give the window in cells (circle(10)) or reproject the raster to a projected "
+                   "CRS (.rio.reproject)")
+        crs = band.rio.crs
+        if crs is None:
+            raise ValueError(f"window {window!r} is in metres, but the raster has no CRS{instead}")
+        if not crs.is_projected:
+            kind = "geographic, in degrees" if crs.is_geographic else "not projected"
+            raise ValueError(f"window {window!r} is in metres, but the raster's CRS ({crs}) is "
+                             f"{kind}{instead}")
+        x, y = band.rio.resolution()
+        unit = crs.linear_units_factor[1]
+        return abs(y) * unit, abs(x) * unit
+    return metres
+
+
+def result_array(data, like, name, window, footprint, edges, seed, arithmetic):
     """A DataArray of data with like's dims, coords and attributes, marked
     as a map of this package."""
     attrs = {k: v for k, v in like.attrs.items() if k in _KEPT_ATTRS}
     attrs.update(raster_maps_map=name, raster_maps_window=f"{window[0]}x{window[1]}",
-                 raster_maps_arithmetic=arithmetic, _FillValue=np.nan)
+                 raster_maps_footprint=str(footprint),
+                 raster_maps_footprint_cells=_core.footprint_cells(window),
+                 raster_maps_edges=edges, raster_maps_arithmetic=arithmetic, _FillValue=np.nan)
     if seed is not None:
         attrs["raster_maps_seed"] = seed
     out = xr.DataArray(data, dims=like.dims, coords=like.coords, attrs=attrs, name=name)
@@ -287,14 +318,14 @@ def result_array(data, like, name, window, seed, arithmetic):
 
 
 def _in_memory(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads,
-               arithmetic, policy, min_valid, unscored):
+               arithmetic, edges, policy, min_valid, unscored):
     codes, nodata = integer_codes(band.values, nodata, table_codes)
     labels, classes, nodata = _recoded(codes, table_codes, values, nodata)
-    out, problem = _core.run_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
-                                 threads, nodata, policy, min_valid, unscored, arithmetic)
+    out, problem = _core.run_map(name, classes, window, labels, probes_per_cell, seed,
+                                 threads, nodata, policy, min_valid, unscored, arithmetic, edges)
     if problem is not None:
         _args.raise_problem(problem, name, classes, min_valid,
-                            code_table=(list(zip(table_codes, values)), nodata))
+                            code_table=(list(zip(table_codes, values)), nodata), window=window)
     return out
 
 
@@ -305,7 +336,7 @@ def _recode_block(block, table_codes, values, nodata, marker, block_info=None):
 
 
 def _lazy(name, table_codes, values, nodata, window, band, probes_per_cell, seed, threads,
-          arithmetic, policy, min_valid, unscored):
+          arithmetic, edges, policy, min_valid, unscored):
     """The map of a band as a dask array: its chunks recoded to labels
     lazily, then mapped by raster_maps.dask."""
     import dask.array as da
@@ -322,16 +353,18 @@ def _lazy(name, table_codes, values, nodata, window, band, probes_per_cell, seed
     classes = _recoded(np.zeros((0, 0), np.int64), table_codes, values, nodata)[1]
     labels = data.map_blocks(_recode_block, table_codes, values, nodata, marker, dtype=np.int32,
                              meta=np.empty((0, 0), np.int32))
-    return rmd.label_map(name, classes, window[0], window[1], labels, probes_per_cell, seed,
-                         arithmetic=arithmetic, nodata=bool(nodata) or marker is not None, policy=policy,
+    return rmd.label_map(name, classes, window, labels, probes_per_cell, seed,
+                         arithmetic=arithmetic, edges=edges, nodata=bool(nodata) or marker is not None, policy=policy,
                          min_valid=min_valid, unscored=unscored)
 
 
 def _mapped(entry, table, window, labels, probes_per_cell, seed, lazy, *, src_nodata, exclude,
-            policy, min_valid, border, band, threads, arithmetic):
-    window = _args.window_of(window)
+            policy, min_valid, border, band, threads, arithmetic, edges):
+    footprint = _args.footprint_of(window)
     arithmetic = _args.arithmetic_of(arithmetic)
+    edges = _args.edges_of(edges)
     band = band_of(labels, band)
+    window = _args.window_of(footprint, cell_metres(band))
     policy, min_valid, unscored = map_options(policy, min_valid, border)
     threads = _args.threads_of(threads)
     table_codes, values = table_rows(table)
@@ -339,8 +372,8 @@ def _mapped(entry, table, window, labels, probes_per_cell, seed, lazy, *, src_no
     # Stays lazy on dask-backed data, chunk by chunk, as xarray does.
     run = _lazy if lazy or _is_dask_backed(band) else _in_memory
     out = run(entry["name"], table_codes, values, nodata, window, band, probes_per_cell,
-              0 if seed is None else seed, threads, arithmetic, policy, min_valid, unscored)
-    return result_array(out, band, entry["name"], window, seed, arithmetic)
+              0 if seed is None else seed, threads, arithmetic, edges, policy, min_valid, unscored)
+    return result_array(out, band, entry["name"], window, footprint, edges, seed, arithmetic)
 
 
 def _is_dask_backed(labels):
@@ -363,7 +396,7 @@ _OPTIONS = dict(src_nodata=_RASTER_NODATA, exclude=(), policy="strict", min_vali
                 border="nodata", band=1, threads=None)
 
 
-def lazy_map(entry, table, window, labels, probes_per_cell, seed, arithmetic, **options):
+def lazy_map(entry, table, window, labels, probes_per_cell, seed, arithmetic, edges, **options):
     """A map of a DataArray of codes as a lazy DataArray, in memory or not:
     raster_maps.dask's maps of DataArrays. probes_per_cell and seed are
     checked already; options are this module's."""
@@ -371,13 +404,15 @@ def lazy_map(entry, table, window, labels, probes_per_cell, seed, arithmetic, **
     if unknown:
         raise TypeError(f"unknown option {unknown[0]!r}; the options are {', '.join(_OPTIONS)}")
     return _mapped(entry, table, window, labels, probes_per_cell, seed if entry["random"] else None,
-                   True, arithmetic=arithmetic, **{**_OPTIONS, **options})
+                   True, arithmetic=arithmetic, edges=edges, **{**_OPTIONS, **options})
 
 
 _NOTES = {
     "table": "a mapping {{code: value}}, or (code, value) pairs: {meaning}. Codes lie in "
              "-2**63 .. 2**63 - 1; classes follow them in increasing order.",
-    "window": "an int (a square window), an (h, w) pair, or an array whose shape is used.",
+    "window": "an int (a square window), an (h, w) pair, an array whose shape is used, "
+              "rectangle(h, w), circle(radius) or annulus(inner, outer); sizes in cells, or "
+              "strings of metres (circle('300m'), rectangle('630m', '450m')) in a projected CRS.",
     "labels": "a DataArray of class codes, 2-D or 3-D with a band dimension: integers, or floats "
               "holding whole numbers with NaN for nodata. Dask-backed gives a lazy result.",
     "probes_per_cell": "0 or more probes per raster cell, shared among the points.",

@@ -25,15 +25,16 @@ namespace {
 // ("strict" or "renormalise") and min_valid say what windows holding some
 // receive. unscored, when not None, is written to every cell that no window
 // scores (NaN marks them as nodata; None leaves the plug-ins' 0).
-// arithmetic names how window sums are computed ("exact" or "plugin").
-// threads goes through the core's rule (0: the default; at most 4 a core).
+// arithmetic names how window sums are computed ("exact" or "plugin"),
+// edges which cells are scored ("inside" or "margin"). threads goes through the core's rule (0: the default; at most 4 a core).
 // Ctrl-C stops the map within a poll of the core (see interrupts.hpp).
-py::tuple run_map(const std::string& map, const table_array& table, rw::index_t h, rw::index_t w,
+py::tuple run_map(const std::string& map, const table_array& table, const py::tuple& window,
                   const py::array& labels, std::int32_t probes_per_cell, std::uint32_t seed,
                   std::int64_t threads, bool nodata, const std::string& policy, double min_valid,
-                  std::optional<double> unscored, const std::string& arithmetic)
+                  std::optional<double> unscored, const std::string& arithmetic, const std::string& edges)
 {
-    rw::map_request q = request_of(map, table, h, w, probes_per_cell, seed);
+    rw::map_request q = request_of(map, table, window, probes_per_cell, seed);
+    q.edges = edges_of(edges);
     q.nodata = nodata;
     q.policy = policy_of(policy);
     q.min_valid = min_valid;
@@ -152,6 +153,34 @@ py::list arithmetics()
     return names;
 }
 
+// The edge rules: (name, summary) pairs, the front ends' default first.
+py::list edge_rules()
+{
+    py::list names;
+    for (const rw::edge_entry& e : rw::edge_catalogue())
+        names.append(py::make_tuple(std::string(e.name), std::string(e.summary)));
+    return names;
+}
+
+// The extent (h, w) of a circle or annulus, or None when the core refuses
+// the footprint (its problem comes with the request's).
+py::object window_extent(const std::string& shape, double inner, double outer, double cell_height,
+                         double cell_width)
+{
+    const window_args a = window_of(py::make_tuple(0, 0, shape, inner, outer, cell_height, cell_width));
+    if (a.footprint.shape == rw::window_shape::rectangle) throw py::value_error("a rectangle's extent is its size");
+    if (rw::check_footprint(a.footprint) != rw::footprint_fault::none) return py::none();
+    const rw::window_extent e = rw::extent_of(a.footprint);
+    return py::make_tuple(e.h, e.w);
+}
+
+// The number of cells a window holds.
+rw::index_t footprint_cells(const py::tuple& window)
+{
+    rw::map_request q = request_of("varnok", table_array(1), window, 0, 0);
+    return rw::window_cells(q);
+}
+
 const rw::map_entry& entry_named(const std::string& map)
 {
     if (const rw::map_entry* e = rw::find_map(map)) return *e;
@@ -159,9 +188,13 @@ const rw::map_entry& entry_named(const std::string& map)
 }
 
 // The cells that receive a score, (r0, r1, c0, c1), empty when none.
-py::tuple scored_cells(const std::string& map, rw::index_t M, rw::index_t N, rw::index_t h, rw::index_t w)
+py::tuple scored_cells(const std::string& map, rw::index_t M, rw::index_t N, const py::tuple& window,
+                       const std::string& edges)
 {
-    const rw::map_request q{entry_named(map).kind, nullptr, 1, h, w};
+    const window_args a = window_of(window);
+    rw::map_request q{entry_named(map).kind, nullptr, 1, a.h, a.w};
+    q.footprint = a.footprint;
+    q.edges = edges_of(edges);
     const rw::cell_block b = rw::scored_cells(q, M, N);
     return py::make_tuple(b.r0, b.r1, b.c0, b.c1);
 }
@@ -240,17 +273,17 @@ private:
 // caller's array held it), the request's map and table, and the front end's
 // names.
 std::string problem_text(const py::tuple& problem, const std::string& map, const table_array& table,
-                         double min_valid, const py::dict& names)
+                         double min_valid, const py::dict& names, const py::tuple& window)
 {
     const auto kind_name = problem[0].cast<std::string>();
     std::optional<rw::problem_kind> kind;
-    for (int k = 0; k <= static_cast<int>(rw::problem_kind::window_too_large); ++k)
+    for (int k = 0; k <= static_cast<int>(rw::problem_kind::footprint_needs_exact); ++k)
         if (rw::problem_name(static_cast<rw::problem_kind>(k)) == kind_name) kind = static_cast<rw::problem_kind>(k);
     if (!kind) throw py::value_error("unknown problem '" + kind_name + "'");
     const rw::cell_code value = cell_code_of(problem[1]);
     const rw::request_problem p{*kind, value.is_class_code() ? value.as_class_code() : 0,
                                 problem[2].cast<rw::index_t>(), problem[3].cast<rw::index_t>()};
-    rw::map_request q = request_of(map, table, 1, 1, 0, 0);
+    rw::map_request q = request_of(map, table, window, 0, 0);
     q.min_valid = min_valid;
     const naming_of n(names);
     return rw::problem_text(p, q, n.get(), value);
@@ -275,10 +308,12 @@ std::string code_problem_text(const py::tuple& problem, const py::dict& names)
 // The request's own problem, before any label is read, as (kind, value,
 // row, col), or None: front ends that build work ahead (dask graphs) check
 // here, so that a bad request fails where it is made.
-py::object check_request(const std::string& map, const table_array& table, rw::index_t h, rw::index_t w,
-                         std::int32_t probes_per_cell, bool nodata, const std::string& policy, double min_valid)
+py::object check_request(const std::string& map, const table_array& table, const py::tuple& window,
+                         std::int32_t probes_per_cell, bool nodata, const std::string& policy, double min_valid,
+                         const std::string& arithmetic)
 {
-    rw::map_request q = request_of(map, table, h, w, probes_per_cell, 0);
+    rw::map_request q = request_of(map, table, window, probes_per_cell, 0);
+    q.arithmetic = arithmetic_of(arithmetic);
     q.nodata = nodata;
     q.policy = policy_of(policy);
     q.min_valid = min_valid;
@@ -295,10 +330,10 @@ PYBIND11_MODULE(_core, m)
 {
     namespace py = pybind11;
     m.doc() = "Moving-window maps over categorical rasters: the compiled core.";
-    m.def("run_map", &pyrw::run_map, py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"),
+    m.def("run_map", &pyrw::run_map, py::arg("map"), py::arg("table"), py::arg("window"),
           py::arg("labels"), py::arg("probes_per_cell"), py::arg("seed"), py::arg("threads"),
           py::arg("nodata") = false, py::arg("policy") = "strict", py::arg("min_valid") = 0.5,
-          py::arg("unscored") = py::none(), py::arg("arithmetic") = "exact");
+          py::arg("unscored") = py::none(), py::arg("arithmetic") = "exact", py::arg("edges") = "inside");
     m.def("recode", &pyrw::recode, py::arg("codes"), py::arg("table_codes"), py::arg("table_values"),
           py::arg("nodata"));
     m.def("clock_seed", [] { return static_cast<std::uint32_t>(std::time(nullptr)); },
@@ -308,19 +343,26 @@ PYBIND11_MODULE(_core, m)
     m.def("catalogue", &pyrw::catalogue, "Every map: name, title, summary, table, random, takes_probes.");
     m.def("arithmetics", &pyrw::arithmetics,
           "The ways of computing window sums: (name, summary), the front ends' default first.");
-    m.def("scored_cells", &pyrw::scored_cells, py::arg("map"), py::arg("M"), py::arg("N"), py::arg("h"),
-          py::arg("w"), "The cells that receive a score: (r0, r1, c0, c1), 0-based, ends excluded.");
+    m.def("edge_rules", &pyrw::edge_rules,
+          "The edge rules, which cells are scored: (name, summary), the front ends' default first.");
+    m.def("window_extent", &pyrw::window_extent, py::arg("shape"), py::arg("inner"), py::arg("outer"),
+          py::arg("cell_height"), py::arg("cell_width"),
+          "The extent (h, w) of a circle or annulus, or None for a footprint the core refuses.");
+    m.def("footprint_cells", &pyrw::footprint_cells, py::arg("window"), "The number of cells a window holds.");
+    m.def("scored_cells", &pyrw::scored_cells, py::arg("map"), py::arg("M"), py::arg("N"), py::arg("window"),
+          py::arg("edges"), "The cells that receive a score: (r0, r1, c0, c1), 0-based, ends excluded.");
     m.def("probe_reach", [](rw::index_t h, rw::index_t w) {
         return py::make_tuple(rw::probe_reach(h), rw::probe_reach(w));
     }, py::arg("h"), py::arg("w"), "How far Dravix's probes reach: (rows, columns).");
     m.def("problem_text", &pyrw::problem_text, py::arg("problem"), py::arg("map"), py::arg("table"),
           py::arg("min_valid") = rw::default_min_valid, py::arg("names") = py::dict(),
+          py::arg("window") = py::make_tuple(1, 1, "rectangle", 0.0, 0.0, 1.0, 1.0),
           "The sentence for a problem (kind, value, row, col) found in a request.");
     m.def("code_problem_text", &pyrw::code_problem_text, py::arg("problem"), py::arg("names") = py::dict(),
           "The sentence for a problem (kind, code, row, col) of a code table or a raster's codes.");
-    m.def("check_request", &pyrw::check_request, py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"),
+    m.def("check_request", &pyrw::check_request, py::arg("map"), py::arg("table"), py::arg("window"),
           py::arg("probes_per_cell"), py::arg("nodata") = false, py::arg("policy") = "strict",
-          py::arg("min_valid") = rw::default_min_valid,
+          py::arg("min_valid") = rw::default_min_valid, py::arg("arithmetic") = "exact",
           "The request's problem (kind, value, row, col) before any label is read, or None.");
     pyrw::add_tile_functions(m);
 }

@@ -41,15 +41,54 @@ inline rw::arithmetic arithmetic_of(const std::string& name)
     throw py::value_error("unknown arithmetic '" + name + "'");
 }
 
-// The request for a map; the table array must outlive it.
-inline rw::map_request request_of(const std::string& map, const table_array& table, rw::index_t h,
-                                  rw::index_t w, std::int32_t probes_per_cell, std::uint32_t seed)
+// The edge rule named `name` ("inside" or "margin"); the Python layer
+// checks the name first and words its own error.
+inline rw::edge_rule edges_of(const std::string& name)
+{
+    if (const rw::edge_entry* e = rw::find_edges(name)) return e->kind;
+    throw py::value_error("unknown edge rule '" + name + "'");
+}
+
+// A window as the Python layer hands it over: (h, w, shape, inner, outer,
+// cell_height, cell_width), h x w the extent (a circle's or annulus's as
+// window_extent gives it), shape "rectangle", "circle" or "annulus".
+struct window_args {
+    rw::index_t h = 0, w = 0;
+    rw::footprint footprint;
+};
+
+inline window_args window_of(const py::tuple& t)
+{
+    if (t.size() != 7) throw py::value_error("a window is (h, w, shape, inner, outer, cell_height, cell_width)");
+    const auto shape = t[2].cast<std::string>();
+    window_args a{t[0].cast<rw::index_t>(), t[1].cast<rw::index_t>(), {}};
+    if (shape == "circle") a.footprint.shape = rw::window_shape::circle;
+    else if (shape == "annulus") a.footprint.shape = rw::window_shape::annulus;
+    else if (shape != "rectangle") throw py::value_error("unknown window shape '" + shape + "'");
+    a.footprint.inner = t[3].cast<double>();
+    a.footprint.outer = t[4].cast<double>();
+    a.footprint.cell_height = t[5].cast<double>();
+    a.footprint.cell_width = t[6].cast<double>();
+    return a;
+}
+
+// The request for a map over window a; the table array must outlive it.
+// Reads no Python object, so it may run without the GIL.
+inline rw::map_request request_of(const std::string& map, const table_array& table, const window_args& a,
+                                  std::int32_t probes_per_cell, std::uint32_t seed)
 {
     if (table.ndim() != 1) throw py::value_error("the class table must be 1-D");
-    rw::map_request q{map_kind_of(map), table.data(), static_cast<rw::index_t>(table.shape(0)), h, w};
+    rw::map_request q{map_kind_of(map), table.data(), static_cast<rw::index_t>(table.shape(0)), a.h, a.w};
+    q.footprint = a.footprint;
     q.probes_per_cell = probes_per_cell;
     q.seed = seed;
     return q;
+}
+
+inline rw::map_request request_of(const std::string& map, const table_array& table, const py::tuple& window,
+                                  std::int32_t probes_per_cell, std::uint32_t seed)
+{
+    return request_of(map, table, window_of(window), probes_per_cell, seed);
 }
 
 // Whether a holds T: dtypes are compared by what they mean, not by

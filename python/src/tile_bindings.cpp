@@ -24,6 +24,10 @@ using rw::index_t;
 struct tile_job {
     std::string map;
     table_array table;
+    // As the Python layer gives it, (h, w, shape, inner, outer, cell_height,
+    // cell_width), for pickling; tasks read `geometry`, which needs no GIL.
+    py::tuple window;
+    window_args geometry;
     index_t h, w, M, N;
     std::int32_t probes_per_cell;
     std::uint32_t seed;
@@ -31,32 +35,35 @@ struct tile_job {
     std::string policy;
     double min_valid;
     std::string arithmetic;
+    std::string edges;
 
-    tile_job(std::string map_, const table_array& table_, index_t h_, index_t w_, index_t M_, index_t N_,
+    tile_job(std::string map_, const table_array& table_, py::tuple window_, index_t M_, index_t N_,
              std::int32_t probes_per_cell_, std::uint32_t seed_, bool nodata_, std::string policy_,
-             double min_valid_, std::string arithmetic_)
-        : map(std::move(map_)), table(owned_copy(table_)), h(h_), w(w_), M(M_), N(N_),
-          probes_per_cell(probes_per_cell_), seed(seed_), nodata(nodata_), policy(std::move(policy_)),
-          min_valid(min_valid_), arithmetic(std::move(arithmetic_))
+             double min_valid_, std::string arithmetic_, std::string edges_)
+        : map(std::move(map_)), table(owned_copy(table_)), window(std::move(window_)), geometry(window_of(window)),
+          h(geometry.h), w(geometry.w), M(M_), N(N_), probes_per_cell(probes_per_cell_), seed(seed_), nodata(nodata_),
+          policy(std::move(policy_)), min_valid(min_valid_), arithmetic(std::move(arithmetic_)),
+          edges(std::move(edges_))
     {
-        request(); // refuses an unknown map, policy or arithmetic when the graph is built, not in a task
+        request(); // refuses an unknown map, window, policy, arithmetic or edge rule when the graph is built
     }
 
     rw::map_request request() const
     {
-        rw::map_request q = request_of(map, table, h, w, probes_per_cell, seed);
+        rw::map_request q = request_of(map, table, geometry, probes_per_cell, seed);
         q.nodata = nodata;
         q.policy = policy_of(policy);
         q.min_valid = min_valid;
         q.arithmetic = arithmetic_of(arithmetic);
+        q.edges = edges_of(edges);
         return q;
     }
 
     // Every field in constructor order: the pickled state and dask's token.
     py::tuple fields() const
     {
-        return py::make_tuple(map, table, h, w, M, N, probes_per_cell, seed, nodata, policy, min_valid,
-                              arithmetic);
+        return py::make_tuple(map, table, window, M, N, probes_per_cell, seed, nodata, policy, min_valid,
+                              arithmetic, edges);
     }
 
     static table_array owned_copy(const table_array& t)
@@ -116,6 +123,16 @@ py::tuple window_cells(const tile_job& job, index_t r0, index_t r1, index_t c0, 
     return py::make_tuple(b.r0, b.r1, b.c0, b.c1);
 }
 
+// The top rows (i0, i_end) of the windows centred in rows r0 .. r1-1, in
+// whole-raster coordinates: the rows an Ombrel carry holds one score for.
+py::tuple window_rows(const tile_job& job, index_t r0, index_t r1)
+{
+    const rw::tiles::tiled_map t = tiled_of(job);
+    const rw::scored_positions p = rw::tiles::windows_of(t, {r0, r1, 0, job.N});
+    if (p.empty()) return py::make_tuple(0, 0);
+    return py::make_tuple(p.i0, p.i_end);
+}
+
 py::array_t<std::int64_t> count_draws(const tile_job& job, const py::array& labels, index_t r0, index_t c0)
 {
     const rw::tiles::tiled_map t = tiled_of(job);
@@ -171,6 +188,9 @@ py::tuple ombrel_scores(const tile_job& job, const py::array& labels, index_t h0
                         const f64_array& carry_in, index_t r0, index_t c0, index_t rows, index_t cols)
 {
     const rw::tiles::tiled_map t = tiled_of(job);
+    const rw::scored_positions p = rw::tiles::windows_of(t, {r0, r0 + rows, 0, job.N});
+    if (carry_in.ndim() != 1 || carry_in.shape(0) != (p.empty() ? 0 : p.i_end - p.i0))
+        throw py::value_error("an Ombrel carry holds one score per row of windows of the tile");
     py::array_t<double> out = zeros(rows, cols);
     auto carry_out = new_rows<double>(carry_in.shape(0));
     {
@@ -310,14 +330,15 @@ py::array_t<double> score_density(const tile_job& job, const py::array& points,
 void add_tile_functions(py::module_& m)
 {
     py::class_<tile_job>(m, "TileJob", "A map over an M x N raster, as the tasks of a dask graph read it.")
-        .def(py::init<std::string, const table_array&, index_t, index_t, index_t, index_t, std::int32_t,
-                      std::uint32_t, bool, std::string, double, std::string>(),
-             py::arg("map"), py::arg("table"), py::arg("h"), py::arg("w"), py::arg("M"), py::arg("N"),
+        .def(py::init<std::string, const table_array&, py::tuple, index_t, index_t, std::int32_t,
+                      std::uint32_t, bool, std::string, double, std::string, std::string>(),
+             py::arg("map"), py::arg("table"), py::arg("window"), py::arg("M"), py::arg("N"),
              py::arg("probes_per_cell"), py::arg("seed"), py::arg("nodata") = false,
              py::arg("policy") = "strict", py::arg("min_valid") = rw::default_min_valid,
-             py::arg("arithmetic") = "exact")
+             py::arg("arithmetic") = "exact", py::arg("edges") = "inside")
         .def_readonly("map", &tile_job::map)
         .def_readonly("table", &tile_job::table)
+        .def_readonly("window", &tile_job::window)
         .def_readonly("h", &tile_job::h)
         .def_readonly("w", &tile_job::w)
         .def_readonly("M", &tile_job::M)
@@ -328,21 +349,23 @@ void add_tile_functions(py::module_& m)
         .def_readonly("policy", &tile_job::policy)
         .def_readonly("min_valid", &tile_job::min_valid)
         .def_readonly("arithmetic", &tile_job::arithmetic)
+        .def_readonly("edges", &tile_job::edges)
         .def("__dask_tokenize__", &tile_job::fields)
         .def("__repr__", [](const tile_job& j) {
             return "TileJob(map='" + j.map + "', K=" + std::to_string(j.table.shape(0)) + ", window=" +
-                   std::to_string(j.h) + "x" + std::to_string(j.w) + ", raster=" + std::to_string(j.M) +
-                   "x" + std::to_string(j.N) + ")";
+                   j.window[2].cast<std::string>() + " " + std::to_string(j.h) + "x" + std::to_string(j.w) + ", raster=" + std::to_string(j.M) +
+                   "x" + std::to_string(j.N) + ", edges='" + j.edges + "')";
         })
         .def(py::pickle([](const tile_job& j) { return j.fields(); }, [](const py::tuple& f) {
             if (f.size() != 12) throw py::value_error("a pickled TileJob holds 12 fields");
-            return tile_job(f[0].cast<std::string>(), f[1].cast<table_array>(), f[2].cast<index_t>(),
-                            f[3].cast<index_t>(), f[4].cast<index_t>(), f[5].cast<index_t>(),
-                            f[6].cast<std::int32_t>(), f[7].cast<std::uint32_t>(), f[8].cast<bool>(),
-                            f[9].cast<std::string>(), f[10].cast<double>(), f[11].cast<std::string>());
+            return tile_job(f[0].cast<std::string>(), f[1].cast<table_array>(), f[2].cast<py::tuple>(),
+                            f[3].cast<index_t>(), f[4].cast<index_t>(), f[5].cast<std::int32_t>(),
+                            f[6].cast<std::uint32_t>(), f[7].cast<bool>(), f[8].cast<std::string>(),
+                            f[9].cast<double>(), f[10].cast<std::string>(), f[11].cast<std::string>());
         }));
     m.def("tile_check", &check_tile);
     m.def("tile_window_cells", &window_cells);
+    m.def("tile_window_rows", &window_rows);
     m.def("tile_count_draws", &count_draws);
     m.def("tile_value_table", &value_table);
     m.def("tile_score_from_table", &score_from_table);

@@ -27,7 +27,7 @@ def scored_windows(name, shape, window):
     """(centre row, centre column, top row, left column) of every scored
     window, 0-based."""
     h, w = window
-    r0, r1, c0, c1 = _core.scored_cells(name, *shape, h, w)
+    r0, r1, c0, c1 = _core.scored_cells(name, *shape, (h, w, "rectangle", 0.0, 0.0, 1.0, 1.0), "inside")
     for r in range(r0, r1):
         for c in range(c0, c1):
             yield r, c, r - h // 2, c - w // 2
@@ -37,7 +37,7 @@ def test_a_window_of_one_class_gives_exactly_its_value():
     labels = np.ones((30, 30), np.int32)
     out = rm.varnok([0.2, 0.9], 3, labels)
     scored = out != 0
-    assert scored.sum() == (30 - 3 - 20) ** 2 and (out[scored] == 0.2).all()
+    assert scored.sum() == (30 - 3 + 1) ** 2 and (out[scored] == 0.2).all()
     assert (rm.varnok([0.2, 0.9], 3, labels, arithmetic="plugin")[scored] != 0.2).any()
 
 

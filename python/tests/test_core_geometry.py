@@ -7,16 +7,28 @@ import pytest
 from raster_maps import _core
 
 
+def rect(h, w):
+    return (h, w, "rectangle", 0.0, 0.0, 1.0, 1.0)
+
+
 def test_scored_cells_keep_the_margins_and_ombrels_first_column():
     # Windows keep 10 cells from the top and left, 11 from the bottom and
     # right; scores land at the window's centre.
-    assert _core.scored_cells("varnok", 60, 70, 7, 5) == (13, 46, 12, 57)
-    assert _core.scored_cells("varnok", 40, 45, 5, 30) == (0, 0, 0, 0)
+    assert _core.scored_cells("varnok", 60, 70, rect(7, 5), "margin") == (13, 46, 12, 57)
+    assert _core.scored_cells("varnok", 40, 45, rect(5, 30), "margin") == (0, 0, 0, 0)
     # Ombrel scores column 10 while its window fits.
-    assert _core.scored_cells("ombrel", 40, 45, 5, 30) == (12, 27, 25, 26)
-    assert _core.scored_cells("dravix", 10, 10, 2**62, 3) == (0, 0, 0, 0)
+    assert _core.scored_cells("ombrel", 40, 45, rect(5, 30), "margin") == (12, 27, 25, 26)
+    assert _core.scored_cells("dravix", 10, 10, rect(2**62, 3), "margin") == (0, 0, 0, 0)
     with pytest.raises(ValueError, match="unknown map 'bogus'"):
-        _core.scored_cells("bogus", 60, 70, 7, 5)
+        _core.scored_cells("bogus", 60, 70, rect(7, 5), "margin")
+
+
+def test_inside_scores_every_whole_window_and_circles_by_their_extent():
+    for name in ("varnok", "ombrel", "dravix"):
+        assert _core.scored_cells(name, 60, 70, rect(7, 6), "inside") == (3, 57, 3, 68)
+        assert _core.scored_cells(name, 60, 70, rect(60, 70), "inside") == (30, 31, 35, 36)
+    circle = (9, 5, "circle", 0.0, 4.0, 1.0, 2.0)
+    assert _core.scored_cells("sulmet", 60, 70, circle, "inside") == (4, 56, 2, 68)
 
 
 def test_probe_reach_and_thinning_start():

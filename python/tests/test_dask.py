@@ -129,7 +129,8 @@ def test_a_job_and_a_whole_graph_travel_by_pickle():
     from raster_maps import _core
 
     table = np.array([0.2, 0.7, 0.4])
-    job = _core.TileJob("dravix", table, 21, 15, 300, 200, 12, 7, True, "renormalise", 0.75, "plugin")
+    job = _core.TileJob("dravix", table, (21, 15, "rectangle", 0.0, 0.0, 1.0, 1.0), 300, 200, 12, 7, True,
+                        "renormalise", 0.75, "plugin", "margin")
     back = pickle.loads(pickle.dumps(job))
     for name, value in dict(map="dravix", h=21, w=15, M=300, N=200, probes_per_cell=12, seed=7,
                             nodata=True, policy="renormalise", min_valid=0.75,
@@ -142,9 +143,10 @@ def test_a_job_and_a_whole_graph_travel_by_pickle():
     with pytest.raises(AttributeError):
         job.seed = 8
     with pytest.raises(ValueError, match="policy"):
-        _core.TileJob("varnok", table, 3, 3, 30, 30, 12, 0, False, "lenient", 0.5)
+        _core.TileJob("varnok", table, (3, 3, "rectangle", 0.0, 0.0, 1.0, 1.0), 30, 30, 12, 0, False, "lenient", 0.5)
     with pytest.raises(ValueError, match="arithmetic"):
-        _core.TileJob("varnok", table, 3, 3, 30, 30, 12, 0, False, "strict", 0.5, "fast")
+        _core.TileJob("varnok", table, (3, 3, "rectangle", 0.0, 0.0, 1.0, 1.0), 30, 30, 12, 0, False, "strict", 0.5,
+                      "fast")
 
     # What a process pool or dask.distributed ships: every task pickled.
     labels = patchy_labels(53, 47, 4, 46)

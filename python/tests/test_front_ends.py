@@ -22,9 +22,10 @@ OPTIONS = ["src_nodata", "exclude", "policy", "min_valid", "border", "band", "th
 def expected_parameters(entry, module):
     positional = ["table", "window", "labels"] + (["probes_per_cell"] if entry["takes_probes"] else [])
     random = entry["random"]
-    keywords = {rm: (["seed", "threads", "return_seed"] if random else ["threads"]) + ["arithmetic"],
-                rmx: (["seed"] if random else []) + OPTIONS + ["arithmetic"],
-                rmd: (["seed", "return_seed"] if random else []) + ["threads", "arithmetic", "options"]}[module]
+    keywords = {rm: (["seed", "threads", "return_seed"] if random else ["threads"]) + ["arithmetic", "edges"],
+                rmx: (["seed"] if random else []) + OPTIONS + ["arithmetic", "edges"],
+                rmd: (["seed", "return_seed"] if random else []) + ["threads", "arithmetic", "edges",
+                                                                     "options"]}[module]
     return positional + keywords
 
 

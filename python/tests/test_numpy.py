@@ -51,7 +51,7 @@ def test_varnok_is_the_window_mean_at_the_centre():
     labels = patchy_labels(70, 90, 6, 1)
     table = class_table(6, 2)
     h, w = 6, 9
-    out = rm.varnok(table, (h, w), labels)
+    out = rm.varnok(table, (h, w), labels, edges="margin")
     # uniform_filter centres an even window on its lower / right middle cell.
     mean = ndimage.uniform_filter(table[labels - 1], (h, w), mode="constant")
     rows = slice(10 + h // 2, 70 - 11 - (h - 1 - h // 2))
@@ -186,7 +186,7 @@ class TestErrors:
     def test_labels_ombrel_never_reads_are_not_checked(self):
         labels = self.labels()
         labels[0, 0] = 99
-        assert rm.ombrel(self.table, 5, labels).shape == labels.shape
+        assert rm.ombrel(self.table, 5, labels, edges="margin").shape == labels.shape
         with pytest.raises(ValueError):
             rm.varnok(self.table, 5, labels)
 

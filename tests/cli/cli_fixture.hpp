@@ -63,19 +63,24 @@ struct code_raster {
     std::int64_t& at(index_t r, index_t c) { return codes[static_cast<std::size_t>(r * N + c)]; }
 };
 
+// The raster in UTM zone 33N at 30 m, or at `transform` in the CRS of EPSG
+// code `epsg` (0: none).
 inline void write_geotiff(const std::string& path, const code_raster& raster, GDALDataType type,
-                          std::optional<double> nodata = std::nullopt)
+                          std::optional<double> nodata = std::nullopt, const double* transform_given = geotransform,
+                          int epsg = 32633)
 {
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     GDALDataset* ds = gtiff->Create(path.c_str(), static_cast<int>(raster.N),
                                     static_cast<int>(raster.M), 1, type, nullptr);
     ASSERT_NE(ds, nullptr);
     double transform[6];
-    std::copy(geotransform, geotransform + 6, transform);
+    std::copy(transform_given, transform_given + 6, transform);
     ds->SetGeoTransform(transform);
     OGRSpatialReference crs;
-    crs.importFromEPSG(32633);
-    ds->SetSpatialRef(&crs);
+    if (epsg != 0) {
+        crs.importFromEPSG(epsg);
+        ds->SetSpatialRef(&crs);
+    }
     if (nodata) ds->GetRasterBand(1)->SetNoDataValue(*nodata);
     std::vector<std::int64_t> cells = raster.codes;
     ASSERT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, static_cast<int>(raster.N),

@@ -75,7 +75,7 @@ TEST(RasterMapsTool, EveryMapEqualsThePluginPathBitForBit)
         const rw::map_request q = request(map, 7, 5);
         const std::string extra = k == 4 ? " --probes-per-cell 4 --seed 7" : k == 1 ? " --seed 7" : "";
         const auto run = run_tool(dir, std::string(names[k]) + " -q --table " + dir / "t.csv" +
-                                           " --window 7x5 --strip-rows 16 --threads 2 --arithmetic plugin" + extra + " " +
+                                           " --window 7x5 --strip-rows 16 --threads 2 --arithmetic plugin --edges margin" + extra + " " +
                                            dir / "in.tif" + " " + dir / "out.tif --overwrite");
         ASSERT_EQ(run.status, 0) << run.message;
         EXPECT_EQ(run.message, "");
@@ -91,12 +91,12 @@ TEST(RasterMapsTool, Float32BorderZeroAndCog)
     write_text(dir / "t.csv", table_csv);
     const rw::map_request q = request(rw::map_kind::ombrel, 9, 9);
     const auto want = plugin_map(raster, table, {}, q);
-    auto run = run_tool(dir, "ombrel -q --arithmetic plugin --table " + dir / "t.csv" + " --window 9 --type Float32 " +
+    auto run = run_tool(dir, "ombrel -q --arithmetic plugin --edges margin --table " + dir / "t.csv" + " --window 9 --type Float32 " +
                                  "--border zero " + dir / "in.tif" + " " + dir / "f.tif");
     ASSERT_EQ(run.status, 0) << run.message;
     expect_map(read_output(dir / "f.tif"), want, q, true, true);
 
-    run = run_tool(dir, "ombrel -q --arithmetic plugin --table " + dir / "t.csv" + " --window 9 -of COG --co BLOCKSIZE=256 " +
+    run = run_tool(dir, "ombrel -q --arithmetic plugin --edges margin --table " + dir / "t.csv" + " --window 9 -of COG --co BLOCKSIZE=256 " +
                             dir / "in.tif" + " " + dir / "c.tif");
     ASSERT_EQ(run.status, 0) << run.message;
     expect_map(read_output(dir / "c.tif"), want, q);
@@ -158,7 +158,7 @@ TEST(RasterMapsTool, NodataPoliciesOnAHoleAndAnEdge)
     write_geotiff(dir / "own.tif", raster, GDT_Int16, 0.0);
     write_geotiff(dir / "bare.tif", raster, GDT_Int16);
     write_text(dir / "t.csv", table_csv);
-    const std::string t = " -q --arithmetic plugin --table " + dir / "t.csv" + " --window 9x7 --overwrite ";
+    const std::string t = " -q --arithmetic plugin --edges margin --table " + dir / "t.csv" + " --window 9x7 --overwrite ";
     for (const char* name : {"varnok", "sulmet", "ombrel", "marnisa", "dravix"})
         for (const bool renormalise : {false, true}) {
             SCOPED_TRACE(std::string(name) + (renormalise ? " renormalise" : " strict"));
@@ -192,9 +192,10 @@ TEST(RasterMapsTool, NodataPoliciesOnAHoleAndAnEdge)
         }
 }
 
-// By default every map computes under exact arithmetic, as the core does in
-// memory, whatever the strips and threads; a window of one class gets
-// exactly its value, which the plug-ins' summed-area table of doubles misses.
+// By default every map computes under exact arithmetic and scores every
+// window inside the raster, as the core does in memory, whatever the strips
+// and threads; a window of one class gets exactly its value, which the
+// plug-ins' summed-area table of doubles misses.
 TEST(RasterMapsTool, ExactArithmeticByDefault)
 {
     const scratch_dir dir;
@@ -205,6 +206,7 @@ TEST(RasterMapsTool, ExactArithmeticByDefault)
         SCOPED_TRACE(names[k]);
         rw::map_request q = request(static_cast<rw::map_kind>(k), 9, 6);
         q.arithmetic = rw::arithmetic::exact;
+        q.edges = rw::edge_rule::inside;
         const auto want = plugin_map(raster, table, {}, q);
         const std::string extra = k == 4 ? " --probes-per-cell 4 --seed 7" : k == 1 ? " --seed 7" : "";
         for (const char* how : {"--strip-rows 1 --threads 1", "--strip-rows 7 --threads 3", "--threads 2"}) {
@@ -227,7 +229,7 @@ TEST(RasterMapsTool, ExactArithmeticByDefault)
     const rw::cell_block s = rw::scored_cells(request(rw::map_kind::varnok, 3, 3), 200, 150);
     for (index_t r = s.r0; r < s.r1; ++r)
         for (index_t c = s.c0; c < s.c1; ++c) ASSERT_EQ(exact.at(r, c), 0.2) << r << ", " << c;
-    ASSERT_EQ(run_tool(dir, args + " --arithmetic plugin").status, 0);
+    ASSERT_EQ(run_tool(dir, args + " --arithmetic plugin --edges margin").status, 0);
     const output_raster plugin = read_output(dir / "one_out.tif");
     EXPECT_TRUE(std::any_of(plugin.cells.begin(), plugin.cells.end(), [](double v) { return !std::isnan(v) && v != 0.2; }));
     GDALDataset* ds = GDALDataset::Open((dir / "one_out.tif").c_str(), GDAL_OF_RASTER);

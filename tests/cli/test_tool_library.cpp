@@ -149,7 +149,7 @@ TEST(RasterMapsLibrary, AProgressFunctionThatReturnsFalseStopsTheRun)
         cli::tool_options o;
         o.map = rw::map_kind::sulmet;
         o.table_path = dir / "t.csv";
-        o.h = o.w = 5;
+        o.window = *cli::read_window("5").window;
         o.format = c.format;
         o.strip_rows = 8;
         o.quiet = true;
