@@ -61,13 +61,17 @@ const arithmetic_entry* find_arithmetic(std::string_view name)
 
 std::span<const edge_entry> edge_catalogue()
 {
-    static const std::array<edge_entry, 2> entries{{
+    static const std::array<edge_entry, 3> entries{{
         {edge_rule::inside, "inside",
          "every cell whose window lies wholly inside the raster is scored: the most cells that "
          "whole windows can give"},
         {edge_rule::margin, "margin",
          "the plug-ins' layout, windows a further 10 cells from the top and left edges and 11 "
          "from the bottom and right: pick it to reproduce or compare with the plug-ins' results"},
+        {edge_rule::partial, "partial",
+         "every cell is scored, a window reaching past the raster over its cells inside it (as "
+         "renormalise scores nodata: min_valid applies to the share inside and valid); needs "
+         "exact arithmetic"},
     }};
     return entries;
 }

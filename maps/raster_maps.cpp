@@ -85,7 +85,9 @@ void set_footprint(map_request& q, const footprint& f)
 
 index_t window_cells(const map_request& q)
 {
-    if (q.footprint.shape == window_shape::rectangle) return q.h * q.w;
+    if (q.footprint.shape == window_shape::rectangle) // saturated: a window that large scores nothing
+        return q.h > 0 && q.w > std::numeric_limits<index_t>::max() / q.h ? std::numeric_limits<index_t>::max()
+                                                                          : q.h * q.w;
     return cells_of(spans_of(q.footprint, q.h, q.w));
 }
 

@@ -81,7 +81,8 @@ struct map_request {
 // rectangle, f leaves h and w as they are). Check the request afterwards.
 void set_footprint(map_request& q, const footprint& f);
 
-// The number of cells of the request's window: h * w for a rectangle.
+// The number of cells of the request's window: h * w for a rectangle
+// (saturated at 2^63 - 1).
 index_t window_cells(const map_request& q);
 
 // What is wrong with a request or its labels, and where.

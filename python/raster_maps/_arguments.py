@@ -27,13 +27,19 @@ ARITHMETICS = [tuple(a) for a in _core.arithmetics()]
 DEFAULT_ARITHMETIC = ARITHMETICS[0][0]
 
 
+def _one_of(what, value, entries):
+    """value, if it names one of the catalogue's entries; else a ValueError."""
+    names = [name for name, _ in entries]
+    if not isinstance(value, str) or value not in names:
+        allowed = " or ".join(repr(n) for n in names) if len(names) < 3 else \
+            ", ".join(repr(n) for n in names[:-1]) + f" or {names[-1]!r}"
+        raise ValueError(f"{what} must be {allowed}; it is {value!r}")
+    return value
+
+
 def arithmetic_of(arithmetic):
     """The name of an arithmetic the core knows, as the core takes it."""
-    names = [name for name, _ in ARITHMETICS]
-    if not isinstance(arithmetic, str) or arithmetic not in names:
-        allowed = " or ".join(repr(n) for n in names)
-        raise ValueError(f"arithmetic must be {allowed}; it is {arithmetic!r}")
-    return arithmetic
+    return _one_of("arithmetic", arithmetic, ARITHMETICS)
 
 
 # The edge rules, (name, summary), the default first.
@@ -43,11 +49,7 @@ DEFAULT_EDGES = EDGES[0][0]
 
 def edges_of(edges):
     """The name of an edge rule the core knows, as the core takes it."""
-    names = [name for name, _ in EDGES]
-    if not isinstance(edges, str) or edges not in names:
-        allowed = " or ".join(repr(n) for n in names)
-        raise ValueError(f"edges must be {allowed}; it is {edges!r}")
-    return edges
+    return _one_of("edges", edges, EDGES)
 
 
 def table_of(table):

@@ -56,8 +56,8 @@ def test_numpy_refuses_metres_and_unknown_edges_and_the_core_words_bad_footprint
     labels = patchy_labels(30, 30, 4, 1)
     with pytest.raises(ValueError, match=r"window circle\('300m'\) is in metres, but an array has no pixel size"):
         rm.varnok(TABLE, rm.circle("300m"), labels)
-    with pytest.raises(ValueError, match=r"edges must be 'inside' or 'margin'; it is 'partial'"):
-        rm.varnok(TABLE, 5, labels, edges="partial")
+    with pytest.raises(ValueError, match=r"edges must be 'inside', 'margin' or 'partial'; it is 'edge'"):
+        rm.varnok(TABLE, 5, labels, edges="edge")
     with pytest.raises(ValueError, match=r"window: an annulus's radii must be finite with 0 <= inner < outer"):
         rm.sulmet(TABLE, rm.annulus(4, 2), labels)
     with pytest.raises(ValueError, match="circles and annuli need exact arithmetic"):
@@ -80,12 +80,13 @@ def test_inside_by_default_and_circles_are_the_mean_over_their_cells():
 
 
 @pytest.mark.parametrize("name", MAPS)
-def test_dask_gives_the_in_memory_bits_for_every_chunking_with_circles_inside(name):
+@pytest.mark.parametrize("edges", ["inside", "partial"])
+def test_dask_gives_the_in_memory_bits_for_every_chunking_with_circles(name, edges):
     labels = patchy_labels(47, 41, 4, 3)
     for window in (rm.circle(4), rm.annulus(2, 5), (7, 6)):
-        want = call_map(rm, name, TABLE, window, labels, 5)
+        want = call_map(rm, name, TABLE, window, labels, 5, edges=edges)
         for chunks in [(47, 41), (13, 9), (5, 17), ((3, 30, 14), (1, 2, 38))]:
-            got = call_map(rmd, name, TABLE, window, dsk.from_array(labels, chunks=chunks), 5)
+            got = call_map(rmd, name, TABLE, window, dsk.from_array(labels, chunks=chunks), 5, edges=edges)
             assert got.compute(scheduler="threads").tobytes() == want.tobytes(), (window, chunks)
 
 
