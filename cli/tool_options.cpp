@@ -453,8 +453,9 @@ command command_line::parse(int argc, const char* const argv[])
     const CLI::App* map = chosen();
     if (!map) throw usage_error("no map given; the maps are " + map_names());
     check_leftovers(*map);
-    if (map->get_option("--min-valid")->count() > 0 && o_.policy != rw::nodata_policy::renormalise)
-        throw usage_error("--min-valid applies to --nodata-policy renormalise only");
+    if (map->get_option("--min-valid")->count() > 0 && o_.policy != rw::nodata_policy::renormalise &&
+        o_.edges != rw::edge_rule::partial)
+        throw usage_error("--min-valid applies to --nodata-policy renormalise or --edges partial only");
     o_.map = rw::find_map(map->get_name())->kind;
     return {o_, {}};
 }

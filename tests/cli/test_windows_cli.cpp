@@ -262,7 +262,8 @@ TEST(RasterMapsWindows, CoreProblemsOfAFootprintNameTheOption)
 
 // Each map with a circle and an annulus, in strips of a few rows and on
 // several threads, equals the core's in-memory run of the same footprint on
-// the column-major raster, with nodata in a hole.
+// the column-major raster, with nodata in a hole; whole windows inside, and
+// partial ones at every cell.
 TEST(RasterMapsWindows, CirclesAndAnnuliEqualTheCoreInMemory)
 {
     const scratch_dir dir;
@@ -279,21 +280,23 @@ TEST(RasterMapsWindows, CirclesAndAnnuliEqualTheCoreInMemory)
                    {"annulus:2,5", {rw::window_shape::annulus, 2, 5, 1, 1}}};
     for (int k = 0; k < 5; ++k)
         for (const auto& win : windows)
-            for (const char* policy : {"strict", "renormalise"}) {
+            for (const char* policy : {"strict", "renormalise", "partial"}) {
                 SCOPED_TRACE(std::string(names[k]) + " " + win.window + " " + policy);
+                const bool partial = std::string(policy) == "partial";
                 rw::map_request q{static_cast<rw::map_kind>(k)};
                 q.arithmetic = rw::arithmetic::exact;
-                q.edges = rw::edge_rule::inside;
+                q.edges = partial ? rw::edge_rule::partial : rw::edge_rule::inside;
                 q.seed = 7;
                 q.probes_per_cell = 4;
-                q.policy = std::string(policy) == "strict" ? rw::nodata_policy::strict : rw::nodata_policy::renormalise;
+                q.policy = std::string(policy) == "renormalise" ? rw::nodata_policy::renormalise : rw::nodata_policy::strict;
                 rw::set_footprint(q, win.f);
                 const std::vector<double> want = plugin_map(raster, table, {0}, q);
                 const std::string extra = k == 4 ? " --probes-per-cell 4 --seed 7" : k == 1 ? " --seed 7" : "";
                 const auto run = run_tool(dir, std::string(names[k]) + " -q --overwrite --strip-rows 5 --threads 3 "
                                                                        "--table " +
-                                                   dir / "t.csv" + " --window " + win.window + " --nodata-policy " +
-                                                   policy + extra + " " + dir / "in.tif " + dir / "out.tif");
+                                                   dir / "t.csv" + " --window " + win.window +
+                                                   (partial ? std::string(" --edges partial") : " --nodata-policy " + std::string(policy)) +
+                                                   extra + " " + dir / "in.tif " + dir / "out.tif");
                 ASSERT_EQ(run.status, 0) << run.message;
                 const output_raster out = read_output(dir / "out.tif");
                 const rw::cell_block s = rw::scored_cells(q, raster.M, raster.N);
