@@ -277,6 +277,49 @@ T footprint_sum(raster_view<const T> t, index_t i, index_t j, const window_layou
     return sum;
 }
 
+// The sums over a layout's windows from the table cells of one view: for a
+// window whose table cells all lie in the view and inside the raster, the
+// signed reads of its boxes' corners at offsets fixed once per view; for
+// the others, footprint_sum.
+template <class T>
+class footprint_sums {
+public:
+    footprint_sums(raster_view<const T> t, const window_layout& layout) : t_(t), layout_(&layout)
+    {
+        for (const cell_block& b : layout.boxes) {
+            const auto at = [&](index_t r, index_t c) { return r * t.row_step + c * t.col_step; };
+            plus_.push_back(at(b.r1 - 1, b.c1 - 1));
+            plus_.push_back(at(b.r0 - 1, b.c0 - 1));
+            minus_.push_back(at(b.r0 - 1, b.c1 - 1));
+            minus_.push_back(at(b.r1 - 1, b.c0 - 1));
+        }
+    }
+
+    T operator()(index_t i, index_t j) const
+    {
+        const window_layout& l = *layout_;
+        const bool whole = !l.clipped || (i >= 0 && j >= 0 && i + l.h <= l.M && j + l.w <= l.N);
+        if (!whole || i - 1 < t_.row0 || j - 1 < t_.col0) return footprint_sum(t_, i, j, l);
+        const T* at = &t_(i, j);
+        if constexpr (std::is_same_v<T, std::int32_t>) { // wrapping, as the table adds
+            std::uint32_t sum = 0;
+            for (const std::ptrdiff_t o : plus_) sum += static_cast<std::uint32_t>(at[o]);
+            for (const std::ptrdiff_t o : minus_) sum -= static_cast<std::uint32_t>(at[o]);
+            return static_cast<T>(sum);
+        } else {
+            T sum{};
+            for (const std::ptrdiff_t o : plus_) sum += at[o];
+            for (const std::ptrdiff_t o : minus_) sum -= at[o];
+            return sum;
+        }
+    }
+
+private:
+    raster_view<const T> t_;
+    const window_layout* layout_;
+    std::vector<std::ptrdiff_t> plus_, minus_;
+};
+
 // for_each_window_sum over the windows of any layout: a rectangle's boxes
 // are the window itself.
 template <class T, class Write>
@@ -288,9 +331,10 @@ void for_each_window_sum(raster_view<const T> t, const scored_positions& p, cons
         return;
     }
     if (p.empty()) return;
+    const footprint_sums<T> sum_at(t, layout);
     pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
         for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
-            for (index_t i = p.i0; i < p.i_end; ++i) write(i, j, footprint_sum(t, i, j, layout));
+            for (index_t i = p.i0; i < p.i_end; ++i) write(i, j, sum_at(i, j));
     });
 }
 

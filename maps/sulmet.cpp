@@ -314,6 +314,9 @@ public:
         const window_layout& layout = valid.layout();
         const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
         const int D = sums.digits();
+        std::vector<footprint_sums<wide_sum>> readers;
+        if (!layout.rectangle)
+            for (int d = 0; d < D; ++d) readers.push_back(sums.window_sums(d, layout));
         pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
             std::vector<wide_sum> box(static_cast<std::size_t>(D));
             for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
@@ -323,7 +326,8 @@ public:
                         out(i + di, j + dj) = std::numeric_limits<double>::quiet_NaN();
                         continue;
                     }
-                    for (int d = 0; d < D; ++d) box[d] = sums.window_sum(d, i, j, layout);
+                    for (int d = 0; d < D; ++d)
+                        box[d] = layout.rectangle ? sums.window_sum(d, i, j, layout) : readers[d](i, j);
                     out(i + di, j + dj) = exact_scores_(squares(i, j) - none * none, sums.scale().sum(box.data()), v);
                 }
         });

@@ -90,11 +90,14 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
         }, pool);
         return;
     }
+    std::vector<footprint_sums<wide_sum>> readers;
+    if (!layout.rectangle)
+        for (int d = 0; d < D; ++d) readers.push_back(window_sums(d, layout));
     pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
         std::vector<wide_sum> sums(static_cast<std::size_t>(D));
         for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
             for (index_t i = p.i0; i < p.i_end; ++i) {
-                for (int d = 0; d < D; ++d) sums[d] = window_sum(d, i, j, layout);
+                for (int d = 0; d < D; ++d) sums[d] = layout.rectangle ? window_sum(d, i, j, layout) : readers[d](i, j);
                 const index_t cells = valid.count(i, j);
                 out(i + di, j + dj) = valid.scores(cells) ? scale.mean(sums.data(), cells) : not_scored;
             }

@@ -138,6 +138,12 @@ public:
         if (layout.rectangle) return digit_tables_[d].window_sum(i, j, layout.h, layout.w);
         return footprint_sum(digit_tables_[d].view(), i, j, layout);
     }
+    // The same for many windows of one layout (not a rectangle), read as
+    // the table now stands.
+    footprint_sums<wide_sum> window_sums(int d, const window_layout& layout) const
+    {
+        return footprint_sums<wide_sum>(digit_tables_[d].view(), layout);
+    }
     // Digit d of every class value, class k at [k - 1].
     const wide_sum* class_digits(int d) const { return class_digits_.data() + d * K_; }
     // Makes room for rows a .. b-1 (see summed_area_strip::start).
