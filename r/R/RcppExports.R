@@ -9,6 +9,14 @@
     .Call(`_rastermaps_arithmetics`)
 }
 
+.edge_names <- function() {
+    .Call(`_rastermaps_edge_names`)
+}
+
+.window_size <- function(window) {
+    .Call(`_rastermaps_window_size`, window)
+}
+
 .clock_seed <- function() {
     .Call(`_rastermaps_clock_seed`)
 }
@@ -21,11 +29,11 @@
     .Call(`_rastermaps_table_text`, table_codes, table_values, exclude)
 }
 
-.map_labels <- function(map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic) {
-    .Call(`_rastermaps_map_labels`, map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic)
+.map_labels <- function(map, table, window, edges, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic) {
+    .Call(`_rastermaps_map_labels`, map, table, window, edges, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic)
 }
 
-.stream_codes <- function(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows) {
-    .Call(`_rastermaps_stream_codes`, map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows)
+.stream_codes <- function(map, table_codes, table_values, exclude, nodata, window, edges, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows) {
+    .Call(`_rastermaps_stream_codes`, map, table_codes, table_values, exclude, nodata, window, edges, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows)
 }
 

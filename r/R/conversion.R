@@ -5,11 +5,12 @@
 # size, labels) are worded by the core, in src/conversion.cpp.
 
 # One map over x. Every public function is this call with its own options.
-run_map <- function(map, x, table, window, seed = NULL, probes_per_cell = 12L,
+run_map <- function(map, x, table, window, edges = "inside", seed = NULL, probes_per_cell = 12L,
                     nodata_policy = "strict", min_valid = 0.5, exclude = NULL,
                     threads = NULL, arithmetic = "exact", layer = 1L, filename = "",
                     overwrite = FALSE, wopt = list(), strip_rows = 0) {
   window <- window_of(window)
+  edges <- edges_of(edges)
   arithmetic <- arithmetic_of(arithmetic)
   nodata_policy <- policy_of(nodata_policy)
   min_valid <- fraction_of(min_valid)
@@ -21,10 +22,10 @@ run_map <- function(map, x, table, window, seed = NULL, probes_per_cell = 12L,
   overwrite <- logical_of(overwrite, "overwrite")
   if (is.matrix(x)) {
     if (!identical(filename, "")) stop("filename applies to SpatRaster input only", call. = FALSE)
-    out <- map_matrix(map, x, table, window, seed, probes_per_cell, nodata_policy, min_valid, threads,
-                      arithmetic)
+    out <- map_matrix(map, x, table, window_over(window, x), edges, seed, probes_per_cell, nodata_policy, min_valid,
+                      threads, arithmetic)
   } else if (inherits(x, "SpatRaster")) {
-    out <- map_raster(map, x, table, window, seed, probes_per_cell, nodata_policy, min_valid,
+    out <- map_raster(map, x, table, window_over(window, x), edges, seed, probes_per_cell, nodata_policy, min_valid,
                       exclude, threads, arithmetic, layer, filename, overwrite, wopt, strip_rows)
   } else {
     stop("x must be a SpatRaster of class codes or an integer matrix of labels 1..K; it is ",
@@ -56,20 +57,6 @@ logical_of <- function(x, name) {
   if (!is.logical(x) || length(x) != 1 || is.na(x))
     stop(name, " must be TRUE or FALSE; it is ", describe(x), call. = FALSE)
   x
-}
-
-# c(h, w): one number (a square), two (rows, columns), or a matrix, as
-# terra::focal's w, of which only the size counts.
-window_of <- function(window) {
-  if (is.matrix(window)) return(as.double(dim(window)))
-  if (!is.numeric(window) || !length(window) %in% 1:2 || anyNA(window) ||
-      any(window != round(window)))
-    stop("window must be one or two whole numbers (rows, columns) or a matrix; it is ",
-         describe(window), call. = FALSE)
-  if (any(window < 1))
-    stop("window is empty; it needs at least one row and one column", call. = FALSE)
-  if (any(window > 2^63 - 1)) stop("window sides may have at most 2^63 - 1 cells", call. = FALSE)
-  rep_len(as.double(window), 2)
 }
 
 policy_of <- function(policy) {
@@ -147,26 +134,30 @@ code_table <- function(table) {
   list(codes = code_text(codes, "the table code"), values = as.double(values))
 }
 
-map_matrix <- function(map, x, table, window, seed, probes, policy, min_valid, threads, arithmetic) {
+map_matrix <- function(map, x, table, window, edges, seed, probes, policy, min_valid, threads, arithmetic) {
   if (!is.integer(x))
     stop("a matrix x must hold integer labels 1..K (storage.mode integer); it is ",
          typeof(x), call. = FALSE)
   if (!is.numeric(table) || is.matrix(table) && min(dim(table)) > 1)
     stop("table must be a numeric vector, one value per label 1..K; it is ", describe(table),
          call. = FALSE)
-  .map_labels(map, as.double(table), window[1], window[2], x, probes, seed, threads, policy,
+  .map_labels(map, as.double(table), window, edges, x, probes, seed, threads, policy,
               min_valid, arithmetic)
 }
 
-map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, exclude, threads,
+map_raster <- function(map, x, table, window, edges, seed, probes, policy, min_valid, exclude, threads,
                        arithmetic, layer, filename, overwrite, wopt, strip_rows) {
   table <- code_table(table)
   x <- layer_of(x, layer)
   M <- terra::nrow(x)
   N <- terra::ncol(x)
-  if (window[1] > M || window[2] > N)
-    stop(sprintf("the window %.0fx%.0f is larger than x (%dx%d cells)", window[1], window[2], M, N),
-         call. = FALSE)
+  size <- .window_size(window)
+  if (size[1] > M || size[2] > N) {
+    cells <- sprintf("%.0fx%.0f", size[1], size[2])
+    named <- if (window$shape == "rectangle" && !window$metres) cells
+             else paste0(window$text, " (", cells, " cells)")
+    stop("the window ", named, sprintf(" is larger than x (%dx%d cells)", M, N), call. = FALSE)
+  }
   if (!is.list(wopt)) stop("wopt must be a list of terra's write options", call. = FALSE)
   target <- output_target(filename, overwrite, x)
   out <- terra::rast(x, nlyrs = 1)
@@ -193,7 +184,7 @@ map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, e
     blocks <- terra::writeStart(out, target$path, overwrite = TRUE, n = 1, wopt = wopt)
     progress <- progress_of(threshold, blocks$n, M, map == "dravix")
     complete <- tryCatch(
-      .stream_codes(map, table$codes, table$values, exclude, nodata, window[1], window[2], M, N,
+      .stream_codes(map, table$codes, table$values, exclude, nodata, window, edges, M, N,
                     probes, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows,
                     write_rows),
       finally = progress$close())
@@ -204,8 +195,8 @@ map_raster <- function(map, x, table, window, seed, probes, policy, min_valid, e
   }
   out <- terra::writeStop(out)
   if (target$final != "") {
-    write_metadata(target$path, run_metadata(map, table, window, seed, probes, policy, min_valid,
-                                             exclude, arithmetic))
+    write_metadata(target$path, run_metadata(map, table, window, size, edges, seed, probes, policy,
+                                             min_valid, exclude, arithmetic))
   }
   finished <- TRUE
   commit(out, target, map)
@@ -243,10 +234,14 @@ cap_gdal_cache <- function(N) {
 
 # What the file's metadata records, so that every run can be repeated: the
 # same items as the command line writes.
-run_metadata <- function(map, table, window, seed, probes, policy, min_valid, exclude, arithmetic) {
+run_metadata <- function(map, table, window, size, edges, seed, probes, policy, min_valid, exclude,
+                         arithmetic) {
   maps <- .catalogue()
   items <- c(RASTER_MAPS_MAP = map,
-             RASTER_MAPS_WINDOW = sprintf("%.0fx%.0f", window[1], window[2]),
+             RASTER_MAPS_WINDOW = sprintf("%.0fx%.0f", size[1], size[2]),
+             RASTER_MAPS_FOOTPRINT = window$text,
+             RASTER_MAPS_FOOTPRINT_CELLS = sprintf("%.0f", size[3]),
+             RASTER_MAPS_EDGES = edges,
              RASTER_MAPS_TABLE = .table_text(table$codes, table$values, exclude),
              RASTER_MAPS_NODATA_CODES = paste(c("NA", exclude), collapse = " "),
              RASTER_MAPS_NODATA_POLICY = policy)

@@ -2,42 +2,43 @@
 # map takes (the random maps a seed, dravix its probes), which the tests
 # check against the core's catalogue; everything else is run_map's.
 
-varnok <- function(x, table, window, nodata_policy = "strict", min_valid = 0.5, exclude = NULL,
-                   threads = NULL, arithmetic = "exact", layer = 1L, filename = "",
-                   overwrite = FALSE, wopt = list()) {
-  run_map("varnok", x, table, window, nodata_policy = nodata_policy, min_valid = min_valid,
-          exclude = exclude, threads = threads, arithmetic = arithmetic, layer = layer,
-          filename = filename, overwrite = overwrite, wopt = wopt)
-}
-
-marnisa <- function(x, table, window, seed = NULL, nodata_policy = "strict", min_valid = 0.5,
-                    exclude = NULL, threads = NULL, arithmetic = "exact", layer = 1L,
-                    filename = "", overwrite = FALSE, wopt = list()) {
-  run_map("marnisa", x, table, window, seed = seed, nodata_policy = nodata_policy,
+varnok <- function(x, table, window, edges = "inside", nodata_policy = "strict", min_valid = 0.5,
+                   exclude = NULL, threads = NULL, arithmetic = "exact", layer = 1L,
+                   filename = "", overwrite = FALSE, wopt = list()) {
+  run_map("varnok", x, table, window, edges = edges, nodata_policy = nodata_policy,
           min_valid = min_valid, exclude = exclude, threads = threads, arithmetic = arithmetic,
           layer = layer, filename = filename, overwrite = overwrite, wopt = wopt)
 }
 
-sulmet <- function(x, table, window, nodata_policy = "strict", min_valid = 0.5, exclude = NULL,
-                   threads = NULL, arithmetic = "exact", layer = 1L, filename = "",
-                   overwrite = FALSE, wopt = list()) {
-  run_map("sulmet", x, table, window, nodata_policy = nodata_policy, min_valid = min_valid,
-          exclude = exclude, threads = threads, arithmetic = arithmetic, layer = layer,
-          filename = filename, overwrite = overwrite, wopt = wopt)
+marnisa <- function(x, table, window, edges = "inside", seed = NULL, nodata_policy = "strict",
+                    min_valid = 0.5, exclude = NULL, threads = NULL, arithmetic = "exact",
+                    layer = 1L, filename = "", overwrite = FALSE, wopt = list()) {
+  run_map("marnisa", x, table, window, edges = edges, seed = seed, nodata_policy = nodata_policy,
+          min_valid = min_valid, exclude = exclude, threads = threads, arithmetic = arithmetic,
+          layer = layer, filename = filename, overwrite = overwrite, wopt = wopt)
 }
 
-ombrel <- function(x, table, window, nodata_policy = "strict", min_valid = 0.5, exclude = NULL,
-                   threads = NULL, arithmetic = "exact", layer = 1L, filename = "",
-                   overwrite = FALSE, wopt = list()) {
-  run_map("ombrel", x, table, window, nodata_policy = nodata_policy, min_valid = min_valid,
-          exclude = exclude, threads = threads, arithmetic = arithmetic, layer = layer,
-          filename = filename, overwrite = overwrite, wopt = wopt)
+sulmet <- function(x, table, window, edges = "inside", nodata_policy = "strict", min_valid = 0.5,
+                   exclude = NULL, threads = NULL, arithmetic = "exact", layer = 1L,
+                   filename = "", overwrite = FALSE, wopt = list()) {
+  run_map("sulmet", x, table, window, edges = edges, nodata_policy = nodata_policy,
+          min_valid = min_valid, exclude = exclude, threads = threads, arithmetic = arithmetic,
+          layer = layer, filename = filename, overwrite = overwrite, wopt = wopt)
 }
 
-dravix <- function(x, table, window, probes_per_cell = 12L, seed = NULL, nodata_policy = "strict",
-                   min_valid = 0.5, exclude = NULL, threads = NULL, arithmetic = "exact",
-                   layer = 1L, filename = "", overwrite = FALSE, wopt = list()) {
-  run_map("dravix", x, table, window, seed = seed, probes_per_cell = probes_per_cell,
+ombrel <- function(x, table, window, edges = "inside", nodata_policy = "strict", min_valid = 0.5,
+                   exclude = NULL, threads = NULL, arithmetic = "exact", layer = 1L,
+                   filename = "", overwrite = FALSE, wopt = list()) {
+  run_map("ombrel", x, table, window, edges = edges, nodata_policy = nodata_policy,
+          min_valid = min_valid, exclude = exclude, threads = threads, arithmetic = arithmetic,
+          layer = layer, filename = filename, overwrite = overwrite, wopt = wopt)
+}
+
+dravix <- function(x, table, window, edges = "inside", probes_per_cell = 12L, seed = NULL,
+                   nodata_policy = "strict", min_valid = 0.5, exclude = NULL, threads = NULL,
+                   arithmetic = "exact", layer = 1L, filename = "", overwrite = FALSE,
+                   wopt = list()) {
+  run_map("dravix", x, table, window, edges = edges, seed = seed, probes_per_cell = probes_per_cell,
           nodata_policy = nodata_policy, min_valid = min_valid, exclude = exclude,
           threads = threads, arithmetic = arithmetic, layer = layer, filename = filename,
           overwrite = overwrite, wopt = wopt)

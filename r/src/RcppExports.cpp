@@ -30,6 +30,27 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// edge_names
+std::vector<std::string> edge_names();
+RcppExport SEXP _rastermaps_edge_names() {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    rcpp_result_gen = Rcpp::wrap(edge_names());
+    return rcpp_result_gen;
+END_RCPP
+}
+// window_size
+Rcpp::NumericVector window_size(Rcpp::List window);
+RcppExport SEXP _rastermaps_window_size(SEXP windowSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::List >::type window(windowSEXP);
+    rcpp_result_gen = Rcpp::wrap(window_size(window));
+    return rcpp_result_gen;
+END_RCPP
+}
 // clock_seed
 double clock_seed();
 RcppExport SEXP _rastermaps_clock_seed() {
@@ -65,15 +86,15 @@ BEGIN_RCPP
 END_RCPP
 }
 // map_labels
-Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, double h, double w, Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, std::string arithmetic);
-RcppExport SEXP _rastermaps_map_labels(SEXP mapSEXP, SEXP tableSEXP, SEXP hSEXP, SEXP wSEXP, SEXP labelsSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP arithmeticSEXP) {
+Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, Rcpp::List window, std::string edges, Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, std::string arithmetic);
+RcppExport SEXP _rastermaps_map_labels(SEXP mapSEXP, SEXP tableSEXP, SEXP windowSEXP, SEXP edgesSEXP, SEXP labelsSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP arithmeticSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::string >::type map(mapSEXP);
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type table(tableSEXP);
-    Rcpp::traits::input_parameter< double >::type h(hSEXP);
-    Rcpp::traits::input_parameter< double >::type w(wSEXP);
+    Rcpp::traits::input_parameter< Rcpp::List >::type window(windowSEXP);
+    Rcpp::traits::input_parameter< std::string >::type edges(edgesSEXP);
     Rcpp::traits::input_parameter< Rcpp::IntegerMatrix >::type labels(labelsSEXP);
     Rcpp::traits::input_parameter< int >::type probes_per_cell(probes_per_cellSEXP);
     Rcpp::traits::input_parameter< double >::type seed(seedSEXP);
@@ -81,13 +102,13 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::string >::type policy(policySEXP);
     Rcpp::traits::input_parameter< double >::type min_valid(min_validSEXP);
     Rcpp::traits::input_parameter< std::string >::type arithmetic(arithmeticSEXP);
-    rcpp_result_gen = Rcpp::wrap(map_labels(map, table, h, w, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic));
+    rcpp_result_gen = Rcpp::wrap(map_labels(map, table, window, edges, labels, probes_per_cell, seed, threads, policy, min_valid, arithmetic));
     return rcpp_result_gen;
 END_RCPP
 }
 // stream_codes
-bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values, Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, std::string arithmetic, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows);
-RcppExport SEXP _rastermaps_stream_codes(SEXP mapSEXP, SEXP table_codesSEXP, SEXP table_valuesSEXP, SEXP excludeSEXP, SEXP nodataSEXP, SEXP hSEXP, SEXP wSEXP, SEXP MSEXP, SEXP NSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP arithmeticSEXP, SEXP strip_rowsSEXP, SEXP read_rowsSEXP, SEXP write_rowsSEXP) {
+bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values, Rcpp::CharacterVector exclude, bool nodata, Rcpp::List window, std::string edges, double M, double N, int probes_per_cell, double seed, int threads, std::string policy, double min_valid, std::string arithmetic, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows);
+RcppExport SEXP _rastermaps_stream_codes(SEXP mapSEXP, SEXP table_codesSEXP, SEXP table_valuesSEXP, SEXP excludeSEXP, SEXP nodataSEXP, SEXP windowSEXP, SEXP edgesSEXP, SEXP MSEXP, SEXP NSEXP, SEXP probes_per_cellSEXP, SEXP seedSEXP, SEXP threadsSEXP, SEXP policySEXP, SEXP min_validSEXP, SEXP arithmeticSEXP, SEXP strip_rowsSEXP, SEXP read_rowsSEXP, SEXP write_rowsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -96,8 +117,8 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type table_values(table_valuesSEXP);
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type exclude(excludeSEXP);
     Rcpp::traits::input_parameter< bool >::type nodata(nodataSEXP);
-    Rcpp::traits::input_parameter< double >::type h(hSEXP);
-    Rcpp::traits::input_parameter< double >::type w(wSEXP);
+    Rcpp::traits::input_parameter< Rcpp::List >::type window(windowSEXP);
+    Rcpp::traits::input_parameter< std::string >::type edges(edgesSEXP);
     Rcpp::traits::input_parameter< double >::type M(MSEXP);
     Rcpp::traits::input_parameter< double >::type N(NSEXP);
     Rcpp::traits::input_parameter< int >::type probes_per_cell(probes_per_cellSEXP);
@@ -109,7 +130,7 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< double >::type strip_rows(strip_rowsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Function >::type read_rows(read_rowsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Function >::type write_rows(write_rowsSEXP);
-    rcpp_result_gen = Rcpp::wrap(stream_codes(map, table_codes, table_values, exclude, nodata, h, w, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows));
+    rcpp_result_gen = Rcpp::wrap(stream_codes(map, table_codes, table_values, exclude, nodata, window, edges, M, N, probes_per_cell, seed, threads, policy, min_valid, arithmetic, strip_rows, read_rows, write_rows));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -117,6 +138,8 @@ END_RCPP
 static const R_CallMethodDef CallEntries[] = {
     {"_rastermaps_catalogue", (DL_FUNC) &_rastermaps_catalogue, 0},
     {"_rastermaps_arithmetics", (DL_FUNC) &_rastermaps_arithmetics, 0},
+    {"_rastermaps_edge_names", (DL_FUNC) &_rastermaps_edge_names, 0},
+    {"_rastermaps_window_size", (DL_FUNC) &_rastermaps_window_size, 1},
     {"_rastermaps_clock_seed", (DL_FUNC) &_rastermaps_clock_seed, 0},
     {"_rastermaps_thread_count", (DL_FUNC) &_rastermaps_thread_count, 1},
     {"_rastermaps_table_text", (DL_FUNC) &_rastermaps_table_text, 3},

@@ -16,6 +16,7 @@
 #include "maps/problem_text.hpp"
 #include "maps/raster_maps.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -133,21 +134,53 @@ rw::index_t side_of(double v)
     return v >= 9.2233720368547758e18 ? std::numeric_limits<rw::index_t>::max() : static_cast<rw::index_t>(v);
 }
 
+double number_in(const Rcpp::List& window, const char* name) { return Rcpp::as<double>(window[name]); }
+
+// Makes the window R describes (R/windows.R: its shape, a rectangle's
+// sides or the radii, whether they are in metres, and the cell's height
+// and width in metres, 1 for cells) the request's footprint and extent.
+// A rectangle in metres has round(size / cell side) cells a side, at least
+// one, rounded half away from zero as the command line rounds.
+void set_window(rw::map_request& q, const Rcpp::List& window)
+{
+    const std::string shape = Rcpp::as<std::string>(window["shape"]);
+    const double ry = number_in(window, "cell_height"), rx = number_in(window, "cell_width");
+    if (shape == "rectangle") {
+        const bool metres = Rcpp::as<bool>(window["metres"]);
+        const auto cells = [&](double size, double side) {
+            return side_of(metres ? std::max(1.0, std::round(size / side)) : size);
+        };
+        q.h = cells(number_in(window, "height"), ry);
+        q.w = cells(number_in(window, "width"), rx);
+        rw::set_footprint(q, {});
+        return;
+    }
+    if (shape != "circle" && shape != "annulus") throw Rcpp::exception(("unknown window shape '" + shape + "'").c_str(), false);
+    rw::set_footprint(q, {shape == "circle" ? rw::window_shape::circle : rw::window_shape::annulus,
+                          number_in(window, "inner"), number_in(window, "outer"), ry, rx});
+}
+
+rw::edge_rule edges_of(const std::string& name)
+{
+    if (const rw::edge_entry* e = rw::find_edges(name)) return e->kind;
+    throw Rcpp::exception(("unknown edges '" + name + "'").c_str(), false);
+}
+
 struct run_settings {
     rw::map_request q;
     rw::run_options options;
 };
 
-run_settings settings_of(const std::string& map, const std::vector<double>& table, double h, double w,
-                         int probes_per_cell, double seed, int threads, const std::string& policy,
+run_settings settings_of(const std::string& map, const std::vector<double>& table, const Rcpp::List& window,
+                         const std::string& edges, int probes_per_cell, double seed, int threads, const std::string& policy,
                          double min_valid, const std::string& arithmetic, double strip_rows)
 {
     run_settings s;
     s.q.map = entry_named(map).kind;
     s.q.table = table.data();
     s.q.K = static_cast<rw::index_t>(table.size());
-    s.q.h = side_of(h);
-    s.q.w = side_of(w);
+    set_window(s.q, window);
+    s.q.edges = edges_of(edges);
     s.q.probes_per_cell = probes_per_cell;
     s.q.seed = static_cast<std::uint32_t>(seed);
     s.q.policy = policy_of(policy);
@@ -292,6 +325,31 @@ std::vector<std::string> arithmetics()
     return names;
 }
 
+// The edge rules, the front ends' default first.
+// [[Rcpp::export(.edge_names)]]
+std::vector<std::string> edge_names()
+{
+    std::vector<std::string> names;
+    for (const rw::edge_entry& e : rw::edge_catalogue()) names.emplace_back(e.name);
+    return names;
+}
+
+// The window in cells: its extent's rows and columns and the cells its
+// footprint holds, c(h, w, cells); a circle or annulus the core refuses
+// stops with the core's sentence.
+// [[Rcpp::export(.window_size)]]
+Rcpp::NumericVector window_size(Rcpp::List window)
+{
+    rw::map_request q;
+    set_window(q, window);
+    if (q.footprint.shape != rw::window_shape::rectangle) {
+        if (const auto fault = rw::check_footprint(q.footprint); fault != rw::footprint_fault::none)
+            stop_with(rw::request_problem{rw::problem_kind::bad_footprint, static_cast<std::int64_t>(fault)}, q);
+    }
+    return Rcpp::NumericVector::create(static_cast<double>(q.h), static_cast<double>(q.w),
+                                       static_cast<double>(rw::window_cells(q)));
+}
+
 // The calendar time in whole seconds, modulo 2^32: the seed of an unseeded
 // call, as every front end takes it.
 // [[Rcpp::export(.clock_seed)]]
@@ -323,12 +381,12 @@ std::string table_text(Rcpp::CharacterVector table_codes, Rcpp::NumericVector ta
 // A map of an M x N integer matrix of labels 1..K, as the plug-ins compute
 // it: unscored cells stay 0. NA cells are nodata, scored by the policy.
 // [[Rcpp::export(.map_labels)]]
-Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, double h, double w,
-                               Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads,
+Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, Rcpp::List window,
+                               std::string edges, Rcpp::IntegerMatrix labels, int probes_per_cell, double seed, int threads,
                                std::string policy, double min_valid, std::string arithmetic)
 {
     const std::vector<double> values(table.begin(), table.end());
-    run_settings s = settings_of(map, values, h, w, probes_per_cell, seed, threads, policy, min_valid, arithmetic, 0);
+    run_settings s = settings_of(map, values, window, edges, probes_per_cell, seed, threads, policy, min_valid, arithmetic, 0);
     rw::map_request& q = s.q;
     const rw::index_t M = labels.nrow(), N = labels.ncol();
     rw::raster_view<const std::int32_t> in = rw::column_major<const std::int32_t>(labels.begin(), M, N);
@@ -366,12 +424,13 @@ Rcpp::NumericMatrix map_labels(std::string map, Rcpp::NumericVector table, doubl
 // with it. The result is TRUE when every row was written.
 // [[Rcpp::export(.stream_codes)]]
 bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::NumericVector table_values,
-                  Rcpp::CharacterVector exclude, bool nodata, double h, double w, double M, double N,
+                  Rcpp::CharacterVector exclude, bool nodata, Rcpp::List window, std::string edges, double M,
+                  double N,
                   int probes_per_cell, double seed, int threads, std::string policy, double min_valid,
                   std::string arithmetic, double strip_rows, Rcpp::Function read_rows, Rcpp::Function write_rows)
 {
     const rw::class_codes codes = class_codes_of(table_codes, table_values, exclude);
-    run_settings s = settings_of(map, codes.table(), h, w, probes_per_cell, seed, threads, policy, min_valid,
+    run_settings s = settings_of(map, codes.table(), window, edges, probes_per_cell, seed, threads, policy, min_valid,
                                  arithmetic, strip_rows);
     rw::map_request& q = s.q;
     q.nodata = nodata || codes.has_nodata();

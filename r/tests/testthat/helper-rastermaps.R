@@ -53,3 +53,31 @@ child_r <- function(code, timeout) {
   system2(file.path(R.home("bin"), "Rscript"), script, stdout = TRUE, stderr = TRUE,
           timeout = timeout)
 }
+
+# The offsets (di, dj) from the centre of a circle of radius R, or of an
+# annulus R0 < distance <= R, with cells ry high and rx wide.
+footprint_offsets <- function(R, ry = 1, rx = 1, R0 = NULL) {
+  o <- expand.grid(di = -floor(R / ry):floor(R / ry), dj = -floor(R / rx):floor(R / rx))
+  d <- (o$di * ry)^2 + (o$dj * rx)^2
+  keep <- d <= R^2
+  if (!is.null(R0)) keep <- keep & d > R0^2
+  o[keep, ]
+}
+
+# Scores every centre cell as f(values of the footprint's cells, number of
+# footprint cells): under "inside" only where the footprint lies wholly in
+# the raster (NA elsewhere); under "partial" everywhere, over the cells
+# inside the raster.
+direct_footprint <- function(values, offsets, f, edges = "inside") {
+  M <- nrow(values)
+  N <- ncol(values)
+  out <- matrix(NA_real_, M, N)
+  for (i in seq_len(M)) for (j in seq_len(N)) {
+    r <- i + offsets$di
+    c <- j + offsets$dj
+    inside <- r >= 1 & r <= M & c >= 1 & c <= N
+    if (edges == "inside" && !all(inside)) next
+    out[i, j] <- f(values[cbind(r[inside], c[inside])], nrow(offsets))
+  }
+  out
+}

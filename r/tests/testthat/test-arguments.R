@@ -51,7 +51,7 @@ test_that("labels outside 1..K and NA in a matrix of labels", {
                "label 3 at row 3, column 4 of x is outside 1..2, the classes of table", fixed = TRUE)
   m[3, 4] <- NA # under no window
   m[15, 16] <- NA
-  out <- varnok(m, c(0.5, 1), 5)
+  out <- varnok(m, c(0.5, 1), 5, edges = "margin")
   expect_true(is.nan(out[15, 16]) && out[27, 27] == 0.5 && out[28, 28] == 0)
   # With NA about, label K + 1 is still outside 1..K (and not nodata).
   m[20, 21] <- 3L
@@ -62,6 +62,7 @@ test_that("wrong option types and ranges name the option", {
   lc <- example_raster()
   t <- example_table
   expect_error(varnok(lc, t, "21"), "window must be one or two whole numbers")
+  expect_error(varnok(lc, t, 21, edges = "clip"), "edges must be \"inside\", \"margin\", \"partial\"", fixed = TRUE)
   expect_error(varnok(lc, t, 0), "window is empty")
   expect_error(varnok(lc, t, c(1, 2, 3)), "window must be")
   expect_error(varnok(lc, t, 500), "the window 500x500 is larger than x (120x160 cells)", fixed = TRUE)

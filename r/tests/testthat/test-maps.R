@@ -29,15 +29,15 @@ test_that("the nodata policies score windows as direct sums over their valid cel
   h <- 5
   w <- 7
   strict <- direct_windows(values, h, w, function(v) if (anyNA(v)) NA else mean(v))
-  got <- as_matrix(varnok(r, table, c(h, w), exclude = 40))
+  got <- as_matrix(varnok(r, table, c(h, w), edges = "margin", exclude = 40))
   expect_identical(is.na(got), is.na(strict))
   expect_lt(max(abs(got - strict), na.rm = TRUE), 1e-12)
   least <- ceiling(0.6 * h * w)
   renormalised <- direct_windows(values, h, w, function(v) {
     if (sum(!is.na(v)) < least) NA else mean(v, na.rm = TRUE)
   })
-  got <- as_matrix(varnok(r, table, c(h, w), exclude = 40, nodata_policy = "renormalise",
-                          min_valid = 0.6))
+  got <- as_matrix(varnok(r, table, c(h, w), edges = "margin", exclude = 40,
+                          nodata_policy = "renormalise", min_valid = 0.6))
   expect_identical(is.na(got), is.na(renormalised))
   expect_gt(sum(!is.na(got)), sum(!is.na(strict)))
   expect_lt(max(abs(got - renormalised), na.rm = TRUE), 1e-12)
@@ -49,7 +49,7 @@ test_that("the nodata policies score windows as direct sums over their valid cel
     q <- tabulate(match(v, c(10L, 20L, 30L)), 3) / length(v)
     1 - 0.5 * sum((q - target)^2)
   })
-  got <- as_matrix(sulmet(r, setNames(target, names(table)), c(h, w), exclude = 40,
+  got <- as_matrix(sulmet(r, setNames(target, names(table)), c(h, w), edges = "margin", exclude = 40,
                           nodata_policy = "renormalise", min_valid = 0.6))
   expect_identical(is.na(got), is.na(shares))
   expect_lt(max(abs(got - shares), na.rm = TRUE), 1e-12)
@@ -77,11 +77,11 @@ test_that("streamed in thin strips through terra's temporary files, every map gi
 
 test_that("exact arithmetic by default: a window of one class gives exactly its value", {
   labels <- matrix(1L, 30, 30)
-  exact <- varnok(labels, c(0.2, 0.9), 3)
+  exact <- varnok(labels, c(0.2, 0.9), 3, edges = "margin")
   scored <- exact != 0
   expect_equal(sum(scored), (30 - 3 - 20)^2)
   expect_true(all(exact[scored] == 0.2))
-  expect_false(all(varnok(labels, c(0.2, 0.9), 3, arithmetic = "plugin")[scored] == 0.2))
+  expect_false(all(varnok(labels, c(0.2, 0.9), 3, edges = "margin", arithmetic = "plugin")[scored] == 0.2))
   # The same on a raster of codes streamed in strips, and recorded in the file.
   lc <- code_raster(matrix(11, 60, 50))
   out <- tempfile(fileext = ".tif")
