@@ -3,7 +3,7 @@
 #   gcc       g++ release build, warnings as errors; every test (build/)
 #   sanitize  AddressSanitizer + UndefinedBehaviorSanitizer; every test,
 #             the plug-ins inside Octave included (build-asan/)
-#   clang     clang++-14 build, warnings as errors; every test (build-clang/)
+#   clang     clang++-14 build, warnings as errors; the C++ tests (build-clang/)
 #   fuzz      a minute of libFuzzer over each map's fuzz target (build-fuzz/)
 # With job names as arguments, runs only those: run_tests.sh gcc fuzz
 set -euo pipefail
