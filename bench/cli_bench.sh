@@ -3,7 +3,9 @@
 # 10 codes in patches, every map with a 21 x 21 window, against the R
 # package rastermaps writing the same GeoTIFF, R terra (focal mean of the
 # reclassified raster) and GRASS r.neighbors (average of the recoded
-# raster) for Varnok, all in one run so that the numbers compare.
+# raster) for Varnok, all in one run so that the numbers compare; then
+# Varnok over a circle of radius 10 against terra's focal with focalMat's
+# circle weights and GRASS r.neighbors -c.
 # Time and peak resident memory come from /usr/bin/time -v. Not part of CI;
 # needs about 15 GB of disk in the work directory at 20000 x 20000. A tool
 # that is not installed (the R package, R terra, GRASS) is skipped with a
@@ -137,23 +139,25 @@ else
   skipped "GRASS r.neighbors average" "GRASS (grass-core) is not installed"
 fi
 
-# The same means from up to four programs: raster-maps against the R package,
-# terra and GRASS (those that ran) over the cells both score, read a band of
-# rows at a time.
-/usr/bin/python3 - varnok.tif rastermaps_varnok.tif terra_varnok.tif grass_varnok.tif <<'PY' | tee -a "$results"
+# The means of two to four programs over the cells both score, read a band of
+# rows at a time: compare LABEL OURS NAME=FILE... (files that were not
+# written, by skipped tools, are left out).
+compare() {
+  /usr/bin/python3 - "$@" <<'PY' | tee -a "$results"
+import os
 import sys
 import numpy as np
 from osgeo import gdal
 gdal.UseExceptions()
-import os
-names = [n for n, p in zip(("R rastermaps", "terra", "GRASS"), sys.argv[2:]) if os.path.exists(p)]
-ours, *others = (gdal.Open(p) for p in sys.argv[1:] if os.path.exists(p))
+label, ours_path, *pairs = sys.argv[1:]
+others = [(n, gdal.Open(p)) for n, p in (pair.split("=", 1) for pair in pairs) if os.path.exists(p)]
+ours = gdal.Open(ours_path)
 rows, cols = ours.RasterYSize, ours.RasterXSize
 worst, cells = [0.0] * len(others), [0] * len(others)
 for r0 in range(0, rows, 1000):
     n = min(1000, rows - r0)
     a = ours.GetRasterBand(1).ReadAsArray(0, r0, cols, n).astype(np.float64)
-    for k, ds in enumerate(others):
+    for k, (_, ds) in enumerate(others):
         band = ds.GetRasterBand(1)
         b = band.ReadAsArray(0, r0, cols, n).astype(np.float64)
         if band.GetNoDataValue() is not None:
@@ -162,7 +166,37 @@ for r0 in range(0, rows, 1000):
         if both.any():
             worst[k] = max(worst[k], float(np.abs(a[both] - b[both]).max()))
         cells[k] += int(both.sum())
-for name, w, c in zip(names, worst, cells):
-    print(f"varnok against {name}: largest difference {w:.3g} over {c} cells scored by both")
+for (name, _), w, c in zip(others, worst, cells):
+    print(f"{label} against {name}: largest difference {w:.3g} over {c} cells scored by both")
 PY
+}
+compare varnok varnok.tif "R rastermaps=rastermaps_varnok.tif" terra=terra_varnok.tif GRASS=grass_varnok.tif
+
+# A circle of radius 10 cells (317 cells): raster-maps against terra's focal
+# sum with focalMat's circle weights (1/317 each) and GRASS r.neighbors -c.
+rm -f terra_circle.tif grass_circle.tif
+measure "raster-maps varnok circle:10" "$tool" varnok -q --table table.csv --window circle:10 \
+  --overwrite landcover.tif varnok_circle.tif
+if ((have_terra)); then
+  cat > terra_circle.R <<R
+library(terra)
+r <- rast("landcover.tif")
+v <- classify(r, matrix(c($rcl), ncol = 2, byrow = TRUE))
+focal(v, w = focalMat(v, 10 * res(v)[1], "circle"), fun = "sum", filename = "terra_circle.tif",
+      overwrite = TRUE, wopt = list(datatype = "FLT8S", gdal = c("COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES")))
+R
+  measure "R terra focal circle" Rscript terra_circle.R
+else
+  skipped "R terra focal circle" "R or the package terra is not installed"
+fi
+if ((have_grass)); then
+  sed -e 's/size=21 method=average/size=21 method=average -c/' -e 's/grass_varnok.tif/grass_circle.tif/' \
+    grass_varnok.sh > grass_circle.sh
+  chmod +x grass_circle.sh
+  rm -rf grassdb
+  measure "GRASS r.neighbors -c" grass -c "$PWD/landcover.tif" "$PWD/grassdb/bench" --exec "$PWD/grass_circle.sh"
+else
+  skipped "GRASS r.neighbors -c" "GRASS (grass-core) is not installed"
+fi
+compare "varnok circle:10" varnok_circle.tif terra=terra_circle.tif GRASS=grass_circle.tif
 echo "results in $work/$results"
