@@ -6,6 +6,26 @@
 #include <stdexcept>
 
 namespace rw {
+namespace {
+
+// The lookups of every catalogue: by kind (which must have an entry), and by name.
+template <class Entry, class Kind>
+const Entry& by_kind(std::span<const Entry> entries, Kind kind, const char* missing)
+{
+    for (const Entry& e : entries)
+        if (e.kind == kind) return e;
+    throw std::invalid_argument(missing);
+}
+
+template <class Entry>
+const Entry* by_name(std::span<const Entry> entries, std::string_view name)
+{
+    for (const Entry& e : entries)
+        if (e.name == name) return &e;
+    return nullptr;
+}
+
+} // namespace
 
 // Each map's entry lives beside its arithmetic.
 extern const map_entry varnok_entry, marnisa_entry, sulmet_entry, ombrel_entry, dravix_entry;
@@ -19,17 +39,10 @@ std::span<const map_entry> map_catalogue()
 
 const map_entry& entry_of(map_kind map)
 {
-    for (const map_entry& e : map_catalogue())
-        if (e.kind == map) return e;
-    throw std::invalid_argument("map kind without a catalogue entry");
+    return by_kind(map_catalogue(), map, "map kind without a catalogue entry");
 }
 
-const map_entry* find_map(std::string_view name)
-{
-    for (const map_entry& e : map_catalogue())
-        if (e.name == name) return &e;
-    return nullptr;
-}
+const map_entry* find_map(std::string_view name) { return by_name(map_catalogue(), name); }
 
 std::span<const arithmetic_entry> arithmetic_catalogue()
 {
@@ -47,17 +60,10 @@ std::span<const arithmetic_entry> arithmetic_catalogue()
 
 const arithmetic_entry& entry_of(arithmetic a)
 {
-    for (const arithmetic_entry& e : arithmetic_catalogue())
-        if (e.kind == a) return e;
-    throw std::invalid_argument("arithmetic without a catalogue entry");
+    return by_kind(arithmetic_catalogue(), a, "arithmetic without a catalogue entry");
 }
 
-const arithmetic_entry* find_arithmetic(std::string_view name)
-{
-    for (const arithmetic_entry& e : arithmetic_catalogue())
-        if (e.name == name) return &e;
-    return nullptr;
-}
+const arithmetic_entry* find_arithmetic(std::string_view name) { return by_name(arithmetic_catalogue(), name); }
 
 std::span<const edge_entry> edge_catalogue()
 {
@@ -78,16 +84,9 @@ std::span<const edge_entry> edge_catalogue()
 
 const edge_entry& entry_of(edge_rule e)
 {
-    for (const edge_entry& entry : edge_catalogue())
-        if (entry.kind == e) return entry;
-    throw std::invalid_argument("edge rule without a catalogue entry");
+    return by_kind(edge_catalogue(), e, "edge rule without a catalogue entry");
 }
 
-const edge_entry* find_edges(std::string_view name)
-{
-    for (const edge_entry& e : edge_catalogue())
-        if (e.name == name) return &e;
-    return nullptr;
-}
+const edge_entry* find_edges(std::string_view name) { return by_name(edge_catalogue(), name); }
 
 } // namespace rw
