@@ -143,6 +143,7 @@ value_scale value_scale::of_bits(int low, int high, index_t most_cells)
 {
     value_scale scale;
     scale.exponent_ = low;
+    scale.power_ = low >= -1022 && low <= 1023 ? std::bit_cast<double>(static_cast<std::uint64_t>(low + 1023) << 52) : 0.0;
     const int width = high - low;
     const int cell_bits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(std::max<index_t>(1, most_cells))));
     // A digit's window sum stays below most_cells * 2^s <= 2^127.

@@ -18,7 +18,9 @@
 #include "raster_window.hpp"
 
 #include <bit>
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 
 namespace rw {
 
@@ -69,27 +71,108 @@ public:
     // every scored window calls it.
     [[gnu::always_inline]] double mean_of_word(wide_sum sum, index_t cells) const
     {
+        return settled_mean(sum, cells, magnitude_estimate(sum) / static_cast<double>(cells));
+    }
+
+    // mean_of_word of windows 0 .. n-1 into means. Most means are settled in
+    // doubles without a branch, so that windows overlap in the processor;
+    // the few that this cannot settle (a residual within 2^-50 of half an
+    // ulp, a mean just below a power of two, a sum of 105 bits or more, a
+    // window of 2^26 cells or more, a mean outside the normal range) are
+    // settled in integers after.
+    void means_of_words(const wide_sum* sums, const index_t* cells, double* means, index_t n) const
+    {
+        bool unsettled[window_batch];
+        for (index_t k0 = 0; k0 < n; k0 += window_batch) {
+            const index_t n1 = std::min(window_batch, n - k0);
+            bool any = false;
+            for (index_t k = 0; k < n1; ++k) {
+                unsettled[k] = !quick_mean(sums[k0 + k], cells[k0 + k], means[k0 + k]);
+                any |= unsettled[k];
+            }
+            if (!any) continue;
+            for (index_t k = 0; k < n1; ++k)
+                if (unsettled[k])
+                    means[k0 + k] = settled_mean(sums[k0 + k], cells[k0 + k],
+                                                 magnitude_estimate(sums[k0 + k]) / static_cast<double>(cells[k0 + k]));
+        }
+    }
+
+    // The window's sum from its digits' sums, as a double-double: within
+    // 2^-104 of the sum relative to its magnitude (exact for sums of up to
+    // 106 bits). Finite for every sum of values the scale was made for.
+    double_double sum(const wide_sum* sums) const;
+
+private:
+    static constexpr index_t window_batch = 128;
+
+    // The correctly rounded mean of a window of sum `sum` and `cells` cells
+    // into mean, in doubles, when they can settle it; false otherwise.
+    // The sum's magnitude, below 2^105, is A + B exactly, A = floor(|sum| /
+    // 2^52) 2^52 and B the rest, both exact doubles; s + e = A + B (s
+    // rounded, e exact). With q = fl(s / n), s - q n is exact in doubles
+    // (q split into halves of 26 bits, each times n < 2^26 exact), so the
+    // residual R = |sum| - q n = (s - q n) + e is t, rounded once. q is the
+    // nearest double to |sum| / n unless |R| >= n ulp(q) / 2; |R| < 3 n
+    // ulp(q) / 2, so one ulp up or down settles the rest, except below a
+    // power of two, where the ulp halves (q = 2^k or 2^k + ulp with R < 0).
+    [[gnu::always_inline]] bool quick_mean(wide_sum sum, index_t cells, double& mean) const
+    {
+        const bool negative = sum >> 127;
+        const wide_sum magnitude = negative ? -sum : sum;
+        const auto n = static_cast<double>(cells);
+        const double A = static_cast<double>(static_cast<std::int64_t>(magnitude >> 52)) * 0x1p52;
+        const double B = static_cast<double>(static_cast<std::int64_t>(static_cast<std::uint64_t>(magnitude) &
+                                                                       ((std::uint64_t{1} << 52) - 1)));
+        const double s = A + B;
+        const double e = B - (s - A); // A >= 2^52 > B, or A = 0
+        const double q = s / n;
+        const double split = q * 134217729.0; // 2^27 + 1
+        const double q_high = split - (split - q), q_low = q - q_high;
+        const double t = ((s - q_high * n) - q_low * n) + e;
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(q);
+        const double ulp = std::bit_cast<double>(bits & 0x7ff0000000000000) * 0x1p-52;
+        const double half = n * ulp * 0.5;
+        const double move = static_cast<double>(t > half) - static_cast<double>(t < -half);
+        const double r = (q + move * ulp) * power_;
+        const double distance = (t < 0 ? -t : t) - half;
+        const bool settled = (magnitude >> 105) == 0 && cells < (index_t{1} << 26) &&
+                             (distance < 0 ? -distance : distance) > half * 0x1p-50 &&
+                             !((bits & ((std::uint64_t{1} << 52) - 1)) <= 1 && t < 0) &&
+                             r >= std::numeric_limits<double>::min() && r <= std::numeric_limits<double>::max();
+        mean = magnitude == 0 ? 0.0 : negative ? -r : r;
+        return settled || magnitude == 0;
+    }
+
+    // |sum| as a double, within an ulp or so: signed conversions only, as an
+    // unsigned one branches on the top bit, which window sums near 2^64 set
+    // at random.
+    [[gnu::always_inline]] static double magnitude_estimate(wide_sum sum)
+    {
+        const wide_sum magnitude = (sum >> 127) ? -sum : sum;
+        const auto high = static_cast<std::int64_t>(magnitude >> 64);
+        const auto low = static_cast<std::uint64_t>(magnitude);
+        return static_cast<double>(high) * 0x1p64 + (static_cast<double>(static_cast<std::int64_t>(low >> 1)) * 2.0 +
+                                                     static_cast<double>(static_cast<std::int64_t>(low & 1)));
+    }
+
+    // The mean of a window of sum `sum`, correctly rounded, from an estimate
+    // of |sum| / cells within a few units of its last place.
+    [[gnu::always_inline]] double settled_mean(wide_sum sum, index_t cells, double estimate) const
+    {
         const bool negative = sum >> 127;
         const wide_sum magnitude = negative ? -sum : sum;
         const std::uint64_t n = static_cast<std::uint64_t>(cells);
-        // A quotient Q 2^f within a few units of its last place from doubles
-        // (at most six roundings), then moved to the nearest one by an exact
-        // residual: cheaper than a division of 128-bit integers. The estimate
-        // is normal, as 1 <= magnitude < 2^127 and n < 2^63, so Q lies in
-        // 2^52 .. 2^53 and f in -116 .. 75. Twice the residual, magnitude - Q
-        // n 2^f, in units of 2^f, is D + L / 2^(f-1), D = floor(magnitude /
-        // 2^(f-1)) - 2 Q n and L the bits that floor drops. D is a few n at
-        // most, so it is exact in 64 bits taken modulo 2^64 while n < 2^58;
-        // larger windows take the division.
+        // The estimate is a quotient Q 2^f (at most six roundings from the
+        // mean), moved to the nearest one by an exact residual: cheaper than a
+        // division of 128-bit integers. It is normal, as 1 <= magnitude <
+        // 2^127 and n < 2^63, so Q lies in 2^52 .. 2^53 and f in -116 .. 75.
+        // Twice the residual, magnitude - Q n 2^f, in units of 2^f, is D + L /
+        // 2^(f-1), D = floor(magnitude / 2^(f-1)) - 2 Q n and L the bits that
+        // floor drops. D is a few n at most, so it is exact in 64 bits taken
+        // modulo 2^64 while n < 2^58; larger windows take the division.
         if (magnitude == 0 || n >= (std::uint64_t{1} << 58)) return mean_by_division(sum, cells);
-        // Signed conversions only: an unsigned one branches on the top bit,
-        // which window sums near 2^64 set at random.
-        const auto high = static_cast<std::int64_t>(magnitude >> 64);
-        const auto low = static_cast<std::uint64_t>(magnitude);
-        const double approx = static_cast<double>(high) * 0x1p64 +
-                              (static_cast<double>(static_cast<std::int64_t>(low >> 1)) * 2.0 +
-                               static_cast<double>(static_cast<std::int64_t>(low & 1)));
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(approx / static_cast<double>(n));
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(estimate);
         const int f = static_cast<int>(bits >> 52) - 1075;
         std::uint64_t Q = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
         const int shift = f - 1;
@@ -126,17 +209,12 @@ public:
         return negative ? -r : r;
     }
 
-    // The window's sum from its digits' sums, as a double-double: within
-    // 2^-104 of the sum relative to its magnitude (exact for sums of up to
-    // 106 bits). Finite for every sum of values the scale was made for.
-    double_double sum(const wide_sum* sums) const;
-
-private:
     // The mean by one integer division: correct for every magnitude and
     // count, also when the mean is subnormal.
     double mean_by_division(wide_sum sum, index_t cells) const;
 
     int exponent_ = 0;     // E
+    double power_ = 1.0;   // 2^E, or 0 when it is not a normal double
     int digit_bits_ = 127; // s
     int digits_ = 1;
 };

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -208,6 +209,15 @@ inline std::pair<index_t, index_t> window_rows_ending_in(const scored_positions&
     return {i0, std::max(i0, i1)};
 }
 
+// The box sum of the h x w window with top-left (i, j) from view t, whose
+// rows and columns before its first stand for zeros.
+template <class T>
+T edge_box_sum(raster_view<const T> t, index_t i, index_t j, index_t h, index_t w)
+{
+    const auto at = [&](index_t r, index_t c) { return r < t.row0 || c < t.col0 ? T{} : t(r, c); };
+    return box_sum(at(i + h - 1, j + w - 1), at(i - 1, j + w - 1), at(i + h - 1, j - 1), at(i - 1, j - 1));
+}
+
 // Calls write(i, j, box sum) once for every window (i, j) of p, of h x w
 // cells, from the table cells of view t, which must hold rows p.i0 - 1 ..
 // p.i_end + h - 2 and the matching columns. The work is split among
@@ -219,10 +229,7 @@ void for_each_window_sum(raster_view<const T> t, scored_positions p, index_t h, 
                          Write&& write, worker_pool& pool)
 {
     if (p.empty()) return;
-    const auto edge_sum = [&](index_t i, index_t j) {
-        const auto at = [&](index_t r, index_t c) { return r < t.row0 || c < t.col0 ? T{} : t(r, c); };
-        return box_sum(at(i + h - 1, j + w - 1), at(i - 1, j + w - 1), at(i + h - 1, j - 1), at(i - 1, j - 1));
-    };
+    const auto edge_sum = [&](index_t i, index_t j) { return edge_box_sum(t, i, j, h, w); };
     if (p.i0 - 1 < t.row0) {
         for (index_t j = p.j0; j < p.j_end; ++j) write(p.i0, j, edge_sum(p.i0, j));
         ++p.i0;
@@ -335,6 +342,42 @@ void for_each_window_sum(raster_view<const T> t, const scored_positions& p, cons
     pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
         for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
             for (index_t i = p.i0; i < p.i_end; ++i) write(i, j, sum_at(i, j));
+    });
+}
+
+// The windows for_each_window_sum_run hands on at once: enough for work on
+// one to overlap with the next, few enough to stay in the first-level cache.
+constexpr index_t window_run = 128;
+
+// Calls write_run(i, j, sums, n) for runs of at most window_run windows (i ..
+// i+n-1, j) of p down each column, sums[k] the sum over window (i + k, j)
+// of the layout, from the table cells of view t as in for_each_window_sum:
+// for scores whose work on one window need not wait for the last.
+template <class T, class WriteRun>
+void for_each_window_sum_run(raster_view<const T> t, const scored_positions& p, const window_layout& layout,
+                             WriteRun&& write_run, worker_pool& pool)
+{
+    if (p.empty()) return;
+    std::optional<footprint_sums<T>> shaped;
+    if (!layout.rectangle) shaped.emplace(t, layout);
+    const index_t h = layout.h, w = layout.w, step = t.row_step;
+    pool.parallel_for(p.j_end - p.j0, [&](index_t lo, index_t hi) {
+        T sums[window_run];
+        for (index_t j = p.j0 + lo; j < p.j0 + hi; ++j)
+            for (index_t i = p.i0; i < p.i_end; i += window_run) {
+                const index_t n = std::min(window_run, p.i_end - i);
+                if (shaped) {
+                    for (index_t k = 0; k < n; ++k) sums[k] = (*shaped)(i + k, j);
+                } else if (i - 1 < t.row0 || j - 1 < t.col0) {
+                    for (index_t k = 0; k < n; ++k) sums[k] = edge_box_sum(t, i + k, j, h, w);
+                } else {
+                    const T* left = &t(i - 1, j - 1);
+                    const T* right = &t(i - 1, j + w - 1);
+                    for (index_t k = 0; k < n; ++k)
+                        sums[k] = box_sum(right[(k + h) * step], right[k * step], left[(k + h) * step], left[k * step]);
+                }
+                write_run(i, j, static_cast<const T*>(sums), n);
+            }
     });
 }
 

@@ -84,9 +84,19 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
     const value_scale& scale = *scale_;
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
     if (D == 1) { // most tables: one word a window, read down the columns
-        for_each_window_sum(digit_tables_[0].view(), p, layout, [&](index_t i, index_t j, wide_sum sum) {
-            const index_t cells = valid.count(i, j);
-            out(i + di, j + dj) = valid.scores(cells) ? scale.mean_of_word(sum, cells) : not_scored;
+        for_each_window_sum_run(digit_tables_[0].view(), p, layout,
+                                [&](index_t i, index_t j, const wide_sum* sums, index_t n) {
+            index_t cells[window_run];
+            bool scored[window_run];
+            double means[window_run];
+            // Windows not scored divide by 1, and are then written over.
+            for (index_t k = 0; k < n; ++k) {
+                const index_t count = valid.count(i + k, j);
+                scored[k] = valid.scores(count);
+                cells[k] = scored[k] ? count : 1;
+            }
+            scale.means_of_words(sums, cells, means, n);
+            for (index_t k = 0; k < n; ++k) out(i + k + di, j + dj) = scored[k] ? means[k] : not_scored;
         }, pool);
         return;
     }

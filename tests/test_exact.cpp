@@ -110,7 +110,7 @@ int compare(const fixed& a, const fixed& b)
 // The rounding of a quotient on its own, over the whole range of window
 // sums (up to 2^127) and cell counts (up to 2^63 - 1): sums on and next to
 // the midpoints between doubles, where an estimate from doubles is most
-// often one step off.
+// often one step off; one window at a time and in runs.
 TEST(ExactMeans, QuotientsOfWideSumsRoundToNearest)
 {
     const double one = 1.0;
@@ -140,8 +140,13 @@ TEST(ExactMeans, QuotientsOfWideSumsRoundToNearest)
         if (magnitude == 0 || (magnitude >> 127)) continue;
         const bool negative = gen() & 1;
         const wide_sum sum = negative ? -magnitude : magnitude;
-        ASSERT_TRUE(correctly_rounded(scale.mean(&sum, cells), fixed_of(magnitude, negative), cells))
+        const double mean = scale.mean(&sum, cells);
+        ASSERT_TRUE(correctly_rounded(mean, fixed_of(magnitude, negative), cells))
             << "cells " << cells << ", shift " << shift;
+        double batched = 0; // the rounding that runs of windows take
+        scale.means_of_words(&sum, &cells, &batched, 1);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(batched), std::bit_cast<std::uint64_t>(mean))
+            << batched << " for " << mean << ", cells " << cells << ", shift " << shift;
         ++checked;
     }
     EXPECT_GT(checked, 10000);
