@@ -25,6 +25,7 @@
 namespace rw {
 
 __extension__ typedef unsigned __int128 wide_sum; // GCC and Clang both have it
+__extension__ typedef __int128 signed_wide_sum;
 
 // How values become integers: value = sum over digits d of digit(value, d)
 // * 2^(E + s d), each digit a signed integer below 2^s in magnitude.
@@ -96,6 +97,18 @@ public:
                     means[k0 + k] = settled_mean(sums[k0 + k], cells[k0 + k],
                                                  magnitude_estimate(sums[k0 + k]) / static_cast<double>(cells[k0 + k]));
         }
+    }
+
+    // The double nearest a sum of one digit: inline, as Ombrel rounds every
+    // window's sum. The conversion rounds once, and times 2^E is exact
+    // while the result is normal; the rest takes the division.
+    [[gnu::always_inline]] double value_of_word(wide_sum sum) const
+    {
+        const double r = static_cast<double>(static_cast<signed_wide_sum>(sum)) * power_;
+        const double size = r < 0 ? -r : r;
+        if ((size >= std::numeric_limits<double>::min() && size <= std::numeric_limits<double>::max()) || sum == 0)
+            return r == 0 ? 0.0 : r;
+        return mean_by_division(sum, 1);
     }
 
     // The window's sum from its digits' sums, as a double-double: within

@@ -76,24 +76,41 @@ void exact_row_sweeps(label_view labels, const map_request& a, index_t i, index_
 {
     const int D = tabled ? 1 : terms.digits();
     index_t* count[R];
-    wide_sum word[R];
+    // A word's halves apart: a 128-bit word in an array goes through memory
+    // in halves and comes back whole, which stalls every update.
+    std::uint64_t low[R], high[R];
     wide_sum* sum[R];
     const auto rise = [&](index_t g, index_t k, index_t c) {
-        if constexpr (tabled)
-            word[g] += terms.rise_word(k, c);
-        else
+        if constexpr (tabled) {
+            const wide_sum x = terms.rise_word(k, c);
+            const auto x_low = static_cast<std::uint64_t>(x);
+            low[g] += x_low;
+            high[g] += static_cast<std::uint64_t>(x >> 64) + (low[g] < x_low);
+        } else {
             terms.rise(sum[g], k, c);
+        }
     };
     const auto fall = [&](index_t g, index_t k, index_t c) {
-        if constexpr (tabled)
-            word[g] -= terms.rise_word(k, c);
-        else
+        if constexpr (tabled) {
+            const wide_sum x = terms.rise_word(k, c);
+            const auto x_low = static_cast<std::uint64_t>(x);
+            high[g] -= static_cast<std::uint64_t>(x >> 64) + (low[g] < x_low);
+            low[g] -= x_low;
+        } else {
             terms.rise(sum[g], k, c, true);
+        }
     };
-    const auto value = [&](index_t g) { return tabled ? terms.value(&word[g]) : terms.value(sum[g]); };
+    const auto value = [&](index_t g) {
+        if constexpr (tabled) {
+            const wide_sum word = (static_cast<wide_sum>(high[g]) << 64) | low[g];
+            return terms.value(&word);
+        } else {
+            return terms.value(sum[g]);
+        }
+    };
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts + g * a.K;
-        word[g] = 0;
+        low[g] = high[g] = 0;
         sum[g] = sums + g * D;
         std::fill(sum[g], sum[g] + D, wide_sum{0});
         count_window(labels, a.h, a.w, i + g, j0, count[g], [&](index_t k, index_t c) { rise(g, k, c); });

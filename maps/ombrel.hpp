@@ -78,7 +78,7 @@ public:
     wide_sum rise_word(index_t k, index_t c) const { return rises_[k * stride_ + c]; }
 
     // The double nearest the sum.
-    double value(const wide_sum* sum) const { return scale_.mean(sum, 1); }
+    double value(const wide_sum* sum) const { return digits() == 1 ? scale_.value_of_word(*sum) : scale_.mean(sum, 1); }
 
 private:
     wide_sum digit_rise(index_t k, index_t c, int d) const

@@ -411,7 +411,8 @@ INSTANTIATE_TEST_SUITE_P(
                       score_case{map_kind::sulmet, {0.5, 0.5}, 1, 7, false},
                       score_case{map_kind::ombrel, {std::sqrt(0.1), std::sqrt(third), std::sqrt(0.2), 0.0, std::sqrt(0.3)}, 4, 3, false},
                       score_case{map_kind::ombrel, {0.1, third, 1e-9, 1e9, -0.7, -third}, 6, 6, true},
-                      score_case{map_kind::ombrel, {1e-300, 1e300, 0.5}, 3, 3, false}));
+                      score_case{map_kind::ombrel, {1e-300, 1e300, 0.5}, 3, 3, false},
+                      score_case{map_kind::ombrel, {1.5e300, 2e299, -7e301, 3e299}, 5, 2, false}));
 
 // A window whose class proportions equal Sulmet's table scores exactly 1,
 // far down a large raster where the plug-ins' sums have drifted: every 4
