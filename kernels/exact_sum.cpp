@@ -152,7 +152,7 @@ value_scale value_scale::of_bits(int low, int high, index_t most_cells)
     return scale;
 }
 
-double_double value_scale::sum(const wide_sum* sums) const
+double_double value_scale::sum_of_digits(const wide_sum* sums) const
 {
     double_double total;
     for (int d = 0; d < digits_; ++d) {

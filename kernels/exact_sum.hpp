@@ -114,7 +114,24 @@ public:
     // The window's sum from its digits' sums, as a double-double: within
     // 2^-104 of the sum relative to its magnitude (exact for sums of up to
     // 106 bits). Finite for every sum of values the scale was made for.
-    double_double sum(const wide_sum* sums) const;
+    double_double sum(const wide_sum* sums) const
+    {
+        // One word below 2^105 at a scale that keeps every part normal: A + B
+        // as in quick_mean, summed exactly.
+        if (digits_ == 1 && exponent_ >= -1022 && exponent_ <= 917) {
+            const bool negative = sums[0] >> 127;
+            const wide_sum m = negative ? -sums[0] : sums[0];
+            if ((m >> 105) == 0) {
+                const double A = static_cast<double>(static_cast<std::int64_t>(m >> 52)) * 0x1p52;
+                const double B = static_cast<double>(static_cast<std::int64_t>(static_cast<std::uint64_t>(m) &
+                                                                               ((std::uint64_t{1} << 52) - 1)));
+                const double s = A + B, e = B - (s - A);
+                const double sign = negative ? -power_ : power_;
+                return {s * sign, e * sign};
+            }
+        }
+        return sum_of_digits(sums);
+    }
 
 private:
     static constexpr index_t window_batch = 128;
@@ -221,6 +238,8 @@ private:
         const double r = std::bit_cast<double>((static_cast<std::uint64_t>(s + 1074) << 52) + Q);
         return negative ? -r : r;
     }
+
+    double_double sum_of_digits(const wide_sum* sums) const;
 
     // The mean by one integer division: correct for every magnitude and
     // count, also when the mean is subnormal.
