@@ -7,6 +7,7 @@
 #include "map_checks.hpp"
 
 #include "kernels/exact_sum.hpp"
+#include "maps/catalogue.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 
 namespace rw {
 namespace {
@@ -242,7 +244,8 @@ INSTANTIATE_TEST_SUITE_P(
         exact_case{map_kind::varnok, {1e-300, 1.0}, 2, 2, false},
         exact_case{map_kind::marnisa, {4.0 / 3.0, 1e9, 1.1, -5.0, 0x1p-20, 1e-7}, 3, 3, false},
         exact_case{map_kind::marnisa, {4.0 / 3.0, 1e9, 1.1, -5.0, 0x1p-20, 1e-7}, 4, 5, true},
-        exact_case{map_kind::marnisa, {1e300, 1.5, std::nan(""), -INFINITY, 1e-300}, 3, 3, false}));
+        exact_case{map_kind::marnisa, {1e300, 1.5, std::nan(""), -INFINITY, 1e-300}, 3, 3, false}),
+    [](const auto& named) { return std::string(entry_of(named.param.map).name) + "_" + std::to_string(named.index); });
 
 // The cases users meet first: a window of one class gives exactly its value,
 // a 1 x 1 window its cell's value, and values >= 0 never a negative mean, on
@@ -412,7 +415,8 @@ INSTANTIATE_TEST_SUITE_P(
                       score_case{map_kind::ombrel, {std::sqrt(0.1), std::sqrt(third), std::sqrt(0.2), 0.0, std::sqrt(0.3)}, 4, 3, false},
                       score_case{map_kind::ombrel, {0.1, third, 1e-9, 1e9, -0.7, -third}, 6, 6, true},
                       score_case{map_kind::ombrel, {1e-300, 1e300, 0.5}, 3, 3, false},
-                      score_case{map_kind::ombrel, {1.5e300, 2e299, -7e301, 3e299}, 5, 2, false}));
+                      score_case{map_kind::ombrel, {1.5e300, 2e299, -7e301, 3e299}, 5, 2, false}),
+    [](const auto& named) { return std::string(entry_of(named.param.map).name) + "_" + std::to_string(named.index); });
 
 // A window whose class proportions equal Sulmet's table scores exactly 1,
 // far down a large raster where the plug-ins' sums have drifted: every 4
