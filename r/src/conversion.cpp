@@ -5,7 +5,8 @@
 // rows and columns counted from 1).
 //
 // R's API is called on the calling thread only: the core reads and writes
-// strips there, and asks there whether to stop. R errors and interrupts
+// strips there (streamed maps run on a thread of their own, strip_relay.h),
+// and asks there whether to stop. R errors and interrupts
 // never jump over C++ frames: callbacks into R go through Rcpp, which turns
 // an R error into a C++ exception, and the interrupt check runs inside
 // R_ToplevelExec, where R's jump ends.
@@ -15,6 +16,7 @@
 #include "maps/class_codes.hpp"
 #include "maps/problem_text.hpp"
 #include "maps/raster_maps.hpp"
+#include "strip_relay.h"
 
 #include <algorithm>
 #include <charconv>
@@ -438,8 +440,16 @@ bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::Nume
     if (auto problem = rw::check_request(q, rows, cols)) stop_with(*problem, q);
     terra_code_source source(std::move(read_rows), codes, cols, q.nodata);
     terra_value_sink sink(std::move(write_rows), q, rows, cols);
+    rmaps::strip_relay relay(
+        cols, [&](rw::index_t r0, rw::index_t r1, rw::raster_view<std::int32_t> into) { source.read(r0, r1, into); },
+        [&](rw::index_t r0, rw::index_t r1, rw::raster_view<const double> done) { sink.write(r0, r1, done); });
+    // The core's thread asks the relay, never R, whether to stop.
+    s.options.interrupted = [&relay] { return relay.stopping(); };
     try {
-        run_core(q, [&] { rw::stream_map(q, rows, cols, source, sink, s.options); });
+        run_core(q, [&] {
+            relay.run([&](rw::label_source& from, rw::output_sink& to) { rw::stream_map(q, rows, cols, from, to, s.options); },
+                      user_interrupted);
+        });
     } catch (const nodata_met&) {
         return false;
     }

@@ -1,0 +1,158 @@
+// The core streams a map on a thread of its own while R's thread, the only
+// one that may call R, reads and writes the strips it asks for: a strip is
+// written while the next is mapped. Reads wait for R; a write hands its
+// strip over and returns, waiting only while the one before is still being
+// written.
+#pragma once
+
+#include "maps/raster_maps.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace rmaps {
+
+class strip_relay {
+public:
+    // R's side: read(r0, r1, into) fills rows r0 .. r1-1; write(r0, r1, rows)
+    // takes finished rows.
+    using read_rows = std::function<void(rw::index_t, rw::index_t, rw::raster_view<std::int32_t>)>;
+    using write_rows = std::function<void(rw::index_t, rw::index_t, rw::raster_view<const double>)>;
+
+    strip_relay(rw::index_t N, read_rows read, write_rows write) : N_(N), read_(std::move(read)), write_(std::move(write))
+    {
+    }
+
+    // Whether the run should stop: R's side failed or the user asked. The
+    // core polls it through run_options::interrupted.
+    bool stopping() const { return stop_.load(); }
+
+    // Runs core(source, sink) on its own thread and serves its reads and
+    // writes here, asking user_stop() about every 100 ms. Rethrows what R's
+    // side threw first, else what the core threw.
+    void run(const std::function<void(rw::label_source&, rw::output_sink&)>& core,
+             const std::function<bool()>& user_stop)
+    {
+        source relay_source(*this);
+        sink relay_sink(*this);
+        std::exception_ptr core_error, r_error;
+        std::thread worker([&] {
+            try {
+                core(relay_source, relay_sink);
+            } catch (...) {
+                core_error = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+            changed_.notify_all();
+        });
+        auto asked = std::chrono::steady_clock::now();
+        try {
+            std::unique_lock<std::mutex> lock(mutex_);
+            for (;;) {
+                changed_.wait_for(lock, std::chrono::milliseconds(100),
+                                  [&] { return writing_ || reading_ || finished_; });
+                if (writing_) { // before finishing: the last strip too
+                    lock.unlock();
+                    write_(written_.r0, written_.r1, {strip_.data(), written_.r1 - written_.r0, N_, 1,
+                                                      written_.r1 - written_.r0, written_.r0, 0});
+                    lock.lock();
+                    writing_ = false;
+                    changed_.notify_all();
+                } else if (reading_) {
+                    lock.unlock();
+                    read_(asked_.r0, asked_.r1, into_);
+                    lock.lock();
+                    reading_ = false;
+                    changed_.notify_all();
+                } else if (finished_) {
+                    break;
+                }
+                if (std::chrono::steady_clock::now() - asked >= std::chrono::milliseconds(100)) {
+                    lock.unlock();
+                    if (user_stop()) stop();
+                    asked = std::chrono::steady_clock::now();
+                    lock.lock();
+                }
+            }
+        } catch (...) {
+            r_error = std::current_exception();
+            stop();
+        }
+        worker.join();
+        if (r_error) std::rethrow_exception(r_error);
+        if (core_error) std::rethrow_exception(core_error);
+    }
+
+private:
+    struct rows {
+        rw::index_t r0 = 0, r1 = 0;
+    };
+
+    class source final : public rw::label_source {
+    public:
+        explicit source(strip_relay& relay) : relay_(relay) {}
+        void read(rw::index_t r0, rw::index_t r1, rw::raster_view<std::int32_t> into) override
+        {
+            std::unique_lock<std::mutex> lock(relay_.mutex_);
+            relay_.asked_ = {r0, r1};
+            relay_.into_ = into;
+            relay_.reading_ = true;
+            relay_.changed_.notify_all();
+            relay_.changed_.wait(lock, [&] { return !relay_.reading_ || relay_.stopping(); });
+            if (relay_.stopping()) throw rw::interrupted();
+        }
+
+    private:
+        strip_relay& relay_;
+    };
+
+    class sink final : public rw::output_sink {
+    public:
+        explicit sink(strip_relay& relay) : relay_(relay) {}
+        void write(rw::index_t r0, rw::index_t r1, rw::raster_view<const double> rows) override
+        {
+            std::unique_lock<std::mutex> lock(relay_.mutex_);
+            relay_.changed_.wait(lock, [&] { return !relay_.writing_ || relay_.stopping(); });
+            if (relay_.stopping()) throw rw::interrupted();
+            // R's thread does not touch the strip until writing_ is set.
+            std::vector<double>& strip = relay_.strip_;
+            const rw::index_t N = relay_.N_;
+            strip.resize(static_cast<std::size_t>((r1 - r0) * N));
+            for (rw::index_t r = r0; r < r1; ++r)
+                for (rw::index_t c = 0; c < N; ++c) strip[(r - r0) + (r1 - r0) * c] = rows(r, c);
+            relay_.written_ = {r0, r1};
+            relay_.writing_ = true;
+            relay_.changed_.notify_all();
+        }
+
+    private:
+        strip_relay& relay_;
+    };
+
+    void stop()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_.store(true);
+        changed_.notify_all();
+    }
+
+    rw::index_t N_;
+    read_rows read_;
+    write_rows write_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<bool> stop_{false};
+    bool finished_ = false, reading_ = false, writing_ = false;
+    rows asked_, written_;
+    rw::raster_view<std::int32_t> into_;
+    std::vector<double> strip_; // column-major, as the core's views
+};
+
+} // namespace rmaps
