@@ -441,7 +441,7 @@ bool stream_codes(std::string map, Rcpp::CharacterVector table_codes, Rcpp::Nume
     terra_code_source source(std::move(read_rows), codes, cols, q.nodata);
     terra_value_sink sink(std::move(write_rows), q, rows, cols);
     rmaps::strip_relay relay(
-        cols, [&](rw::index_t r0, rw::index_t r1, rw::raster_view<std::int32_t> into) { source.read(r0, r1, into); },
+        rows, cols, [&](rw::index_t r0, rw::index_t r1, rw::raster_view<std::int32_t> into) { source.read(r0, r1, into); },
         [&](rw::index_t r0, rw::index_t r1, rw::raster_view<const double> done) { sink.write(r0, r1, done); });
     // The core's thread asks the relay, never R, whether to stop.
     s.options.interrupted = [&relay] { return relay.stopping(); };

@@ -1,8 +1,9 @@
 // The core streams a map on a thread of its own while R's thread, the only
-// one that may call R, reads and writes the strips it asks for: a strip is
-// written while the next is mapped. Reads wait for R; a write hands its
-// strip over and returns, waiting only while the one before is still being
-// written.
+// one that may call R, reads and writes the strips it asks for, so R's
+// reading and writing overlap the mapping. A write hands its strip over and
+// returns, waiting only while the one before is still being written. A read
+// waits for R, but R reads ahead: once it has served rows r0 .. r1-1 it reads
+// the as many rows after them, which the core asks for next.
 #pragma once
 
 #include "maps/raster_maps.hpp"
@@ -10,10 +11,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace rmaps {
@@ -25,7 +29,8 @@ public:
     using read_rows = std::function<void(rw::index_t, rw::index_t, rw::raster_view<std::int32_t>)>;
     using write_rows = std::function<void(rw::index_t, rw::index_t, rw::raster_view<const double>)>;
 
-    strip_relay(rw::index_t N, read_rows read, write_rows write) : N_(N), read_(std::move(read)), write_(std::move(write))
+    strip_relay(rw::index_t M, rw::index_t N, read_rows read, write_rows write)
+        : M_(M), N_(N), read_(std::move(read)), write_(std::move(write))
     {
     }
 
@@ -56,23 +61,33 @@ public:
         try {
             std::unique_lock<std::mutex> lock(mutex_);
             for (;;) {
-                changed_.wait_for(lock, std::chrono::milliseconds(100),
-                                  [&] { return writing_ || reading_ || finished_; });
-                if (writing_) { // before finishing: the last strip too
+                changed_.wait_for(lock, std::chrono::milliseconds(100), [&] {
+                    return finished_ || (!stopping() && (reading_ || writing_ || ahead_due()));
+                });
+                // A read first, so the core maps while R writes; a write
+                // before finishing, so the last strip is written too. Once
+                // stopping, nothing but the core's end.
+                if (stopping()) {
+                    if (finished_) break;
+                } else if (reading_) {
+                    lock.unlock();
+                    serve_read();
+                    lock.lock();
+                    reading_ = false;
+                    changed_.notify_all();
+                } else if (writing_) {
                     lock.unlock();
                     write_(written_.r0, written_.r1, {strip_.data(), written_.r1 - written_.r0, N_, 1,
                                                       written_.r1 - written_.r0, written_.r0, 0});
                     lock.lock();
                     writing_ = false;
                     changed_.notify_all();
-                } else if (reading_) {
-                    lock.unlock();
-                    read_(asked_.r0, asked_.r1, into_);
-                    lock.lock();
-                    reading_ = false;
-                    changed_.notify_all();
                 } else if (finished_) {
                     break;
+                } else if (ahead_due()) {
+                    lock.unlock();
+                    read_ahead();
+                    lock.lock();
                 }
                 if (std::chrono::steady_clock::now() - asked >= std::chrono::milliseconds(100)) {
                     lock.unlock();
@@ -94,6 +109,42 @@ private:
     struct rows {
         rw::index_t r0 = 0, r1 = 0;
     };
+
+    bool ahead_due() const { return next_.r1 > next_.r0 && !ahead_ready_; }
+
+    // Rows asked_ into into_: from the rows read ahead when they are those,
+    // then the next as many rows are due.
+    void serve_read()
+    {
+        const rows asked = asked_;
+        if (ahead_ready_ && ahead_rows_.r0 == asked.r0 && ahead_rows_.r1 == asked.r1) {
+            ahead_ready_ = false;
+            if (ahead_error_) std::rethrow_exception(std::exchange(ahead_error_, nullptr));
+            const rw::index_t n = asked.r1 - asked.r0;
+            for (rw::index_t c = 0; c < N_; ++c)
+                for (rw::index_t r = asked.r0; r < asked.r1; ++r) into_(r, c) = ahead_[(r - asked.r0) + n * c];
+        } else {
+            ahead_ready_ = false;
+            read_(asked.r0, asked.r1, into_);
+        }
+        next_ = {asked.r1, std::min(M_, asked.r1 + (asked.r1 - asked.r0))};
+    }
+
+    // Reads the rows due next. What reading them throws is thrown when the
+    // core asks for them, as it would have been then.
+    void read_ahead()
+    {
+        const rw::index_t n = next_.r1 - next_.r0;
+        ahead_.resize(static_cast<std::size_t>(n * N_));
+        try {
+            read_(next_.r0, next_.r1, {ahead_.data(), n, N_, 1, n, next_.r0, 0});
+        } catch (...) {
+            ahead_error_ = std::current_exception();
+        }
+        ahead_rows_ = next_;
+        next_ = {};
+        ahead_ready_ = true;
+    }
 
     class source final : public rw::label_source {
     public:
@@ -143,7 +194,7 @@ private:
         changed_.notify_all();
     }
 
-    rw::index_t N_;
+    rw::index_t M_, N_;
     read_rows read_;
     write_rows write_;
     std::mutex mutex_;
@@ -153,6 +204,11 @@ private:
     rows asked_, written_;
     rw::raster_view<std::int32_t> into_;
     std::vector<double> strip_; // column-major, as the core's views
+    // R's thread only: the rows due next, and those read ahead.
+    rows next_, ahead_rows_;
+    bool ahead_ready_ = false;
+    std::vector<std::int32_t> ahead_;
+    std::exception_ptr ahead_error_;
 };
 
 } // namespace rmaps
