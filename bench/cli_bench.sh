@@ -104,12 +104,14 @@ else
 fi
 
 # R terra: the codes reclassified to their values, then a 21 x 21 focal mean.
+# The values are kept as doubles: terra's temporary files are otherwise
+# Float32, whose class values (0.45 as 0.449999988) move means by up to 2e-8.
 if ((have_terra)); then
   rcl=$(paste -sd, <(for i in "${!codes[@]}"; do echo "${codes[$i]},${values[$i]}"; done))
   cat > terra_varnok.R <<R
 library(terra)
 r <- rast("landcover.tif")
-v <- classify(r, matrix(c($rcl), ncol = 2, byrow = TRUE))
+v <- classify(r, matrix(c($rcl), ncol = 2, byrow = TRUE), datatype = "FLT8S")
 focal(v, w = 21, fun = "mean", filename = "terra_varnok.tif", overwrite = TRUE,
       wopt = list(datatype = "FLT8S", gdal = c("COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES")))
 R
@@ -118,15 +120,15 @@ else
   skipped "R terra focal mean" "R or the package terra is not installed"
 fi
 
-# GRASS: the codes recoded to their values (r.recode), then a 21 x 21
-# average (r.neighbors), read and written through GDAL.
+# GRASS: the codes recoded to their values (r.recode, as doubles: -d), then
+# a 21 x 21 average (r.neighbors), read and written through GDAL.
 if ((have_grass)); then
   {
     echo "#!/usr/bin/env bash"
     echo "set -e"
     echo "r.external -o input=$PWD/landcover.tif output=lc --quiet"
     echo "g.region raster=lc"
-    echo "r.recode input=lc output=value --quiet rules=- <<RULES"
+    echo "r.recode -d input=lc output=value --quiet rules=- <<RULES"
     for i in "${!codes[@]}"; do echo "${codes[$i]}:${codes[$i]}:${values[$i]}:${values[$i]}"; done
     echo "RULES"
     echo "r.neighbors input=value output=mean size=21 method=average --quiet"
@@ -140,8 +142,11 @@ else
 fi
 
 # The means of two to four programs over the cells both score, read a band of
-# rows at a time: compare LABEL OURS NAME=FILE... (files that were not
-# written, by skipped tools, are left out).
+# rows at a time: compare LABEL OURS FOOTPRINT NAME=FILE... (files that were
+# not written, by skipped tools, are left out). Where each program differs
+# most from ours, the window's exact mean (fractions.Fraction over the
+# FOOTPRINT's cells of landcover.tif: "square:21" or "circle:10") tells
+# which of the two is the correctly rounded one.
 compare() {
   /usr/bin/python3 - "$@" <<'PY' | tee -a "$results"
 import os
@@ -149,11 +154,12 @@ import sys
 import numpy as np
 from osgeo import gdal
 gdal.UseExceptions()
-label, ours_path, *pairs = sys.argv[1:]
+from fractions import Fraction
+label, ours_path, footprint, *pairs = sys.argv[1:]
 others = [(n, gdal.Open(p)) for n, p in (pair.split("=", 1) for pair in pairs) if os.path.exists(p)]
 ours = gdal.Open(ours_path)
 rows, cols = ours.RasterYSize, ours.RasterXSize
-worst, cells = [0.0] * len(others), [0] * len(others)
+worst, cells, where = [0.0] * len(others), [0] * len(others), [None] * len(others)
 for r0 in range(0, rows, 1000):
     n = min(1000, rows - r0)
     a = ours.GetRasterBand(1).ReadAsArray(0, r0, cols, n).astype(np.float64)
@@ -164,13 +170,30 @@ for r0 in range(0, rows, 1000):
             b[b == band.GetNoDataValue()] = np.nan
         both = np.isfinite(a) & np.isfinite(b)
         if both.any():
-            worst[k] = max(worst[k], float(np.abs(a[both] - b[both]).max()))
+            d = np.where(both, np.abs(a - b), 0.0)
+            at = np.unravel_index(int(np.argmax(d)), d.shape)
+            if d[at] > worst[k]:
+                worst[k], where[k] = float(d[at]), (r0 + int(at[0]), int(at[1]), float(a[at]), float(b[at]))
         cells[k] += int(both.sum())
-for (name, _), w, c in zip(others, worst, cells):
+values = {int(c): Fraction(float(v)) for c, v in (line.split(",") for line in open("table.csv").read().split()[1:])}
+shape, size = footprint.split(":")
+reach = int(size) // 2 if shape == "square" else int(size)
+landcover = gdal.Open("landcover.tif")
+for (name, _), w, c, at in zip(others, worst, cells, where):
     print(f"{label} against {name}: largest difference {w:.3g} over {c} cells scored by both")
+    if at is None or w == 0:
+        continue
+    r, col, ours_mean, their_mean = at
+    codes = landcover.GetRasterBand(1).ReadAsArray(col - reach, r - reach, 2 * reach + 1, 2 * reach + 1)
+    held = [int(codes[i + reach, j + reach]) for i in range(-reach, reach + 1) for j in range(-reach, reach + 1)
+            if shape == "square" or i * i + j * j <= reach * reach]
+    exact = sum(values[x] for x in held) / len(held)
+    print(f"  at row {r + 1}, column {col + 1} the exact mean is {float(exact)!r}: ours {ours_mean!r} is "
+          f"{'the nearest double' if float(exact) == ours_mean else 'NOT the nearest double'}, "
+          f"{name}'s {their_mean!r} is off by {float(abs(Fraction(their_mean) - exact)):.3g}")
 PY
 }
-compare varnok varnok.tif "R rastermaps=rastermaps_varnok.tif" terra=terra_varnok.tif GRASS=grass_varnok.tif
+compare varnok varnok.tif square:21 "R rastermaps=rastermaps_varnok.tif" terra=terra_varnok.tif GRASS=grass_varnok.tif
 
 # A circle of radius 10 cells (317 cells): raster-maps against terra's focal
 # sum with focalMat's circle weights (1/317 each) and GRASS r.neighbors -c.
@@ -181,7 +204,7 @@ if ((have_terra)); then
   cat > terra_circle.R <<R
 library(terra)
 r <- rast("landcover.tif")
-v <- classify(r, matrix(c($rcl), ncol = 2, byrow = TRUE))
+v <- classify(r, matrix(c($rcl), ncol = 2, byrow = TRUE), datatype = "FLT8S")
 focal(v, w = focalMat(v, 10 * res(v)[1], "circle"), fun = "sum", filename = "terra_circle.tif",
       overwrite = TRUE, wopt = list(datatype = "FLT8S", gdal = c("COMPRESS=DEFLATE", "PREDICTOR=3", "TILED=YES")))
 R
@@ -198,5 +221,5 @@ if ((have_grass)); then
 else
   skipped "GRASS r.neighbors -c" "GRASS (grass-core) is not installed"
 fi
-compare "varnok circle:10" varnok_circle.tif terra=terra_circle.tif GRASS=grass_circle.tif
+compare "varnok circle:10" varnok_circle.tif circle:10 terra=terra_circle.tif GRASS=grass_circle.tif
 echo "results in $work/$results"
