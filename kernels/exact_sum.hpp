@@ -93,9 +93,7 @@ public:
             }
             if (!any) continue;
             for (index_t k = 0; k < n1; ++k)
-                if (unsettled[k])
-                    means[k0 + k] = settled_mean(sums[k0 + k], cells[k0 + k],
-                                                 magnitude_estimate(sums[k0 + k]) / static_cast<double>(cells[k0 + k]));
+                if (unsettled[k]) means[k0 + k] = mean_of_word(sums[k0 + k], cells[k0 + k]);
         }
     }
 
@@ -116,18 +114,14 @@ public:
     // 106 bits). Finite for every sum of values the scale was made for.
     double_double sum(const wide_sum* sums) const
     {
-        // One word below 2^105 at a scale that keeps every part normal: A + B
-        // as in quick_mean, summed exactly.
+        // One word below 2^105 at a scale that keeps every part normal.
         if (digits_ == 1 && exponent_ >= -1022 && exponent_ <= 917) {
             const bool negative = sums[0] >> 127;
             const wide_sum m = negative ? -sums[0] : sums[0];
             if ((m >> 105) == 0) {
-                const double A = static_cast<double>(static_cast<std::int64_t>(m >> 52)) * 0x1p52;
-                const double B = static_cast<double>(static_cast<std::int64_t>(static_cast<std::uint64_t>(m) &
-                                                                               ((std::uint64_t{1} << 52) - 1)));
-                const double s = A + B, e = B - (s - A);
+                const double_double x = exact_pair(m);
                 const double sign = negative ? -power_ : power_;
-                return {s * sign, e * sign};
+                return {x.hi * sign, x.lo * sign};
             }
         }
         return sum_of_digits(sums);
@@ -138,11 +132,9 @@ private:
 
     // The correctly rounded mean of a window of sum `sum` and `cells` cells
     // into mean, in doubles, when they can settle it; false otherwise.
-    // The sum's magnitude, below 2^105, is A + B exactly, A = floor(|sum| /
-    // 2^52) 2^52 and B the rest, both exact doubles; s + e = A + B (s
-    // rounded, e exact). With q = fl(s / n), s - q n is exact in doubles
-    // (q split into halves of 26 bits, each times n < 2^26 exact), so the
-    // residual R = |sum| - q n = (s - q n) + e is t, rounded once. q is the
+    // The sum's magnitude, below 2^105, is s + e exactly (exact_pair). With
+    // q = fl(s / n), s - q n is exact in doubles (q split into halves of 26
+    // bits, each times n < 2^26 exact), so the residual R = |sum| - q n = (s - q n) + e is t, rounded once. q is the
     // nearest double to |sum| / n unless |R| >= n ulp(q) / 2; |R| < 3 n
     // ulp(q) / 2, so one ulp up or down settles the rest, except below a
     // power of two, where the ulp halves (q = 2^k or 2^k + ulp with R < 0).
@@ -151,11 +143,8 @@ private:
         const bool negative = sum >> 127;
         const wide_sum magnitude = negative ? -sum : sum;
         const auto n = static_cast<double>(cells);
-        const double A = static_cast<double>(static_cast<std::int64_t>(magnitude >> 52)) * 0x1p52;
-        const double B = static_cast<double>(static_cast<std::int64_t>(static_cast<std::uint64_t>(magnitude) &
-                                                                       ((std::uint64_t{1} << 52) - 1)));
-        const double s = A + B;
-        const double e = B - (s - A); // A >= 2^52 > B, or A = 0
+        const double_double pair = exact_pair(magnitude);
+        const double s = pair.hi, e = pair.lo;
         const double q = s / n;
         const double split = q * 134217729.0; // 2^27 + 1
         const double q_high = split - (split - q), q_low = q - q_high;
@@ -172,6 +161,18 @@ private:
                              r >= std::numeric_limits<double>::min() && r <= std::numeric_limits<double>::max();
         mean = magnitude == 0 ? 0.0 : negative ? -r : r;
         return settled || magnitude == 0;
+    }
+
+    // m below 2^105 as s + e exactly, s the double nearest m: A + B with A =
+    // floor(m / 2^52) 2^52 and B the rest, both exact doubles, summed
+    // exactly (A >= 2^52 > B, or A = 0).
+    [[gnu::always_inline]] static double_double exact_pair(wide_sum m)
+    {
+        const double A = static_cast<double>(static_cast<std::int64_t>(m >> 52)) * 0x1p52;
+        const double B =
+            static_cast<double>(static_cast<std::int64_t>(static_cast<std::uint64_t>(m) & ((std::uint64_t{1} << 52) - 1)));
+        const double s = A + B;
+        return {s, B - (s - A)};
     }
 
     // |sum| as a double, within an ulp or so: signed conversions only, as an
