@@ -19,6 +19,7 @@
 
 #include <bit>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -39,6 +40,8 @@ public:
     static value_scale of_bits(int low, int high, index_t most_cells);
 
     int digits() const { return digits_; }
+    // Every value is an integer below 2^width() in magnitude at the scale.
+    int width() const { return width_; }
 
     // Digit d of v, signed, as a wrapping 128-bit word. v must be finite and
     // one of the values the scale was made for, or 0.
@@ -76,27 +79,54 @@ public:
     }
 
     // mean_of_word of windows 0 .. n-1 into means. Most means are settled in
-    // doubles without a branch, so that windows overlap in the processor;
-    // the few that this cannot settle (a residual within 2^-50 of half an
-    // ulp, a mean just below a power of two, a sum of 105 bits or more, a
-    // window of 2^26 cells or more, a mean outside the normal range) are
+    // doubles without a branch, several windows at once in vector
+    // registers; the few that this cannot settle (see quick_means) are
     // settled in integers after.
     void means_of_words(const wide_sum* sums, const index_t* cells, double* means, index_t n) const
     {
-        bool unsettled[window_batch];
+        double high[window_batch], low[window_batch], counts[window_batch];
         for (index_t k0 = 0; k0 < n; k0 += window_batch) {
             const index_t n1 = std::min(window_batch, n - k0);
-            bool any = false;
             for (index_t k = 0; k < n1; ++k) {
-                unsettled[k] = !quick_mean(sums[k0 + k], cells[k0 + k], means[k0 + k]);
-                any |= unsettled[k];
+                const wide_sum sum = sums[k0 + k];
+                const bool negative = sum >> 127;
+                const wide_sum magnitude = negative ? -sum : sum;
+                const double_double pair = exact_pair(magnitude);
+                const double sign = negative ? -1.0 : 1.0;
+                // Sums of 105 bits or more and windows of 2^26 cells or more
+                // are left to the integers: NaN settles nothing.
+                const bool fits = (magnitude >> 105) == 0 && cells[k0 + k] < (index_t{1} << 26);
+                high[k] = fits ? pair.hi * sign : std::numeric_limits<double>::quiet_NaN();
+                low[k] = pair.lo * sign;
+                counts[k] = static_cast<double>(cells[k0 + k]);
             }
-            if (!any) continue;
+            if (quick_means(high, low, counts, means + k0, n1) == 0) continue;
             for (index_t k = 0; k < n1; ++k)
-                if (unsettled[k]) means[k0 + k] = mean_of_word(sums[k0 + k], cells[k0 + k]);
+                if (std::isnan(means[k0 + k])) means[k0 + k] = mean_of_word(sums[k0 + k], cells[k0 + k]);
         }
     }
 
+    // The correctly rounded means of windows 0 .. n-1 (n <= window_batch)
+    // whose sums, in units of 2^E, are high[k] + low[k] exactly (each below
+    // 2^105 in magnitude, or high[k] NaN) and whose cell counts
+    // counts[k] are below 2^26, into means; NaN for those it cannot settle,
+    // and the number of them returned. Without a branch, so that the
+    // compiler works on several windows at once.
+    //
+    // s + e = high + low exactly (two_sum). With q = fl(s / n), s - q n is
+    // exact in doubles (q split into halves of 26 bits, each times n <
+    // 2^26 exact), so the residual R = sum - q n = (s - q n) + e is t,
+    // rounded once. q is the nearest double to sum / n unless |R| >= n
+    // ulp(q) / 2; |R| < 3 n ulp(q) / 2, so one ulp up or down settles the
+    // rest, except towards zero from a power of two, where the ulp halves
+    // (|q| = 2^k or 2^k + ulp with R towards zero), a residual within 2^-50
+    // of half an ulp (a tie, or too close to tell), or a mean outside the
+    // normal range.
+#if defined(__GNUC__) && !defined(__clang__) // GCC: the arrays are read up to n only
+    [[gnu::access(read_only, 2, 6), gnu::access(read_only, 3, 6), gnu::access(read_only, 4, 6)]]
+#endif
+    index_t quick_means(const double* high, const double* low, const double* counts, double* means,
+                        index_t n) const;
     // The double nearest a sum of one digit: inline, as Ombrel rounds every
     // window's sum. The conversion rounds once, and times 2^E is exact
     // while the result is normal; the rest takes the division.
@@ -129,39 +159,6 @@ public:
 
 private:
     static constexpr index_t window_batch = 128;
-
-    // The correctly rounded mean of a window of sum `sum` and `cells` cells
-    // into mean, in doubles, when they can settle it; false otherwise.
-    // The sum's magnitude, below 2^105, is s + e exactly (exact_pair). With
-    // q = fl(s / n), s - q n is exact in doubles (q split into halves of 26
-    // bits, each times n < 2^26 exact), so the residual R = |sum| - q n = (s - q n) + e is t, rounded once. q is the
-    // nearest double to |sum| / n unless |R| >= n ulp(q) / 2; |R| < 3 n
-    // ulp(q) / 2, so one ulp up or down settles the rest, except below a
-    // power of two, where the ulp halves (q = 2^k or 2^k + ulp with R < 0).
-    [[gnu::always_inline]] bool quick_mean(wide_sum sum, index_t cells, double& mean) const
-    {
-        const bool negative = sum >> 127;
-        const wide_sum magnitude = negative ? -sum : sum;
-        const auto n = static_cast<double>(cells);
-        const double_double pair = exact_pair(magnitude);
-        const double s = pair.hi, e = pair.lo;
-        const double q = s / n;
-        const double split = q * 134217729.0; // 2^27 + 1
-        const double q_high = split - (split - q), q_low = q - q_high;
-        const double t = ((s - q_high * n) - q_low * n) + e;
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(q);
-        const double ulp = std::bit_cast<double>(bits & 0x7ff0000000000000) * 0x1p-52;
-        const double half = n * ulp * 0.5;
-        const double move = static_cast<double>(t > half) - static_cast<double>(t < -half);
-        const double r = (q + move * ulp) * power_;
-        const double distance = (t < 0 ? -t : t) - half;
-        const bool settled = (magnitude >> 105) == 0 && cells < (index_t{1} << 26) &&
-                             (distance < 0 ? -distance : distance) > half * 0x1p-50 &&
-                             !((bits & ((std::uint64_t{1} << 52) - 1)) <= 1 && t < 0) &&
-                             r >= std::numeric_limits<double>::min() && r <= std::numeric_limits<double>::max();
-        mean = magnitude == 0 ? 0.0 : negative ? -r : r;
-        return settled || magnitude == 0;
-    }
 
     // m below 2^105 as s + e exactly, s the double nearest m: A + B with A =
     // floor(m / 2^52) 2^52 and B the rest, both exact doubles, summed
@@ -250,6 +247,7 @@ private:
     double power_ = 1.0;   // 2^E, or 0 when it is not a normal double
     int digit_bits_ = 127; // s
     int digits_ = 1;
+    int width_ = 0;
 };
 
 } // namespace rw

@@ -12,7 +12,7 @@
 
 namespace rw {
 
-const value_rules marnisa_rules{true, make_mean_scorer, true};
+const value_rules marnisa_rules{true, make_mean_scorer, true, true};
 
 // NaN and -Inf are never selected, so only +Inf, always selected, would
 // spread over the sums.

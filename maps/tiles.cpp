@@ -108,7 +108,9 @@ bool sums_exactly(const tiled_map& t) { return t.rules().exact_scale.has_value()
 
 exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep, index_t strip_rows)
 {
-    return exact_value_table(*t.rules().exact_scale, t.run(), b, keep, strip_rows);
+    const bool means_of_rectangles =
+        entry_of(t.q.map).values->scores_means && t.q.footprint.shape == window_shape::rectangle;
+    return exact_value_table(*t.rules().exact_scale, t.run(), b, keep, strip_rows, means_of_rectangles);
 }
 
 void exact_values(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
@@ -117,9 +119,19 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
     // Straight from the labels to each digit's integers; a sampled map
     // replays the same draws for every digit.
     const bool sampled = entry_of(t.q.map).values->sampled;
+    const std::int32_t* thresholds = sampled ? t.rules().thresholds.data() : nullptr;
+    if (table.slides()) {
+        cell_values<std::int64_t> values(table.class_words(), thresholds, t.run().seed);
+        if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
+        table.build_cells(b, [&](index_t c, index_t r0, index_t r1, std::int64_t* dst) {
+            values(labels, c, r0, r1, dst);
+        }, pool);
+        if (right) std::fill(right, right + (b.r1 - b.r0), wide_sum{0});
+        return;
+    }
     std::vector<cell_values<wide_sum>> digits;
     for (int d = 0; d < table.digits(); ++d) {
-        digits.emplace_back(table.class_digits(d), sampled ? t.rules().thresholds.data() : nullptr, t.run().seed);
+        digits.emplace_back(table.class_digits(d), thresholds, t.run().seed);
         if (sampled) digits.back().place_rows(b.r0, draw_start, b.r1 - b.r0);
     }
     table.build(b, [&](int d, index_t c, index_t r0, index_t r1, wide_sum* dst) {

@@ -1,5 +1,6 @@
 #include "value_table.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -45,9 +46,18 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 }
 
 exact_value_table::exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
-                                     index_t strip_rows)
+                                     index_t strip_rows, bool means_of_rectangles)
     : scale_(&scale), block_(b), K_(run.K)
 {
+    if (means_of_rectangles && scale.digits() == 1 && scale.width() <= column_sums_value_bits &&
+        run.h < column_sums_most_cells && run.w < column_sums_most_cells / std::max<index_t>(run.h, 1)) {
+        for (index_t k = 0; k < K_; ++k) {
+            const double v = run.table[k];
+            class_words_.push_back(std::isfinite(v) ? static_cast<std::int64_t>(scale.digit(v, 0)) : 0);
+        }
+        columns_.emplace(b, keep, strip_rows);
+        return;
+    }
     // A sampled class that is never kept (NaN, infinities, values below the
     // chance of a draw) gets digits that no cell adds.
     class_digits_.resize(static_cast<std::size_t>(scale.digits() * K_));
@@ -62,6 +72,7 @@ exact_value_table::exact_value_table(const value_scale& scale, const map_request
 
 void exact_value_table::start(index_t a, index_t b, worker_pool& pool)
 {
+    if (columns_) columns_->start(a, b, pool);
     for (auto& table : digit_tables_) table.start(a, b, pool);
 }
 
@@ -69,6 +80,12 @@ void exact_value_table::build(raster_view<const double> values, cell_block b, co
                               wide_sum* right, worker_pool& pool)
 {
     const value_scale& scale = *scale_;
+    if (columns_) {
+        build_cells(b, [&](index_t c, index_t r0, index_t r1, std::int64_t* dst) {
+            for_each_down(values, c, r0, r1, [&](index_t k, double v) { dst[k] = static_cast<std::int64_t>(scale.digit(v, 0)); });
+        }, pool);
+        return;
+    }
     build(b, [&](int d, index_t c, index_t r0, index_t r1, wide_sum* dst) {
         for_each_down(values, c, r0, r1, [&](index_t k, double v) { dst[k] = scale.digit(v, d); });
     }, left, right, pool);
@@ -83,6 +100,34 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
     const int D = digits();
     const value_scale& scale = *scale_;
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
+    if (columns_) {
+        // Without nodata or clipping every window has the same cells.
+        const bool varies = valid.varies();
+        const index_t every = valid.count(p.i0, p.j0);
+        columns_->for_each_window_run(p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
+                                                     const std::uint64_t* low, index_t n) {
+            double sum_high[window_run], sum_low[window_run], cells[window_run], means[window_run];
+            bool scored[window_run];
+            // Windows not scored divide by 1, and are then written over.
+            for (index_t k = 0; k < n; ++k) {
+                const index_t count = varies ? valid.count(i + k, j) : every;
+                scored[k] = valid.scores(count);
+                cells[k] = scored[k] ? static_cast<double>(count) : 1.0;
+                sum_high[k] = static_cast<double>(static_cast<std::int64_t>(high[k])) * 0x1p32;
+                sum_low[k] = static_cast<double>(static_cast<std::int64_t>(low[k]));
+            }
+            if (scale.quick_means(sum_high, sum_low, cells, means, n) != 0)
+                for (index_t k = 0; k < n; ++k)
+                    if (std::isnan(means[k])) {
+                        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high[k]));
+                        const wide_sum sum = (static_cast<wide_sum>(signed_high) << 32) + low[k];
+                        means[k] = scale.mean_of_word(sum, static_cast<index_t>(cells[k]));
+                    }
+            double* to = &out(i + di, j + dj);
+            for (index_t k = 0; k < n; ++k) to[k * out.row_step] = scored[k] ? means[k] : not_scored;
+        }, pool);
+        return;
+    }
     if (D == 1) { // most tables: one word a window, read down the columns
         for_each_window_sum_run(digit_tables_[0].view(), p, layout,
                                 [&](index_t i, index_t j, const wide_sum* sums, index_t n) {

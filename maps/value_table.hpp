@@ -6,6 +6,7 @@
 // labels.
 #pragma once
 
+#include "kernels/column_sums.hpp"
 #include "kernels/crt_rand.hpp"
 #include "kernels/exact_sum.hpp"
 #include "kernels/sampling.hpp"
@@ -15,6 +16,7 @@
 #include <bit>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -62,6 +64,9 @@ struct value_rules {
     // sums (exact_value_table, window_scorer::score_exact); otherwise the
     // scorer runs as under the plug-ins' arithmetic.
     bool sums_exactly = false;
+    // Whether the scores are the windows' means of the values
+    // (exact_value_table::write_means), which rectangles may slide.
+    bool scores_means = false;
 };
 
 // The mean of the window's values over its cells (or valid cells).
@@ -124,11 +129,32 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 // block from its first row, built strip by strip like the double table.
 // Integer box sums need no carry from other tiles to be exact, so a tile
 // on its own sums its halo from scratch and gets the same window sums.
+//
+// A map whose windows are rectangles and whose scores are the means of
+// their sums (write_means) slides its sums instead (column_sums.hpp), when
+// its values and windows are small enough for that (most are): the same
+// sums, at a fraction of the cost.
 class exact_value_table {
 public:
-    // For the classes of run (their values being among the scale's).
+    // For the classes of run (their values being among the scale's);
+    // means_of_rectangles: whether the map's windows are rectangles and
+    // its scores read the sums through write_means only.
     exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
-                      index_t strip_rows);
+                      index_t strip_rows, bool means_of_rectangles = false);
+
+    // Whether the sums slide (then build_cells fills them, and only
+    // write_means reads them).
+    bool slides() const { return columns_.has_value(); }
+    // Every class value as one integer at the scale, class k at [k - 1]
+    // (when the sums slide).
+    const std::int64_t* class_words() const { return class_words_.data(); }
+    // The sums sliding: adds the integers of tile b's cells (fill as in
+    // column_sums::build) to rows b.r0 .. b.r1-1, started.
+    template <class Fill>
+    void build_cells(cell_block b, Fill&& fill, worker_pool& pool)
+    {
+        columns_->build(b.r0, b.r1, b.c0, b.c1, fill, pool);
+    }
 
     int digits() const { return scale_->digits(); }
     const value_scale& scale() const { return *scale_; }
@@ -178,6 +204,8 @@ private:
     index_t K_;
     std::vector<wide_sum> class_digits_;
     std::vector<summed_area_strip<wide_sum>> digit_tables_;
+    std::vector<std::int64_t> class_words_;
+    std::optional<column_sums> columns_;
 };
 
 } // namespace rw

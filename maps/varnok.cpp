@@ -8,7 +8,7 @@
 
 namespace rw {
 
-const value_rules varnok_rules{false, make_mean_scorer, true};
+const value_rules varnok_rules{false, make_mean_scorer, true, true};
 
 extern const map_entry varnok_entry{
     map_kind::varnok, "varnok", "Varnok", "mean of the class value over the window's cells",

@@ -244,7 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
         exact_case{map_kind::varnok, {1e-300, 1.0}, 2, 2, false},
         exact_case{map_kind::marnisa, {4.0 / 3.0, 1e9, 1.1, -5.0, 0x1p-20, 1e-7}, 3, 3, false},
         exact_case{map_kind::marnisa, {4.0 / 3.0, 1e9, 1.1, -5.0, 0x1p-20, 1e-7}, 4, 5, true},
-        exact_case{map_kind::marnisa, {1e300, 1.5, std::nan(""), -INFINITY, 1e-300}, 3, 3, false}),
+        exact_case{map_kind::marnisa, {1e300, 1.5, std::nan(""), -INFINITY, 1e-300}, 3, 3, false},
+        // within 62 bits: sums slide along the rows
+        exact_case{map_kind::marnisa, {4.0 / 3.0, 1.1, -5.0, 2.5, 1e-7}, 4, 5, true},
+        exact_case{map_kind::varnok, {0.2, 0.9, 0.3, -0.45}, 5, 4, true}),
     [](const auto& named) { return std::string(entry_of(named.param.map).name) + "_" + std::to_string(named.index); });
 
 // The cases users meet first: a window of one class gives exactly its value,
@@ -315,6 +318,53 @@ TEST(ExactMeans, ThreadsAndStripsGiveTheSameBits)
                         << threads << " threads, strips of " << strip;
                 }
         }
+}
+
+// Tables whose values span at most 62 bits slide their sums along the rows
+// of rectangles. Windows cut by the raster's edges and by nodata, on one to
+// three threads and in strips of any height (each range of rows adding the
+// column sums above it), still get the correctly rounded mean of their
+// cells; Marnisa, whose kept cells draw at random, the same bits.
+TEST(ExactMeans, SlidingSumsHoldAtEdgesOnEveryPath)
+{
+    const index_t M = 41, N = 37, h = 6, w = 5;
+    const std::vector<double> table{0.1, third, -0.7, 2.5, 1.1};
+    std::vector<std::int32_t> labels = test::random_labels(M, N, 5, 21);
+    for (index_t k = 0; k < M * N; k += 9) labels[k] = 6; // nodata
+    for (const map_kind map : {map_kind::varnok, map_kind::marnisa}) {
+        map_request q{map};
+        q.arithmetic = arithmetic::exact;
+        q.edges = edge_rule::partial;
+        q.nodata = true;
+        q.policy = nodata_policy::renormalise;
+        q.seed = 8;
+        const std::vector<double> one = test::run_map(q, table, labels.data(), M, N, h, w, {1});
+        for (const int threads : {2, 3})
+            for (const index_t strip : {1, 5, 0}) {
+                const std::vector<double> other = test::run_map(q, table, labels.data(), M, N, h, w, {threads, strip});
+                ASSERT_EQ(std::memcmp(one.data(), other.data(), one.size() * sizeof(double)), 0)
+                    << entry_of(map).name << ", " << threads << " threads, strips of " << strip;
+            }
+        if (map != map_kind::varnok) continue;
+        const index_t di = centre_offset(h), dj = centre_offset(w);
+        index_t checked = 0;
+        for (index_t i = -di; i + di < M; ++i)
+            for (index_t j = -dj; j + dj < N; ++j) {
+                fixed sum;
+                index_t valid = 0;
+                for (index_t c = std::max<index_t>(j, 0); c < std::min(j + w, N); ++c)
+                    for (index_t r = std::max<index_t>(i, 0); r < std::min(i + h, M); ++r)
+                        if (labels[r + M * c] <= 5) {
+                            sum += fixed::of(table[labels[r + M * c] - 1]);
+                            ++valid;
+                        }
+                const double score = one[(i + di) + M * (j + dj)];
+                if (valid == 0 || std::isnan(score)) continue; // too few valid cells
+                ASSERT_TRUE(correctly_rounded(score, sum, valid)) << "window at " << i << ", " << j;
+                ++checked;
+            }
+        EXPECT_GT(checked, M * N / 2);
+    }
 }
 
 // --- Sulmet and Ombrel --------------------------------------------------------
