@@ -5,8 +5,8 @@
 //
 // A cell's integer v (|v| < 2^62) is held as v = high 2^32 + low, high =
 // floor(v / 2^32) and low = v mod 2^32, each summed in a 64-bit word that
-// wraps. A window of fewer than 2^21 cells then has |sum of highs| < 2^51
-// and a sum of lows below 2^53: exact in their words whatever the column
+// wraps. A window of fewer than 2^20 cells then has |sum of highs| < 2^50
+// and a sum of lows below 2^52: exact in their words whatever the column
 // sums wrapped to, and exact as doubles. Two such words cost less than one
 // 128-bit word: no carry joins them, and the processor's vector registers
 // take several windows at once.
@@ -25,7 +25,7 @@ namespace rw {
 
 // Windows below this many cells, and values below 2^62 in magnitude, are
 // summed exactly here.
-constexpr index_t column_sums_most_cells = index_t{1} << 21;
+constexpr index_t column_sums_most_cells = index_t{1} << 20;
 constexpr int column_sums_value_bits = 62;
 
 class column_sums {
@@ -141,14 +141,34 @@ public:
                 std::fill(low, low + n, 0);
                 for (index_t c = j_first; c < j_first + w; ++c) slide(c, std::true_type{});
                 write_run(i, j_first, static_cast<const std::uint64_t*>(high), static_cast<const std::uint64_t*>(low), n);
+                const auto held = [&](index_t c) { return c >= H.col0 && c < H.col0 + H.cols; };
+                const auto pair_at = [&](index_t c) {
+                    return column_pair{&H(i - 1, c), &L(i - 1, c)};
+                };
                 for (index_t j = j_first + 1; j < p.j0 + hi; ++j) {
-                    slide(j + w - 1, std::true_type{});
-                    slide(j - 1, std::false_type{});
+                    if (inside && held(j - 1) && held(j + w - 1)) {
+                        slide_run(high, low, pair_at(j + w - 1), pair_at(j - 1), h, n);
+                    } else {
+                        slide(j + w - 1, std::true_type{});
+                        slide(j - 1, std::false_type{});
+                    }
                     write_run(i, j, static_cast<const std::uint64_t*>(high), static_cast<const std::uint64_t*>(low), n);
                 }
             }
         });
     }
+
+    // Column sums of the highs and lows of one column from the row above a
+    // run's first window on.
+    struct column_pair {
+        const std::uint64_t* high;
+        const std::uint64_t* low;
+    };
+
+    // One step right for a run of n windows of h rows: adds column `in`'s
+    // share of each window (its sums h rows apart) and takes column out's.
+    static void slide_run(std::uint64_t* high, std::uint64_t* low, const column_pair& in, const column_pair& out,
+                          index_t h, index_t n);
 
 private:
     summed_area_strip<std::uint64_t> high_, low_; // column sums; build never sweeps along rows

@@ -122,11 +122,17 @@ public:
     // (|q| = 2^k or 2^k + ulp with R towards zero), a residual within 2^-50
     // of half an ulp (a tie, or too close to tell), or a mean outside the
     // normal range.
-#if defined(__GNUC__) && !defined(__clang__) // GCC: the arrays are read up to n only
-    [[gnu::access(read_only, 2, 6), gnu::access(read_only, 3, 6), gnu::access(read_only, 4, 6)]]
-#endif
     index_t quick_means(const double* high, const double* low, const double* counts, double* means,
                         index_t n) const;
+
+    // The correctly rounded means of windows 0 .. n-1 whose sums, in units
+    // of 2^E, are high[k] 2^32 + low[k], high[k] signed (two's complement)
+    // below 2^51 in magnitude and low[k] below 2^52, over cells[k] cells
+    // (below 2^26), into means. Most through quick_means's settling, the
+    // rest in integers.
+    void means_of_split_sums(const std::uint64_t* high, const std::uint64_t* low, const double* cells,
+                             double* means, index_t n) const;
+
     // The double nearest a sum of one digit: inline, as Ombrel rounds every
     // window's sum. The conversion rounds once, and times 2^E is exact
     // while the result is normal; the rest takes the division.

@@ -101,30 +101,26 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
     const value_scale& scale = *scale_;
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
     if (columns_) {
-        // Without nodata or clipping every window has the same cells.
-        const bool varies = valid.varies();
-        const index_t every = valid.count(p.i0, p.j0);
+        // Without nodata or clipping every window has the same cells, and
+        // a run's means go straight to the output's column.
+        const bool varies = valid.varies() || !valid.scores(valid.count(p.i0, p.j0)) || out.row_step != 1;
+        std::vector<double> every(window_run, static_cast<double>(valid.count(p.i0, p.j0)));
         columns_->for_each_window_run(p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
                                                      const std::uint64_t* low, index_t n) {
-            double sum_high[window_run], sum_low[window_run], cells[window_run], means[window_run];
+            if (!varies) {
+                scale.means_of_split_sums(high, low, every.data(), &out(i + di, j + dj), n);
+                return;
+            }
+            double cells[window_run], means[window_run];
             bool scored[window_run];
             // Windows not scored divide by 1, and are then written over.
             for (index_t k = 0; k < n; ++k) {
-                const index_t count = varies ? valid.count(i + k, j) : every;
+                const index_t count = valid.count(i + k, j);
                 scored[k] = valid.scores(count);
                 cells[k] = scored[k] ? static_cast<double>(count) : 1.0;
-                sum_high[k] = static_cast<double>(static_cast<std::int64_t>(high[k])) * 0x1p32;
-                sum_low[k] = static_cast<double>(static_cast<std::int64_t>(low[k]));
             }
-            if (scale.quick_means(sum_high, sum_low, cells, means, n) != 0)
-                for (index_t k = 0; k < n; ++k)
-                    if (std::isnan(means[k])) {
-                        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high[k]));
-                        const wide_sum sum = (static_cast<wide_sum>(signed_high) << 32) + low[k];
-                        means[k] = scale.mean_of_word(sum, static_cast<index_t>(cells[k]));
-                    }
-            double* to = &out(i + di, j + dj);
-            for (index_t k = 0; k < n; ++k) to[k * out.row_step] = scored[k] ? means[k] : not_scored;
+            scale.means_of_split_sums(high, low, cells, means, n);
+            for (index_t k = 0; k < n; ++k) out(i + k + di, j + dj) = scored[k] ? means[k] : not_scored;
         }, pool);
         return;
     }
