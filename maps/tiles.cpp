@@ -120,10 +120,12 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
     // replays the same draws for every digit.
     const bool sampled = entry_of(t.q.map).values->sampled;
     const std::int32_t* thresholds = sampled ? t.rules().thresholds.data() : nullptr;
-    if (table.slides()) {
-        cell_values<std::int64_t> values(table.class_words(), thresholds, t.run().seed);
+    if (table.slides()) { // the class of each cell, 0 for one not kept
+        std::vector<std::int32_t> classes(static_cast<std::size_t>(t.run().K));
+        for (std::size_t k = 0; k < classes.size(); ++k) classes[k] = static_cast<std::int32_t>(k + 1);
+        cell_values<std::int32_t> values(classes.data(), thresholds, t.run().seed);
         if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
-        table.build_cells(b, [&](index_t c, index_t r0, index_t r1, std::int64_t* dst) {
+        table.build_classes(b, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
             values(labels, c, r0, r1, dst);
         }, pool);
         if (right) std::fill(right, right + (b.r1 - b.r0), wide_sum{0});

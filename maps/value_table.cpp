@@ -1,6 +1,7 @@
 #include "value_table.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -47,15 +48,16 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 
 exact_value_table::exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
                                      index_t strip_rows, bool means_of_rectangles)
-    : scale_(&scale), block_(b), K_(run.K)
+    : scale_(&scale), block_(b), K_(run.K), run_table_(run.table)
 {
-    if (means_of_rectangles && scale.digits() == 1 && scale.width() <= column_sums_value_bits &&
-        run.h < column_sums_most_cells && run.w < column_sums_most_cells / std::max<index_t>(run.h, 1)) {
+    if (means_of_rectangles && scale.digits() == 1 && scale.width() <= sliding_sums_value_bits &&
+        run.h < sliding_sums_most_cells && run.w < sliding_sums_most_cells / std::max<index_t>(run.h, 1)) {
+        std::vector<std::int64_t> words;
         for (index_t k = 0; k < K_; ++k) {
             const double v = run.table[k];
-            class_words_.push_back(std::isfinite(v) ? static_cast<std::int64_t>(scale.digit(v, 0)) : 0);
+            words.push_back(std::isfinite(v) ? static_cast<std::int64_t>(scale.digit(v, 0)) : 0);
         }
-        columns_.emplace(b, keep, strip_rows);
+        sliding_.emplace(b, keep, strip_rows, words.data(), K_);
         return;
     }
     // A sampled class that is never kept (NaN, infinities, values below the
@@ -72,7 +74,7 @@ exact_value_table::exact_value_table(const value_scale& scale, const map_request
 
 void exact_value_table::start(index_t a, index_t b, worker_pool& pool)
 {
-    if (columns_) columns_->start(a, b, pool);
+    if (sliding_) sliding_->start(a, b, pool);
     for (auto& table : digit_tables_) table.start(a, b, pool);
 }
 
@@ -80,9 +82,19 @@ void exact_value_table::build(raster_view<const double> values, cell_block b, co
                               wide_sum* right, worker_pool& pool)
 {
     const value_scale& scale = *scale_;
-    if (columns_) {
-        build_cells(b, [&](index_t c, index_t r0, index_t r1, std::int64_t* dst) {
-            for_each_down(values, c, r0, r1, [&](index_t k, double v) { dst[k] = static_cast<std::int64_t>(scale.digit(v, 0)); });
+    if (sliding_) {
+        // Each value is one of the classes' (or 0, adding nothing): its class
+        // is found among them by its bits.
+        std::vector<std::pair<std::uint64_t, std::int32_t>> classes;
+        for (index_t k = 0; k < K_; ++k)
+            classes.emplace_back(std::bit_cast<std::uint64_t>(run_table_[k]), static_cast<std::int32_t>(k + 1));
+        std::sort(classes.begin(), classes.end());
+        build_classes(b, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
+            for_each_down(values, c, r0, r1, [&](index_t k, double v) {
+                const std::pair<std::uint64_t, std::int32_t> key{std::bit_cast<std::uint64_t>(v), 0};
+                const auto at = std::lower_bound(classes.begin(), classes.end(), key);
+                dst[k] = at != classes.end() && at->first == key.first ? at->second : 0;
+            });
         }, pool);
         return;
     }
@@ -100,12 +112,12 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
     const int D = digits();
     const value_scale& scale = *scale_;
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
-    if (columns_) {
+    if (sliding_) {
         // Without nodata or clipping every window has the same cells, and
         // a run's means go straight to the output's column.
         const bool varies = valid.varies() || !valid.scores(valid.count(p.i0, p.j0)) || out.row_step != 1;
         std::vector<double> every(window_run, static_cast<double>(valid.count(p.i0, p.j0)));
-        columns_->for_each_window_run(p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
+        sliding_->for_each_window_run(p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
                                                      const std::uint64_t* low, index_t n) {
             if (!varies) {
                 scale.means_of_split_sums(high, low, every.data(), &out(i + di, j + dj), n);

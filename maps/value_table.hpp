@@ -6,10 +6,10 @@
 // labels.
 #pragma once
 
-#include "kernels/column_sums.hpp"
 #include "kernels/crt_rand.hpp"
 #include "kernels/exact_sum.hpp"
 #include "kernels/sampling.hpp"
+#include "kernels/sliding_sums.hpp"
 #include "kernels/valid_cells.hpp"
 #include "maps/map_setup.hpp"
 
@@ -131,7 +131,7 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 // on its own sums its halo from scratch and gets the same window sums.
 //
 // A map whose windows are rectangles and whose scores are the means of
-// their sums (write_means) slides its sums instead (column_sums.hpp), when
+// their sums (write_means) slides its sums instead (sliding_sums.hpp), when
 // its values and windows are small enough for that (most are): the same
 // sums, at a fraction of the cost.
 class exact_value_table {
@@ -142,18 +142,15 @@ public:
     exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
                       index_t strip_rows, bool means_of_rectangles = false);
 
-    // Whether the sums slide (then build_cells fills them, and only
+    // Whether the sums slide (then build_classes fills them, and only
     // write_means reads them).
-    bool slides() const { return columns_.has_value(); }
-    // Every class value as one integer at the scale, class k at [k - 1]
-    // (when the sums slide).
-    const std::int64_t* class_words() const { return class_words_.data(); }
-    // The sums sliding: adds the integers of tile b's cells (fill as in
-    // column_sums::build) to rows b.r0 .. b.r1-1, started.
+    bool slides() const { return sliding_.has_value(); }
+    // The sums sliding: sets the classes of tile b's cells in rows b.r0 ..
+    // b.r1-1, started; fill as in sliding_value_sums::build.
     template <class Fill>
-    void build_cells(cell_block b, Fill&& fill, worker_pool& pool)
+    void build_classes(cell_block b, Fill&& fill, worker_pool& pool)
     {
-        columns_->build(b.r0, b.r1, b.c0, b.c1, fill, pool);
+        sliding_->build(b.r0, b.r1, b.c0, b.c1, fill, pool);
     }
 
     int digits() const { return scale_->digits(); }
@@ -202,10 +199,10 @@ private:
     const value_scale* scale_;
     cell_block block_;
     index_t K_;
+    const double* run_table_; // the classes' values
     std::vector<wide_sum> class_digits_;
     std::vector<summed_area_strip<wide_sum>> digit_tables_;
-    std::vector<std::int64_t> class_words_;
-    std::optional<column_sums> columns_;
+    std::optional<sliding_value_sums> sliding_;
 };
 
 } // namespace rw
