@@ -127,20 +127,37 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
     const double q = s / cells;
     const double split = q * 134217729.0; // 2^27 + 1
     const double q_high = split - (split - q), q_low = q - q_high;
-    const double t = ((s - q_high * cells) - q_low * cells) + e;
+    const double d = (s - q_high * cells) - q_low * cells; // s - q n, exact
+    const double t = d + e, back = t - d;
+    const double error = (d - (t - back)) + (e - back); // R = t + error exactly
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(q);
     const double ulp = std::bit_cast<double>(bits & 0x7ff0000000000000) * 0x1p-52;
     const double half = cells * ulp * 0.5;
     const double up = std::isgreater(t, half) ? ulp : 0.0, down = std::isless(t, -half) ? ulp : 0.0;
-    const double r = (q + up - down) * power; // one of up and down is 0
+    const double q1 = q + up - down; // one of up and down is 0
+    // t and the multiples of half lie on the grid of ulp(t), and |error| <=
+    // ulp(t) / 2, so only |t| = half (no step) or 3 half (a step to q1)
+    // leaves error to decide: outwards, q1 is still more than half an ulp
+    // off; 0, a tie, the mean lying halfway from q1 to its neighbour
+    // towards t, which adding half an ulp rounds to the even one of the two.
+    // (Written so that the compiler keeps it free of branches: the tie's
+    // half ulp by its bits.)
+    const double size_of_t = std::fabs(t), three_halves = 3.0 * half;
+    const bool at_half = size_of_t == half, at_three_halves = size_of_t == three_halves;
+    const bool outwards = std::isgreater(error * t, 0.0);
+    const bool beyond = std::isgreater(size_of_t, three_halves) | ((at_half | at_three_halves) & outwards);
+    const bool tie = (at_half | at_three_halves) & (error == 0.0);
+    const std::uint64_t sign_of_t = std::bit_cast<std::uint64_t>(t) & 0x8000000000000000;
+    const double tie_step =
+        std::bit_cast<double>((std::bit_cast<std::uint64_t>(0.5 * ulp) | sign_of_t) & -static_cast<std::uint64_t>(tie));
+    const double r = (q1 + tie_step) * power;
     const double size = std::fabs(r);
     const bool near_power = std::islessequal(std::fabs(q), ulp * 0x1p52 + ulp); // |q| = 2^k or 2^k + ulp
     const bool towards_zero = std::isless(t, 0.0) != std::isless(q, 0.0);
-    const bool clear_of_half = std::isgreater(std::fabs(std::fabs(t) - half), half * 0x1p-50);
     const bool above_least = std::isgreaterequal(size, std::numeric_limits<double>::min());
     const bool below_most = std::islessequal(size, std::numeric_limits<double>::max());
     const bool zero = s == 0;
-    settled = (clear_of_half & !(near_power & towards_zero) & above_least & below_most) | zero;
+    settled = (!beyond & !(near_power & towards_zero) & above_least & below_most) | zero;
     const double mean = zero ? 0.0 : r;
     return settled ? mean : std::numeric_limits<double>::quiet_NaN();
 }

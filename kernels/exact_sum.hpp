@@ -115,13 +115,13 @@ public:
     //
     // s + e = high + low exactly (two_sum). With q = fl(s / n), s - q n is
     // exact in doubles (q split into halves of 26 bits, each times n <
-    // 2^26 exact), so the residual R = sum - q n = (s - q n) + e is t,
-    // rounded once. q is the nearest double to sum / n unless |R| >= n
-    // ulp(q) / 2; |R| < 3 n ulp(q) / 2, so one ulp up or down settles the
-    // rest, except towards zero from a power of two, where the ulp halves
-    // (|q| = 2^k or 2^k + ulp with R towards zero), a residual within 2^-50
-    // of half an ulp (a tie, or too close to tell), or a mean outside the
-    // normal range.
+    // 2^26 exact), so the residual R = sum - q n = (s - q n) + e is t +
+    // error exactly (two_sum again). q is the nearest double to sum / n
+    // unless |R| >= n ulp(q) / 2; |R| < 3 n ulp(q) / 2, so one ulp up or
+    // down settles the rest, ties to even. Left unsettled: a step towards
+    // zero from a power of two, where the ulp halves (|q| = 2^k or 2^k +
+    // ulp with R towards zero), a residual still beyond half an ulp after
+    // the step, and a mean outside the normal range.
     index_t quick_means(const double* high, const double* low, const double* counts, double* means,
                         index_t n) const;
 
