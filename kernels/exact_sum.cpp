@@ -120,14 +120,22 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
 // power, over `cells` cells, or NaN when it cannot be settled (see
 // value_scale::quick_means). Quiet comparisons, joined bitwise, so that
 // nothing branches.
+// fused: s - q n by a fused multiply-add, exact in one operation, where the
+// processor has one; else by halves of q.
+template <bool fused>
 [[gnu::always_inline]] inline double settled_mean_or_nan(double a, double b, double cells, double power, bool& settled)
 {
     const double s = a + b, moved = s - a;
     const double e = (a - (s - moved)) + (b - moved);
     const double q = s / cells;
-    const double split = q * 134217729.0; // 2^27 + 1
-    const double q_high = split - (split - q), q_low = q - q_high;
-    const double d = (s - q_high * cells) - q_low * cells; // s - q n, exact
+    double d; // s - q n, exact
+    if constexpr (fused) {
+        d = std::fma(-q, cells, s);
+    } else {
+        const double split = q * 134217729.0; // 2^27 + 1
+        const double q_high = split - (split - q), q_low = q - q_high;
+        d = (s - q_high * cells) - q_low * cells;
+    }
     const double t = d + e, back = t - d;
     const double error = (d - (t - back)) + (e - back); // R = t + error exactly
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(q);
@@ -162,13 +170,14 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
     return settled ? mean : std::numeric_limits<double>::quiet_NaN();
 }
 
+template <bool fused>
 [[gnu::always_inline]] inline index_t settle_pairs(const double* high, const double* low, const double* cells,
                                                    double* means, index_t n, double power)
 {
     index_t unsettled = 0;
     for (index_t k = 0; k < n; ++k) {
         bool settled;
-        means[k] = settled_mean_or_nan(high[k], low[k], cells[k], power, settled);
+        means[k] = settled_mean_or_nan<fused>(high[k], low[k], cells[k], power, settled);
         unsettled += !settled;
     }
     return unsettled;
@@ -178,6 +187,7 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
 // 2^52, become exact doubles by their bits (the integer put below the
 // point of 1.5 2^52 or 2^52, which is then taken off), four to a vector
 // register.
+template <bool fused>
 [[gnu::always_inline]] inline index_t settle_split_sums(const std::uint64_t* high, const std::uint64_t* low,
                                                         const double* cells, double* means, index_t n, double power)
 {
@@ -186,7 +196,7 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
         const double a = (std::bit_cast<double>(high[k] + 0x4338000000000000) - 0x1.8p52) * 0x1p32;
         const double b = std::bit_cast<double>(low[k] | 0x4330000000000000) - 0x1p52;
         bool settled;
-        means[k] = settled_mean_or_nan(a, b, cells[k], power, settled);
+        means[k] = settled_mean_or_nan<fused>(a, b, cells[k], power, settled);
         unsettled += !settled;
     }
     return unsettled;
@@ -194,19 +204,20 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define RW_SETTLE_WITH_AVX2 1
-// Built for processors with AVX2 too, four windows per instruction, and
-// chosen at run time; both round alike, as each operation is the same IEEE
-// operation on doubles either way.
-[[gnu::target("avx2")]] index_t settle_pairs_avx2(const double* high, const double* low, const double* cells,
+// Built for processors with AVX2 and FMA too, four windows per
+// instruction, and chosen at run time; both give the same bits, as each
+// operation is the same IEEE operation on doubles, and s - q n is exact
+// either way.
+[[gnu::target("avx2,fma")]] index_t settle_pairs_avx2(const double* high, const double* low, const double* cells,
                                                   double* means, index_t n, double power)
 {
-    return settle_pairs(high, low, cells, means, n, power);
+    return settle_pairs<true>(high, low, cells, means, n, power);
 }
 
-[[gnu::target("avx2")]] index_t settle_split_sums_avx2(const std::uint64_t* high, const std::uint64_t* low,
+[[gnu::target("avx2,fma")]] index_t settle_split_sums_avx2(const std::uint64_t* high, const std::uint64_t* low,
                                                        const double* cells, double* means, index_t n, double power)
 {
-    return settle_split_sums(high, low, cells, means, n, power);
+    return settle_split_sums<true>(high, low, cells, means, n, power);
 }
 #endif
 
@@ -216,20 +227,21 @@ index_t value_scale::quick_means(const double* high, const double* low, const do
                                  index_t n) const
 {
 #ifdef RW_SETTLE_WITH_AVX2
-    if (__builtin_cpu_supports("avx2")) return settle_pairs_avx2(high, low, cells, means, n, power_);
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        return settle_pairs_avx2(high, low, cells, means, n, power_);
 #endif
-    return settle_pairs(high, low, cells, means, n, power_);
+    return settle_pairs<false>(high, low, cells, means, n, power_);
 }
 
 void value_scale::means_of_split_sums(const std::uint64_t* high, const std::uint64_t* low, const double* cells,
                                       double* means, index_t n) const
 {
 #ifdef RW_SETTLE_WITH_AVX2
-    const index_t unsettled = __builtin_cpu_supports("avx2")
+    const index_t unsettled = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
                                   ? settle_split_sums_avx2(high, low, cells, means, n, power_)
-                                  : settle_split_sums(high, low, cells, means, n, power_);
+                                  : settle_split_sums<false>(high, low, cells, means, n, power_);
 #else
-    const index_t unsettled = settle_split_sums(high, low, cells, means, n, power_);
+    const index_t unsettled = settle_split_sums<false>(high, low, cells, means, n, power_);
 #endif
     if (unsettled == 0) return;
     for (index_t k = 0; k < n; ++k)
