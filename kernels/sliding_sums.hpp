@@ -1,9 +1,10 @@
 // Exact window sums of class values over rectangles, slid along each row of
-// windows without a summed-area table. A strip keeps the class of each cell
-// (0 for a cell that adds nothing); a window's sum is the sum, over its
-// columns, of each column's share: the class values of its h cells there,
-// itself slid down the column one cell in, one out. Only the classes pass
-// through memory, a quarter of a table of 128-bit sums.
+// windows without a summed-area table, from the class of each cell: the
+// labels themselves, or, for a map that keeps cells at random, a strip of
+// the kept cells' classes (0 for a cell that adds nothing). A window's sum
+// is the sum, over its columns, of each column's share: the class values
+// of its h cells there, itself slid down the column one cell in, one out.
+// Only the classes pass through memory.
 //
 // A class value v (|v| < 2^62, an integer) is held as v = high 2^32 + low,
 // high = floor(v / 2^32) and low = v mod 2^32, each summed in a 64-bit word
@@ -28,10 +29,12 @@ constexpr int sliding_sums_value_bits = 62;
 
 class sliding_value_sums {
 public:
-    // The columns of block b, from its row b.r0; strips of at most
-    // strip_rows rows, each keeping `keep` rows above it. class_values[k]:
-    // the integer of class k + 1, k < K.
-    sliding_value_sums(cell_block b, index_t keep, index_t strip_rows, const std::int64_t* class_values, index_t K)
+    // class_values[k]: the integer of class k + 1, k < K. The strip of
+    // kept cells' classes (when used): the columns of block b, from its row
+    // b.r0, in strips of at most strip_rows rows, each keeping `keep` rows
+    // above it.
+    sliding_value_sums(const std::int64_t* class_values, index_t K, cell_block b = {}, index_t keep = 0,
+                       index_t strip_rows = 0)
         : classes_(b, keep, strip_rows), high_of_(static_cast<std::size_t>(K + 1)), low_of_(high_of_.size())
     {
         for (index_t k = 0; k < K; ++k) {
@@ -57,15 +60,19 @@ public:
         });
     }
 
+    // The classes the strip holds now, in the raster's coordinates.
+    raster_view<const std::int32_t> kept_classes() const { return classes_.view(); }
+
     // Calls write_run(i, j, high, low, n) for runs of at most window_run
     // windows (i .. i+n-1, j) of p down each column: high[k] and low[k] the
     // sums of the highs (signed, as two's complement) and of the lows over
     // window (i + k, j) of `layout`, a rectangle, whose rows and columns
-    // inside the raster the strip holds. The windows of a run go through
-    // the processor together.
+    // inside the raster `classes` holds (classes 0 .. K: labels, or
+    // kept_classes()). The windows of a run go through the processor
+    // together.
     template <class WriteRun>
-    void for_each_window_run(const scored_positions& p, const window_layout& layout, WriteRun&& write_run,
-                             worker_pool& pool) const
+    void for_each_window_run(raster_view<const std::int32_t> classes, const scored_positions& p,
+                             const window_layout& layout, WriteRun&& write_run, worker_pool& pool) const
     {
         if (p.empty()) return;
         const index_t w = layout.w;
@@ -87,7 +94,7 @@ public:
                 std::fill(low, low + n, 0);
                 for (index_t c = j_first; c < j_first + w; ++c) {
                     std::uint64_t* share = slot(c, 0);
-                    column_share(layout, c, i, n, share);
+                    column_share(classes, layout, c, i, n, share);
                     for (index_t k = 0; k < n; ++k) {
                         high[k] += share[k];
                         low[k] += share[window_run + k];
@@ -96,8 +103,8 @@ public:
                 write_run(i, j_first, static_cast<const std::uint64_t*>(high), static_cast<const std::uint64_t*>(low), n);
                 for (index_t j = j_first + 1; j < p.j0 + hi; ++j) {
                     std::uint64_t* out = slot(j - 1, 1);
-                    if (!ring) column_share(layout, j - 1, i, n, out);
-                    column_share(layout, j + w - 1, i, n, in);
+                    if (!ring) column_share(classes, layout, j - 1, i, n, out);
+                    column_share(classes, layout, j + w - 1, i, n, in);
                     step(high, low, in, out, n);
                     write_run(i, j, static_cast<const std::uint64_t*>(high), static_cast<const std::uint64_t*>(low), n);
                 }
@@ -110,9 +117,9 @@ private:
     // at share[k], the lows' at share[window_run + k]. Cells outside the
     // strip's columns or past a clipped layout's last row add nothing, as
     // do the rows above a block's first (zeros above the raster's edge).
-    void column_share(const window_layout& layout, index_t c, index_t i, index_t n, std::uint64_t* share) const
+    void column_share(raster_view<const std::int32_t> C, const window_layout& layout, index_t c, index_t i, index_t n,
+                      std::uint64_t* share) const
     {
-        const raster_view<const std::int32_t> C = classes_.view();
         std::uint64_t* high = share;
         std::uint64_t* low = share + window_run;
         if (c < C.col0 || c >= C.col0 + C.cols) {
@@ -122,7 +129,8 @@ private:
         }
         const index_t h = layout.h;
         const index_t end = layout.clipped ? std::min(C.row0 + C.rows, layout.M) : C.row0 + C.rows;
-        const std::int32_t* column = &C(C.row0, c) - C.row0; // indexed by row
+        const std::int32_t* top = &C(C.row0, c);
+        const std::ptrdiff_t step = C.row_step;
         const std::uint64_t* high_of = high_of_.data();
         const std::uint64_t* low_of = low_of_.data();
         const auto slide = [&](auto&& class_at) {
@@ -142,10 +150,12 @@ private:
                 low[k] = sum_low;
             }
         };
-        if (i >= C.row0 && i + n + h - 1 <= end)
-            slide([&](index_t r) { return column[r]; });
+        if (i < C.row0 || i + n + h - 1 > end)
+            slide([&](index_t r) { return r >= C.row0 && r < end ? top[(r - C.row0) * step] : 0; });
+        else if (step == 1)
+            slide([&](index_t r) { return top[r - C.row0]; });
         else
-            slide([&](index_t r) { return r >= C.row0 && r < end ? column[r] : 0; });
+            slide([&](index_t r) { return top[(r - C.row0) * step]; });
     }
 
     // high[k] and low[k] gain `in`'s shares and lose `out`'s, which then

@@ -108,9 +108,11 @@ bool sums_exactly(const tiled_map& t) { return t.rules().exact_scale.has_value()
 
 exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep, index_t strip_rows)
 {
-    const bool means_of_rectangles =
-        entry_of(t.q.map).values->scores_means && t.q.footprint.shape == window_shape::rectangle;
-    return exact_value_table(*t.rules().exact_scale, t.run(), b, keep, strip_rows, means_of_rectangles);
+    using sliding = exact_value_table::sliding;
+    const value_rules& rules = *entry_of(t.q.map).values;
+    const bool slides = rules.scores_means && t.q.footprint.shape == window_shape::rectangle;
+    const sliding slide = !slides ? sliding::none : rules.sampled ? sliding::over_kept_cells : sliding::over_labels;
+    return exact_value_table(*t.rules().exact_scale, t.run(), b, keep, strip_rows, slide);
 }
 
 void exact_values(const tiled_map& t, label_view labels, cell_block b, const std::uint64_t* draw_start,
@@ -120,7 +122,9 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
     // replays the same draws for every digit.
     const bool sampled = entry_of(t.q.map).values->sampled;
     const std::int32_t* thresholds = sampled ? t.rules().thresholds.data() : nullptr;
-    if (table.slides()) { // the class of each cell, 0 for one not kept
+    if (table.slides() != exact_value_table::sliding::none) { // the class of each kept cell, 0 for the others
+        if (right) std::fill(right, right + (b.r1 - b.r0), wide_sum{0});
+        if (table.slides() == exact_value_table::sliding::over_labels) return;
         std::vector<std::int32_t> classes(static_cast<std::size_t>(t.run().K));
         for (std::size_t k = 0; k < classes.size(); ++k) classes[k] = static_cast<std::int32_t>(k + 1);
         cell_values<std::int32_t> values(classes.data(), thresholds, t.run().seed);
@@ -128,7 +132,6 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
         table.build_classes(b, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
             values(labels, c, r0, r1, dst);
         }, pool);
-        if (right) std::fill(right, right + (b.r1 - b.r0), wide_sum{0});
         return;
     }
     std::vector<cell_values<wide_sum>> digits;

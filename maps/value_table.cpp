@@ -11,17 +11,22 @@ namespace {
 
 class mean_scorer final : public window_scorer {
 public:
-    explicit mean_scorer(const map_request&) {}
+    explicit mean_scorer(const map_request& run) : exact_(run.arithmetic == arithmetic::exact) {}
+    // Exact sums may slide over the labels of a window's every row.
+    index_t label_rows_read(index_t h) const override { return exact_ ? h - 1 : 0; }
     void score(label_view, raster_view<const double> t, const window_valid_counts& valid,
                const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
         write_means(t, valid, p, out, pool);
     }
-    void score_exact(label_view, const exact_value_table& sums, const window_valid_counts& valid,
+    void score_exact(label_view labels, const exact_value_table& sums, const window_valid_counts& valid,
                      const scored_positions& p, raster_view<double> out, worker_pool& pool) override
     {
-        sums.write_means(valid, p, out, pool);
+        sums.write_means(labels, valid, p, out, pool);
     }
+
+private:
+    bool exact_;
 };
 
 } // namespace
@@ -47,17 +52,21 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 }
 
 exact_value_table::exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
-                                     index_t strip_rows, bool means_of_rectangles)
+                                     index_t strip_rows, sliding slide)
     : scale_(&scale), block_(b), K_(run.K), run_table_(run.table)
 {
-    if (means_of_rectangles && scale.digits() == 1 && scale.width() <= sliding_sums_value_bits &&
+    if (slide != sliding::none && scale.digits() == 1 && scale.width() <= sliding_sums_value_bits &&
         run.h < sliding_sums_most_cells && run.w < sliding_sums_most_cells / std::max<index_t>(run.h, 1)) {
         std::vector<std::int64_t> words;
         for (index_t k = 0; k < K_; ++k) {
             const double v = run.table[k];
             words.push_back(std::isfinite(v) ? static_cast<std::int64_t>(scale.digit(v, 0)) : 0);
         }
-        sliding_.emplace(b, keep, strip_rows, words.data(), K_);
+        slide_ = slide;
+        if (slide == sliding::over_kept_cells)
+            sliding_.emplace(words.data(), K_, b, keep, strip_rows);
+        else
+            sliding_.emplace(words.data(), K_);
         return;
     }
     // A sampled class that is never kept (NaN, infinities, values below the
@@ -82,7 +91,8 @@ void exact_value_table::build(raster_view<const double> values, cell_block b, co
                               wide_sum* right, worker_pool& pool)
 {
     const value_scale& scale = *scale_;
-    if (sliding_) {
+    if (slide_ == sliding::over_labels) return; // the labels say it all
+    if (slide_ == sliding::over_kept_cells) {
         // Each value is one of the classes' (or 0, adding nothing): its class
         // is found among them by its bits.
         std::vector<std::pair<std::uint64_t, std::int32_t>> classes;
@@ -103,7 +113,7 @@ void exact_value_table::build(raster_view<const double> values, cell_block b, co
     }, left, right, pool);
 }
 
-void exact_value_table::write_means(const window_valid_counts& valid, const scored_positions& p,
+void exact_value_table::write_means(label_view labels, const window_valid_counts& valid, const scored_positions& p,
                                     raster_view<double> out, worker_pool& pool) const
 {
     if (p.empty()) return;
@@ -117,7 +127,8 @@ void exact_value_table::write_means(const window_valid_counts& valid, const scor
         // a run's means go straight to the output's column.
         const bool varies = valid.varies() || !valid.scores(valid.count(p.i0, p.j0)) || out.row_step != 1;
         std::vector<double> every(window_run, static_cast<double>(valid.count(p.i0, p.j0)));
-        sliding_->for_each_window_run(p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
+        const raster_view<const std::int32_t> classes = slide_ == sliding::over_labels ? labels : sliding_->kept_classes();
+        sliding_->for_each_window_run(classes, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
                                                      const std::uint64_t* low, index_t n) {
             if (!varies) {
                 scale.means_of_split_sums(high, low, every.data(), &out(i + di, j + dj), n);

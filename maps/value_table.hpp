@@ -136,17 +136,22 @@ value_scale exact_scale_of(const map_request& run, const std::int32_t* threshold
 // sums, at a fraction of the cost.
 class exact_value_table {
 public:
-    // For the classes of run (their values being among the scale's);
-    // means_of_rectangles: whether the map's windows are rectangles and
-    // its scores read the sums through write_means only.
-    exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
-                      index_t strip_rows, bool means_of_rectangles = false);
+    // How the sums may slide: not at all; over the labels; over the classes
+    // of the kept cells, for maps that keep cells at random.
+    enum class sliding { none, over_labels, over_kept_cells };
 
-    // Whether the sums slide (then build_classes fills them, and only
-    // write_means reads them).
-    bool slides() const { return sliding_.has_value(); }
-    // The sums sliding: sets the classes of tile b's cells in rows b.r0 ..
-    // b.r1-1, started; fill as in sliding_value_sums::build.
+    // For the classes of run (their values being among the scale's). The
+    // sums slide as `slide` allows (sliding::none unless the map's windows
+    // are rectangles and its scores read the sums through write_means only)
+    // when the values and windows are small enough.
+    exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
+                      index_t strip_rows, sliding slide = sliding::none);
+
+    // How the sums slide (then only write_means reads them, and only
+    // build_classes builds them, over kept cells).
+    sliding slides() const { return slide_; }
+    // Sliding over kept cells: sets the classes of tile b's cells in rows
+    // b.r0 .. b.r1-1, started; fill as in sliding_value_sums::build.
     template <class Fill>
     void build_classes(cell_block b, Fill&& fill, worker_pool& pool)
     {
@@ -191,8 +196,9 @@ public:
                worker_pool& pool);
     // Writes the correctly rounded mean of every window of p (over the
     // cells of valid's layout, or its valid ones) at its centre cell of
-    // out; NaN for windows with too few valid cells.
-    void write_means(const window_valid_counts& valid, const scored_positions& p, raster_view<double> out,
+    // out; NaN for windows with too few valid cells. labels: those of the
+    // windows' cells.
+    void write_means(label_view labels, const window_valid_counts& valid, const scored_positions& p, raster_view<double> out,
                      worker_pool& pool) const;
 
 private:
@@ -202,6 +208,7 @@ private:
     const double* run_table_; // the classes' values
     std::vector<wide_sum> class_digits_;
     std::vector<summed_area_strip<wide_sum>> digit_tables_;
+    sliding slide_ = sliding::none;
     std::optional<sliding_value_sums> sliding_;
 };
 
