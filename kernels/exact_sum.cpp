@@ -1,5 +1,7 @@
 #include "exact_sum.hpp"
 
+#include "vector_units.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -202,33 +204,50 @@ template <bool fused>
     return unsettled;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define RW_SETTLE_WITH_AVX2 1
-// Built for processors with AVX2 and FMA too, four windows per
-// instruction, and chosen at run time; both give the same bits, as each
-// operation is the same IEEE operation on doubles, and s - q n is exact
-// either way.
+#ifdef RW_X86_VECTOR_UNITS
+// Built for processors with AVX2 and FMA, four windows per instruction, and
+// with AVX-512, eight; vector_units.hpp chooses. All give the same bits, as
+// each operation is the same IEEE operation on doubles, and s - q n is
+// exact either way.
 [[gnu::target("avx2,fma")]] index_t settle_pairs_avx2(const double* high, const double* low, const double* cells,
-                                                  double* means, index_t n, double power)
+                                                      double* means, index_t n, double power)
 {
     return settle_pairs<true>(high, low, cells, means, n, power);
 }
 
 [[gnu::target("avx2,fma")]] index_t settle_split_sums_avx2(const std::uint64_t* high, const std::uint64_t* low,
-                                                       const double* cells, double* means, index_t n, double power)
+                                                           const double* cells, double* means, index_t n, double power)
+{
+    return settle_split_sums<true>(high, low, cells, means, n, power);
+}
+
+[[gnu::target("avx512f,avx512dq,avx512vl,avx2,fma")]] index_t
+settle_split_sums_avx512(const std::uint64_t* high, const std::uint64_t* low, const double* cells, double* means,
+                         index_t n, double power)
 {
     return settle_split_sums<true>(high, low, cells, means, n, power);
 }
 #endif
+
+// The settling of split sums on the best vector unit there is.
+index_t settle_split_sums_on(vector_unit unit, const std::uint64_t* high, const std::uint64_t* low, const double* cells,
+                             double* means, index_t n, double power)
+{
+#ifdef RW_X86_VECTOR_UNITS
+    if (unit == vector_unit::avx512) return settle_split_sums_avx512(high, low, cells, means, n, power);
+    if (unit == vector_unit::avx2) return settle_split_sums_avx2(high, low, cells, means, n, power);
+#endif
+    (void)unit;
+    return settle_split_sums<false>(high, low, cells, means, n, power);
+}
 
 } // namespace
 
 index_t value_scale::quick_means(const double* high, const double* low, const double* cells, double* means,
                                  index_t n) const
 {
-#ifdef RW_SETTLE_WITH_AVX2
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        return settle_pairs_avx2(high, low, cells, means, n, power_);
+#ifdef RW_X86_VECTOR_UNITS
+    if (vector_unit_in_use() != vector_unit::plain) return settle_pairs_avx2(high, low, cells, means, n, power_);
 #endif
     return settle_pairs<false>(high, low, cells, means, n, power_);
 }
@@ -236,13 +255,7 @@ index_t value_scale::quick_means(const double* high, const double* low, const do
 void value_scale::means_of_split_sums(const std::uint64_t* high, const std::uint64_t* low, const double* cells,
                                       double* means, index_t n) const
 {
-#ifdef RW_SETTLE_WITH_AVX2
-    const index_t unsettled = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
-                                  ? settle_split_sums_avx2(high, low, cells, means, n, power_)
-                                  : settle_split_sums<false>(high, low, cells, means, n, power_);
-#else
-    const index_t unsettled = settle_split_sums<false>(high, low, cells, means, n, power_);
-#endif
+    const index_t unsettled = settle_split_sums_on(vector_unit_in_use(), high, low, cells, means, n, power_);
     if (unsettled == 0) return;
     for (index_t k = 0; k < n; ++k)
         if (std::isnan(means[k])) {

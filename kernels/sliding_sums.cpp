@@ -1,5 +1,7 @@
 #include "sliding_sums.hpp"
 
+#include "vector_units.hpp"
+
 namespace rw {
 namespace {
 
@@ -14,10 +16,9 @@ namespace {
     }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define RW_STEP_WITH_AVX2 1
-// Built for processors with AVX2 too (four words per instruction), and
-// chosen at run time: integer sums are the same either way.
+#ifdef RW_X86_VECTOR_UNITS
+// Built for processors with AVX2 too (four words per instruction);
+// vector_units.hpp chooses. Integer sums are the same either way.
 [[gnu::target("avx2")]] void step_shares_avx2(std::uint64_t* high, std::uint64_t* low, const std::uint64_t* in,
                                               std::uint64_t* out, index_t n)
 {
@@ -30,8 +31,8 @@ namespace {
 void sliding_value_sums::step(std::uint64_t* high, std::uint64_t* low, const std::uint64_t* in, std::uint64_t* out,
                               index_t n)
 {
-#ifdef RW_STEP_WITH_AVX2
-    if (__builtin_cpu_supports("avx2")) return step_shares_avx2(high, low, in, out, n);
+#ifdef RW_X86_VECTOR_UNITS
+    if (vector_unit_in_use() != vector_unit::plain) return step_shares_avx2(high, low, in, out, n);
 #endif
     step_shares(high, low, in, out, n);
 }
