@@ -145,6 +145,18 @@ public:
         return mean_by_division(sum, 1);
     }
 
+    // A sum high 2^32 + low of a scale of one digit (as means_of_split_sums
+    // takes it), as a double-double: exact.
+    double_double sum_of_split(std::uint64_t high, std::uint64_t low) const
+    {
+        if (exponent_ >= -1022 && exponent_ <= 917) // every part normal, or 0
+            return two_sum(static_cast<double>(static_cast<std::int64_t>(high)) * 0x1p32 * power_,
+                           static_cast<double>(static_cast<std::int64_t>(low)) * power_);
+        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high));
+        const wide_sum word = (static_cast<wide_sum>(signed_high) << 32) + low;
+        return sum(&word);
+    }
+
     // The window's sum from its digits' sums, as a double-double: within
     // 2^-104 of the sum relative to its magnitude (exact for sums of up to
     // 106 bits). Finite for every sum of values the scale was made for.

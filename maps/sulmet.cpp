@@ -4,6 +4,8 @@
 #include "catalogue.hpp"
 #include "value_table.hpp"
 
+#include "kernels/vector_units.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -225,20 +227,92 @@ double_double exact_sulmet_scores::inverse_square(index_t cells)
     return double_double{1.0, 0.0} / two_product(n, n);
 }
 
-double exact_sulmet_scores::operator()(std::int64_t squares, double_double box, index_t cells) const
+namespace {
+
+// The exact score from the window's square sum (hi + lo exactly), its box
+// sum, its cell count n, 1 / n^2 and the table's square sum P: d = (squares
+// - 2 n box) / n^2 + P, each step within 2^-103 relative, hence the bound;
+// 1 - d / 2 rounded once. Straight-line double arithmetic, the same on
+// every vector unit.
+[[gnu::always_inline]] inline double exact_score(double_double squares, double_double box, double n,
+                                                 double_double inverse, double_double P)
 {
-    // d = (squares - 2 cells box) / cells^2 + P. squares < 2^63 - 2^32 is
-    // an exact hi plus remainder; each step errs by 2^-103 relative at
-    // most, hence the bound.
-    const double n = static_cast<double>(cells);
-    const double hi = static_cast<double>(squares);
-    const double_double exact_squares{hi, static_cast<double>(squares - static_cast<std::int64_t>(hi))};
     double_double scaled_box = two_product(box.hi, n);
     scaled_box.lo += box.lo * n;
-    const double_double inverse = cells == cells_ ? inverse_ : inverse_square(cells);
-    const double_double d =
-        (exact_squares - (scaled_box + scaled_box)) * inverse + table_square_sum_;
+    const double_double d = (squares - (scaled_box + scaled_box)) * inverse + P;
     return to_double(double_double{1.0, 0.0} - double_double{0.5 * d.hi, 0.5 * d.lo});
+}
+
+[[gnu::always_inline]] inline void exact_scores_of(const double* squares, const double* box_high,
+                                                   const double* box_low, const double* cells,
+                                                   const double* inverse_high, const double* inverse_low,
+                                                   double_double P, double* scores, index_t n)
+{
+    for (index_t k = 0; k < n; ++k)
+        scores[k] = exact_score({squares[k], 0.0}, {box_high[k], box_low[k]}, cells[k],
+                                {inverse_high[k], inverse_low[k]}, P);
+}
+
+#ifdef RW_X86_VECTOR_UNITS
+[[gnu::target("avx2,fma")]] void exact_scores_avx2(const double* squares, const double* box_high,
+                                                   const double* box_low, const double* cells,
+                                                   const double* inverse_high, const double* inverse_low,
+                                                   double_double P, double* scores, index_t n)
+{
+    exact_scores_of(squares, box_high, box_low, cells, inverse_high, inverse_low, P, scores, n);
+}
+
+[[gnu::target("avx512f,avx512dq,avx512vl,avx2,fma")]] void
+exact_scores_avx512(const double* squares, const double* box_high, const double* box_low, const double* cells,
+                    const double* inverse_high, const double* inverse_low, double_double P, double* scores,
+                    index_t n)
+{
+    exact_scores_of(squares, box_high, box_low, cells, inverse_high, inverse_low, P, scores, n);
+}
+#endif
+
+} // namespace
+
+double exact_sulmet_scores::operator()(std::int64_t squares, double_double box, index_t cells) const
+{
+    // squares < 2^63 - 2^32 is an exact hi plus remainder.
+    const double hi = static_cast<double>(squares);
+    const double_double exact_squares{hi, static_cast<double>(squares - static_cast<std::int64_t>(hi))};
+    const double_double inverse = cells == cells_ ? inverse_ : inverse_square(cells);
+    return exact_score(exact_squares, box, static_cast<double>(cells), inverse, table_square_sum_);
+}
+
+void exact_sulmet_scores::operator()(const std::int64_t* squares, const double* box_high, const double* box_low,
+                                     const index_t* cells, double* scores, index_t n) const
+{
+    constexpr index_t most = window_run;
+    for (index_t k0 = 0; k0 < n; k0 += most) {
+        const index_t m = std::min(most, n - k0);
+        double exact_squares[most], counts[most], inverse_high[most], inverse_low[most];
+        for (index_t k = 0; k < m; ++k) {
+            const index_t c = cells[k0 + k];
+            const double_double inverse = c == cells_ ? inverse_ : inverse_square(c);
+            exact_squares[k] = static_cast<double>(squares[k0 + k]);
+            counts[k] = static_cast<double>(c);
+            inverse_high[k] = inverse.hi;
+            inverse_low[k] = inverse.lo;
+        }
+        const double* bh = box_high + k0;
+        const double* bl = box_low + k0;
+        double* out = scores + k0;
+        switch (vector_unit_in_use()) {
+#ifdef RW_X86_VECTOR_UNITS
+        case vector_unit::avx512:
+            exact_scores_avx512(exact_squares, bh, bl, counts, inverse_high, inverse_low, table_square_sum_, out, m);
+            break;
+        case vector_unit::avx2:
+            exact_scores_avx2(exact_squares, bh, bl, counts, inverse_high, inverse_low, table_square_sum_, out, m);
+            break;
+#endif
+        default:
+            exact_scores_of(exact_squares, bh, bl, counts, inverse_high, inverse_low, table_square_sum_, out, m);
+        }
+    }
 }
 
 namespace {
@@ -313,6 +387,29 @@ public:
         const auto squares = square_sums(labels, valid.layout(), p, pool);
         const window_layout& layout = valid.layout();
         const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
+        if (sums.slides() != exact_value_table::sliding::none) {
+            sums.for_each_window_run(labels, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
+                                                            const std::uint64_t* low, index_t n) {
+                std::int64_t window_squares[window_run];
+                double box_high[window_run], box_low[window_run], scores[window_run];
+                index_t cells[window_run];
+                bool scored[window_run];
+                // Windows not scored are scored as full ones, then written over.
+                for (index_t k = 0; k < n; ++k) {
+                    const index_t v = valid.count(i + k, j), none = valid.inside(i + k, j) - v;
+                    scored[k] = valid.scores(v);
+                    cells[k] = scored[k] ? v : layout.cells;
+                    window_squares[k] = scored[k] ? squares(i + k, j) - none * none : 0;
+                    const double_double box = sums.scale().sum_of_split(high[k], low[k]);
+                    box_high[k] = box.hi;
+                    box_low[k] = box.lo;
+                }
+                exact_scores_(window_squares, box_high, box_low, cells, scores, n);
+                for (index_t k = 0; k < n; ++k)
+                    out(i + k + di, j + dj) = scored[k] ? scores[k] : std::numeric_limits<double>::quiet_NaN();
+            }, pool);
+            return;
+        }
         const int D = sums.digits();
         std::vector<footprint_sums<wide_sum>> readers;
         if (!layout.rectangle)
@@ -348,7 +445,7 @@ std::unique_ptr<window_scorer> make_sulmet_scorer(const map_request& q)
 
 } // namespace
 
-const value_rules sulmet_rules{false, make_sulmet_scorer, true};
+const value_rules sulmet_rules{false, make_sulmet_scorer, true, true};
 
 extern const map_entry sulmet_entry{
     map_kind::sulmet, "sulmet", "Sulmet",

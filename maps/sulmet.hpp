@@ -42,6 +42,10 @@ class exact_sulmet_scores {
 public:
     explicit exact_sulmet_scores(const map_request& q);
     double operator()(std::int64_t squares, double_double box, index_t cells) const;
+    // The same for windows 0 .. n-1 into scores: squares[k] below 2^53,
+    // box[k] = box_high[k] + box_low[k]. Several windows at once.
+    void operator()(const std::int64_t* squares, const double* box_high, const double* box_low,
+                    const index_t* cells, double* scores, index_t n) const;
 
 private:
     static double_double inverse_square(index_t cells);

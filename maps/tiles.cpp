@@ -110,7 +110,7 @@ exact_value_table exact_table_of(const tiled_map& t, cell_block b, index_t keep,
 {
     using sliding = exact_value_table::sliding;
     const value_rules& rules = *entry_of(t.q.map).values;
-    const bool slides = rules.scores_means && t.q.footprint.shape == window_shape::rectangle;
+    const bool slides = rules.reads_runs && t.q.footprint.shape == window_shape::rectangle;
     const sliding slide = !slides ? sliding::none : rules.sampled ? sliding::over_kept_cells : sliding::over_labels;
     return exact_value_table(*t.rules().exact_scale, t.run(), b, keep, strip_rows, slide);
 }

@@ -127,8 +127,7 @@ void exact_value_table::write_means(label_view labels, const window_valid_counts
         // a run's means go straight to the output's column.
         const bool varies = valid.varies() || !valid.scores(valid.count(p.i0, p.j0)) || out.row_step != 1;
         std::vector<double> every(window_run, static_cast<double>(valid.count(p.i0, p.j0)));
-        const raster_view<const std::int32_t> classes = slide_ == sliding::over_labels ? labels : sliding_->kept_classes();
-        sliding_->for_each_window_run(classes, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
+        for_each_window_run(labels, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
                                                      const std::uint64_t* low, index_t n) {
             if (!varies) {
                 scale.means_of_split_sums(high, low, every.data(), &out(i + di, j + dj), n);

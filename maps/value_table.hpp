@@ -64,9 +64,10 @@ struct value_rules {
     // sums (exact_value_table, window_scorer::score_exact); otherwise the
     // scorer runs as under the plug-ins' arithmetic.
     bool sums_exactly = false;
-    // Whether the scores are the windows' means of the values
-    // (exact_value_table::write_means), which rectangles may slide.
-    bool scores_means = false;
+    // Whether the scorer reads exact sums only through runs of windows
+    // (exact_value_table::write_means, for_each_window_run), so that
+    // rectangles may slide them.
+    bool reads_runs = false;
 };
 
 // The mean of the window's values over its cells (or valid cells).
@@ -142,14 +143,23 @@ public:
 
     // For the classes of run (their values being among the scale's). The
     // sums slide as `slide` allows (sliding::none unless the map's windows
-    // are rectangles and its scores read the sums through write_means only)
-    // when the values and windows are small enough.
+    // are rectangles and its scorer reads the sums through runs only) when
+    // the values and windows are small enough.
     exact_value_table(const value_scale& scale, const map_request& run, cell_block b, index_t keep,
                       index_t strip_rows, sliding slide = sliding::none);
 
-    // How the sums slide (then only write_means reads them, and only
-    // build_classes builds them, over kept cells).
+    // How the sums slide (then only write_means and for_each_window_run
+    // read them, and only build_classes builds them, over kept cells).
     sliding slides() const { return slide_; }
+    // The sums sliding: sliding_value_sums::for_each_window_run over the
+    // windows p of `layout` (labels: those of their cells).
+    template <class WriteRun>
+    void for_each_window_run(label_view labels, const scored_positions& p, const window_layout& layout,
+                             WriteRun&& write_run, worker_pool& pool) const
+    {
+        sliding_->for_each_window_run(slide_ == sliding::over_labels ? labels : sliding_->kept_classes(), p, layout,
+                                      write_run, pool);
+    }
     // Sliding over kept cells: sets the classes of tile b's cells in rows
     // b.r0 .. b.r1-1, started; fill as in sliding_value_sums::build.
     template <class Fill>
