@@ -388,6 +388,10 @@ public:
         const window_layout& layout = valid.layout();
         const index_t di = centre_offset(layout.h), dj = centre_offset(layout.w);
         if (sums.slides() != exact_value_table::sliding::none) {
+            // Without nodata or clipping every window has the same cells.
+            const bool varies = valid.varies();
+            const index_t every = layout.cells;
+            const bool straight_out = !varies && valid.scores(every) && out.row_step == 1;
             sums.for_each_window_run(labels, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
                                                             const std::uint64_t* low, index_t n) {
                 std::int64_t window_squares[window_run];
@@ -395,14 +399,19 @@ public:
                 index_t cells[window_run];
                 bool scored[window_run];
                 // Windows not scored are scored as full ones, then written over.
+                const std::int64_t* run_squares = &squares.sums[(i - squares.i0) + (j - squares.j0) * squares.rows];
                 for (index_t k = 0; k < n; ++k) {
-                    const index_t v = valid.count(i + k, j), none = valid.inside(i + k, j) - v;
+                    const index_t v = varies ? valid.count(i + k, j) : every, none = varies ? valid.inside(i + k, j) - v : 0;
                     scored[k] = valid.scores(v);
                     cells[k] = scored[k] ? v : layout.cells;
-                    window_squares[k] = scored[k] ? squares(i + k, j) - none * none : 0;
+                    window_squares[k] = scored[k] ? run_squares[k] - none * none : 0;
                     const double_double box = sums.scale().sum_of_split(high[k], low[k]);
                     box_high[k] = box.hi;
                     box_low[k] = box.lo;
+                }
+                if (straight_out) { // every window scored: straight into the output's column
+                    exact_scores_(window_squares, box_high, box_low, cells, &out(i + di, j + dj), n);
+                    return;
                 }
                 exact_scores_(window_squares, box_high, box_low, cells, scores, n);
                 for (index_t k = 0; k < n; ++k)
