@@ -125,9 +125,7 @@ void exact_values(const tiled_map& t, label_view labels, cell_block b, const std
     if (table.slides() != exact_value_table::sliding::none) { // the class of each kept cell, 0 for the others
         if (right) std::fill(right, right + (b.r1 - b.r0), wide_sum{0});
         if (table.slides() == exact_value_table::sliding::over_labels) return;
-        std::vector<std::int32_t> classes(static_cast<std::size_t>(t.run().K));
-        for (std::size_t k = 0; k < classes.size(); ++k) classes[k] = static_cast<std::int32_t>(k + 1);
-        cell_values<std::int32_t> values(classes.data(), thresholds, t.run().seed);
+        cell_values<std::int32_t> values(table.class_ids(), thresholds, t.run().seed);
         if (sampled) values.place_rows(b.r0, draw_start, b.r1 - b.r0);
         table.build_classes(b, [&](index_t c, index_t r0, index_t r1, std::int32_t* dst) {
             values(labels, c, r0, r1, dst);

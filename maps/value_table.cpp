@@ -63,10 +63,12 @@ exact_value_table::exact_value_table(const value_scale& scale, const map_request
             words.push_back(std::isfinite(v) ? static_cast<std::int64_t>(scale.digit(v, 0)) : 0);
         }
         slide_ = slide;
-        if (slide == sliding::over_kept_cells)
-            sliding_.emplace(words.data(), K_, b, keep, strip_rows);
-        else
+        if (slide == sliding::over_labels) {
             sliding_.emplace(words.data(), K_);
+            return;
+        }
+        sliding_.emplace(words.data(), K_, b, keep, strip_rows);
+        for (index_t k = 0; k < K_; ++k) class_ids_.push_back(static_cast<std::int32_t>(k + 1));
         return;
     }
     // A sampled class that is never kept (NaN, infinities, values below the
@@ -124,12 +126,14 @@ void exact_value_table::write_means(label_view labels, const window_valid_counts
     const double not_scored = std::numeric_limits<double>::quiet_NaN();
     if (sliding_) {
         // Without nodata or clipping every window has the same cells, and
-        // a run's means go straight to the output's column.
-        const bool varies = valid.varies() || !valid.scores(valid.count(p.i0, p.j0)) || out.row_step != 1;
-        std::vector<double> every(window_run, static_cast<double>(valid.count(p.i0, p.j0)));
+        // when they are scored a run's means go straight to the output's
+        // column.
+        const index_t cells_of_all = layout.cells;
+        const bool straight_out = !valid.varies() && valid.scores(cells_of_all) && out.row_step == 1;
+        const std::vector<double> every(window_run, static_cast<double>(cells_of_all));
         for_each_window_run(labels, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
-                                                     const std::uint64_t* low, index_t n) {
-            if (!varies) {
+                                                   const std::uint64_t* low, index_t n) {
+            if (straight_out) {
                 scale.means_of_split_sums(high, low, every.data(), &out(i + di, j + dj), n);
                 return;
             }

@@ -160,6 +160,9 @@ public:
         sliding_->for_each_window_run(slide_ == sliding::over_labels ? labels : sliding_->kept_classes(), p, layout,
                                       write_run, pool);
     }
+    // Sliding over kept cells: each class's own number, class k at [k - 1]
+    // (the values a kept cell gives build_classes).
+    const std::int32_t* class_ids() const { return class_ids_.data(); }
     // Sliding over kept cells: sets the classes of tile b's cells in rows
     // b.r0 .. b.r1-1, started; fill as in sliding_value_sums::build.
     template <class Fill>
@@ -220,6 +223,7 @@ private:
     std::vector<summed_area_strip<wide_sum>> digit_tables_;
     sliding slide_ = sliding::none;
     std::optional<sliding_value_sums> sliding_;
+    std::vector<std::int32_t> class_ids_;
 };
 
 } // namespace rw

@@ -124,7 +124,7 @@ TEST(ExactMeans, QuotientsOfWideSumsRoundToNearest)
             x += fixed::of(std::ldexp(static_cast<double>(static_cast<std::uint32_t>(magnitude >> (32 * k))), 32 * k));
         return negative ? x.negated() : x;
     };
-    int checked = 0;
+    int checked = 0, split_checked = 0;
     for (int trial = 0; trial < 20000; ++trial) {
         const int count_bits = 1 + static_cast<int>(gen() % 63);
         const index_t cells = static_cast<index_t>(std::max<std::uint64_t>(1, gen() >> (64 - count_bits)));
@@ -149,9 +149,20 @@ TEST(ExactMeans, QuotientsOfWideSumsRoundToNearest)
         scale.means_of_words(&sum, &cells, &batched, 1);
         ASSERT_EQ(std::bit_cast<std::uint64_t>(batched), std::bit_cast<std::uint64_t>(mean))
             << batched << " for " << mean << ", cells " << cells << ", shift " << shift;
+        if ((magnitude >> 80) == 0 && cells < (index_t{1} << 20)) { // as sliding sums hand them on
+            const auto high = static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<signed_wide_sum>(sum) >> 32));
+            const std::uint64_t low = static_cast<std::uint64_t>(sum) & 0xffffffff;
+            const double count = static_cast<double>(cells);
+            double split = 0;
+            scale.means_of_split_sums(&high, &low, &count, &split, 1);
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(split), std::bit_cast<std::uint64_t>(mean))
+                << split << " for " << mean << ", cells " << cells << ", shift " << shift;
+            ++split_checked;
+        }
         ++checked;
     }
     EXPECT_GT(checked, 10000);
+    EXPECT_GT(split_checked, 1000);
 }
 
 struct exact_case {
@@ -322,16 +333,16 @@ TEST(ExactMeans, ThreadsAndStripsGiveTheSameBits)
 
 // Tables whose values span at most 62 bits slide their sums along the rows
 // of rectangles. Windows cut by the raster's edges and by nodata, on one to
-// three threads and in strips of any height (each range of rows adding the
-// column sums above it), still get the correctly rounded mean of their
-// cells; Marnisa, whose kept cells draw at random, the same bits.
+// three threads and in strips of any height, still get the correctly
+// rounded mean of their cells; Marnisa (whose kept cells draw at random)
+// and Sulmet the same bits.
 TEST(ExactMeans, SlidingSumsHoldAtEdgesOnEveryPath)
 {
     const index_t M = 41, N = 37, h = 6, w = 5;
     const std::vector<double> table{0.1, third, -0.7, 2.5, 1.1};
     std::vector<std::int32_t> labels = test::random_labels(M, N, 5, 21);
     for (index_t k = 0; k < M * N; k += 9) labels[k] = 6; // nodata
-    for (const map_kind map : {map_kind::varnok, map_kind::marnisa}) {
+    for (const map_kind map : {map_kind::varnok, map_kind::marnisa, map_kind::sulmet}) {
         map_request q{map};
         q.arithmetic = arithmetic::exact;
         q.edges = edge_rule::partial;
