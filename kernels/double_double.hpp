@@ -2,9 +2,11 @@
 // most half an ulp of hi, carrying about 106 bits. The error-free steps
 // (Knuth's two-sum, Dekker's product by splitting) use only additions and
 // products rounded to nearest, so they hold under -ffp-contract=off and need
-// no fused multiply-add. Finite operands well inside the exponent range
+// no fused multiply-add (code built for a processor with one may use it). Finite operands well inside the exponent range
 // only: a product near overflow or deep in the subnormals loses the bound.
 #pragma once
+
+#include <cmath>
 
 namespace rw {
 
@@ -20,15 +22,22 @@ inline double_double two_sum(double a, double b)
     return {s, (a - (s - bb)) + (b - bb)};
 }
 
-// a * b exactly, as p + error.
+// a * b exactly, as p + error: by Dekker's splitting, or (fused) by one
+// fused multiply-add, for code built for a processor that has one. The
+// error is exact either way, so both give the same bits.
+template <bool fused = false>
 inline double_double two_product(double a, double b)
 {
-    constexpr double split = 134217729.0; // 2^27 + 1
     const double p = a * b;
-    const double ca = split * a, cb = split * b;
-    const double a_hi = ca - (ca - a), a_lo = a - a_hi;
-    const double b_hi = cb - (cb - b), b_lo = b - b_hi;
-    return {p, ((a_hi * b_hi - p) + a_hi * b_lo + a_lo * b_hi) + a_lo * b_lo};
+    if constexpr (fused) {
+        return {p, std::fma(a, b, -p)};
+    } else {
+        constexpr double split = 134217729.0; // 2^27 + 1
+        const double ca = split * a, cb = split * b;
+        const double a_hi = ca - (ca - a), a_lo = a - a_hi;
+        const double b_hi = cb - (cb - b), b_lo = b - b_hi;
+        return {p, ((a_hi * b_hi - p) + a_hi * b_lo + a_lo * b_hi) + a_lo * b_lo};
+    }
 }
 
 // Relative error below 2^-104 for the sum of two double-doubles of one sign;
@@ -46,13 +55,16 @@ inline double_double operator+(double_double a, double_double b)
 inline double_double operator-(double_double a) { return {-a.hi, -a.lo}; }
 inline double_double operator-(double_double a, double_double b) { return a + -b; }
 
-// Relative error below 2^-104.
-inline double_double operator*(double_double a, double_double b)
+// Relative error below 2^-104 (fused: as two_product).
+template <bool fused = false>
+inline double_double product(double_double a, double_double b)
 {
-    double_double p = two_product(a.hi, b.hi);
+    double_double p = two_product<fused>(a.hi, b.hi);
     p.lo += a.hi * b.lo + a.lo * b.hi;
     return two_sum(p.hi, p.lo);
 }
+
+inline double_double operator*(double_double a, double_double b) { return product(a, b); }
 
 // Relative error below 2^-103 (b not zero).
 inline double_double operator/(double_double a, double_double b)

@@ -185,20 +185,15 @@ template <bool fused>
     return unsettled;
 }
 
-// Sums high 2^32 + low, high signed below 2^51 in magnitude and low below
-// 2^52, become exact doubles by their bits (the integer put below the
-// point of 1.5 2^52 or 2^52, which is then taken off), four to a vector
-// register.
 template <bool fused>
 [[gnu::always_inline]] inline index_t settle_split_sums(const std::uint64_t* high, const std::uint64_t* low,
                                                         const double* cells, double* means, index_t n, double power)
 {
     index_t unsettled = 0;
     for (index_t k = 0; k < n; ++k) {
-        const double a = (std::bit_cast<double>(high[k] + 0x4338000000000000) - 0x1.8p52) * 0x1p32;
-        const double b = std::bit_cast<double>(low[k] | 0x4330000000000000) - 0x1p52;
         bool settled;
-        means[k] = settled_mean_or_nan<fused>(a, b, cells[k], power, settled);
+        means[k] = settled_mean_or_nan<fused>(value_scale::high_part(high[k]), value_scale::low_part(low[k]),
+                                              cells[k], power, settled);
         unsettled += !settled;
     }
     return unsettled;

@@ -145,13 +145,26 @@ public:
         return mean_by_division(sum, 1);
     }
 
-    // A sum high 2^32 + low of a scale of one digit (as means_of_split_sums
-    // takes it), as a double-double: exact.
+    // Whether a sum high 2^32 + low of a scale of one digit (as
+    // means_of_split_sums takes it) is two_sum(high_part(high) power(),
+    // low_part(low) power()) exactly: every part normal, or 0.
+    bool splits_by_power() const { return exponent_ >= -1022 && exponent_ <= 917; }
+    double power() const { return power_; }
+    // high 2^32 (high signed below 2^51 in magnitude) and low (below 2^52)
+    // as exact doubles, by their bits: the integer put below the point of
+    // 1.5 2^52 or 2^52, which is then taken off, so that vector registers
+    // take several at once.
+    static double high_part(std::uint64_t high)
+    {
+        return (std::bit_cast<double>(high + 0x4338000000000000) - 0x1.8p52) * 0x1p32;
+    }
+    static double low_part(std::uint64_t low) { return std::bit_cast<double>(low | 0x4330000000000000) - 0x1p52; }
+
+    // A sum high 2^32 + low of a scale of one digit, as a double-double:
+    // exact.
     double_double sum_of_split(std::uint64_t high, std::uint64_t low) const
     {
-        if (exponent_ >= -1022 && exponent_ <= 917) // every part normal, or 0
-            return two_sum(static_cast<double>(static_cast<std::int64_t>(high)) * 0x1p32 * power_,
-                           static_cast<double>(static_cast<std::int64_t>(low)) * power_);
+        if (splits_by_power()) return two_sum(high_part(high) * power_, low_part(low) * power_);
         const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high));
         const wide_sum word = (static_cast<wide_sum>(signed_high) << 32) + low;
         return sum(&word);

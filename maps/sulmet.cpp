@@ -232,42 +232,47 @@ namespace {
 // The exact score from the window's square sum (hi + lo exactly), its box
 // sum, its cell count n, 1 / n^2 and the table's square sum P: d = (squares
 // - 2 n box) / n^2 + P, each step within 2^-103 relative, hence the bound;
-// 1 - d / 2 rounded once. Straight-line double arithmetic, the same on
-// every vector unit.
+// 1 - d / 2 rounded once. Straight-line double arithmetic, the same bits on
+// every vector unit (fused: the products' errors by fused multiply-adds,
+// exact either way).
+template <bool fused>
 [[gnu::always_inline]] inline double exact_score(double_double squares, double_double box, double n,
                                                  double_double inverse, double_double P)
 {
-    double_double scaled_box = two_product(box.hi, n);
+    double_double scaled_box = two_product<fused>(box.hi, n);
     scaled_box.lo += box.lo * n;
-    const double_double d = (squares - (scaled_box + scaled_box)) * inverse + P;
+    const double_double d = product<fused>(squares - (scaled_box + scaled_box), inverse) + P;
     return to_double(double_double{1.0, 0.0} - double_double{0.5 * d.hi, 0.5 * d.lo});
 }
 
-[[gnu::always_inline]] inline void exact_scores_of(const double* squares, const double* box_high,
-                                                   const double* box_low, const double* cells,
+template <bool fused>
+[[gnu::always_inline]] inline void exact_scores_of(const double* squares, const std::uint64_t* high,
+                                                   const std::uint64_t* low, double power, const double* cells,
                                                    const double* inverse_high, const double* inverse_low,
                                                    double_double P, double* scores, index_t n)
 {
-    for (index_t k = 0; k < n; ++k)
-        scores[k] = exact_score({squares[k], 0.0}, {box_high[k], box_low[k]}, cells[k],
-                                {inverse_high[k], inverse_low[k]}, P);
+    for (index_t k = 0; k < n; ++k) {
+        const double_double box =
+            two_sum(value_scale::high_part(high[k]) * power, value_scale::low_part(low[k]) * power);
+        scores[k] = exact_score<fused>({squares[k], 0.0}, box, cells[k], {inverse_high[k], inverse_low[k]}, P);
+    }
 }
 
 #ifdef RW_X86_VECTOR_UNITS
-[[gnu::target("avx2,fma")]] void exact_scores_avx2(const double* squares, const double* box_high,
-                                                   const double* box_low, const double* cells,
+[[gnu::target("avx2,fma")]] void exact_scores_avx2(const double* squares, const std::uint64_t* high,
+                                                   const std::uint64_t* low, double power, const double* cells,
                                                    const double* inverse_high, const double* inverse_low,
                                                    double_double P, double* scores, index_t n)
 {
-    exact_scores_of(squares, box_high, box_low, cells, inverse_high, inverse_low, P, scores, n);
+    exact_scores_of<true>(squares, high, low, power, cells, inverse_high, inverse_low, P, scores, n);
 }
 
 [[gnu::target("avx512f,avx512dq,avx512vl,avx2,fma")]] void
-exact_scores_avx512(const double* squares, const double* box_high, const double* box_low, const double* cells,
-                    const double* inverse_high, const double* inverse_low, double_double P, double* scores,
-                    index_t n)
+exact_scores_avx512(const double* squares, const std::uint64_t* high, const std::uint64_t* low, double power,
+                    const double* cells, const double* inverse_high, const double* inverse_low, double_double P,
+                    double* scores, index_t n)
 {
-    exact_scores_of(squares, box_high, box_low, cells, inverse_high, inverse_low, P, scores, n);
+    exact_scores_of<true>(squares, high, low, power, cells, inverse_high, inverse_low, P, scores, n);
 }
 #endif
 
@@ -279,12 +284,16 @@ double exact_sulmet_scores::operator()(std::int64_t squares, double_double box, 
     const double hi = static_cast<double>(squares);
     const double_double exact_squares{hi, static_cast<double>(squares - static_cast<std::int64_t>(hi))};
     const double_double inverse = cells == cells_ ? inverse_ : inverse_square(cells);
-    return exact_score(exact_squares, box, static_cast<double>(cells), inverse, table_square_sum_);
+    return exact_score<false>(exact_squares, box, static_cast<double>(cells), inverse, table_square_sum_);
 }
 
-void exact_sulmet_scores::operator()(const std::int64_t* squares, const double* box_high, const double* box_low,
-                                     const index_t* cells, double* scores, index_t n) const
+void exact_sulmet_scores::operator()(const std::int64_t* squares, const std::uint64_t* high, const std::uint64_t* low,
+                                     const value_scale& scale, const index_t* cells, double* scores, index_t n) const
 {
+    if (!scale.splits_by_power()) { // a scale at the ends of the exponent range
+        for (index_t k = 0; k < n; ++k) scores[k] = (*this)(squares[k], scale.sum_of_split(high[k], low[k]), cells[k]);
+        return;
+    }
     constexpr index_t most = window_run;
     for (index_t k0 = 0; k0 < n; k0 += most) {
         const index_t m = std::min(most, n - k0);
@@ -297,20 +306,22 @@ void exact_sulmet_scores::operator()(const std::int64_t* squares, const double* 
             inverse_high[k] = inverse.hi;
             inverse_low[k] = inverse.lo;
         }
-        const double* bh = box_high + k0;
-        const double* bl = box_low + k0;
+        const std::uint64_t* h = high + k0;
+        const std::uint64_t* l = low + k0;
+        const double power = scale.power();
         double* out = scores + k0;
         switch (vector_unit_in_use()) {
 #ifdef RW_X86_VECTOR_UNITS
         case vector_unit::avx512:
-            exact_scores_avx512(exact_squares, bh, bl, counts, inverse_high, inverse_low, table_square_sum_, out, m);
+            exact_scores_avx512(exact_squares, h, l, power, counts, inverse_high, inverse_low, table_square_sum_, out, m);
             break;
         case vector_unit::avx2:
-            exact_scores_avx2(exact_squares, bh, bl, counts, inverse_high, inverse_low, table_square_sum_, out, m);
+            exact_scores_avx2(exact_squares, h, l, power, counts, inverse_high, inverse_low, table_square_sum_, out, m);
             break;
 #endif
         default:
-            exact_scores_of(exact_squares, bh, bl, counts, inverse_high, inverse_low, table_square_sum_, out, m);
+            exact_scores_of<false>(exact_squares, h, l, power, counts, inverse_high, inverse_low, table_square_sum_,
+                                   out, m);
         }
     }
 }
@@ -395,7 +406,7 @@ public:
             sums.for_each_window_run(labels, p, layout, [&](index_t i, index_t j, const std::uint64_t* high,
                                                             const std::uint64_t* low, index_t n) {
                 std::int64_t window_squares[window_run];
-                double box_high[window_run], box_low[window_run], scores[window_run];
+                double scores[window_run];
                 index_t cells[window_run];
                 bool scored[window_run];
                 // Windows not scored are scored as full ones, then written over.
@@ -405,15 +416,12 @@ public:
                     scored[k] = valid.scores(v);
                     cells[k] = scored[k] ? v : layout.cells;
                     window_squares[k] = scored[k] ? run_squares[k] - none * none : 0;
-                    const double_double box = sums.scale().sum_of_split(high[k], low[k]);
-                    box_high[k] = box.hi;
-                    box_low[k] = box.lo;
                 }
                 if (straight_out) { // every window scored: straight into the output's column
-                    exact_scores_(window_squares, box_high, box_low, cells, &out(i + di, j + dj), n);
+                    exact_scores_(window_squares, high, low, sums.scale(), cells, &out(i + di, j + dj), n);
                     return;
                 }
-                exact_scores_(window_squares, box_high, box_low, cells, scores, n);
+                exact_scores_(window_squares, high, low, sums.scale(), cells, scores, n);
                 for (index_t k = 0; k < n; ++k)
                     out(i + k + di, j + dj) = scored[k] ? scores[k] : std::numeric_limits<double>::quiet_NaN();
             }, pool);

@@ -9,6 +9,7 @@
 
 #include "kernels/class_counts.hpp"
 #include "kernels/double_double.hpp"
+#include "kernels/exact_sum.hpp"
 #include "maps/raster_maps.hpp"
 
 #include <cstdint>
@@ -42,10 +43,11 @@ class exact_sulmet_scores {
 public:
     explicit exact_sulmet_scores(const map_request& q);
     double operator()(std::int64_t squares, double_double box, index_t cells) const;
-    // The same for windows 0 .. n-1 into scores: squares[k] below 2^53,
-    // box[k] = box_high[k] + box_low[k]. Several windows at once.
-    void operator()(const std::int64_t* squares, const double* box_high, const double* box_low,
-                    const index_t* cells, double* scores, index_t n) const;
+    // The same for windows 0 .. n-1 into scores: squares[k] below 2^52,
+    // the box sum high[k] 2^32 + low[k] at `scale` (a sliding sum, see
+    // value_scale::sum_of_split). Several windows at once.
+    void operator()(const std::int64_t* squares, const std::uint64_t* high, const std::uint64_t* low,
+                    const value_scale& scale, const index_t* cells, double* scores, index_t n) const;
 
 private:
     static double_double inverse_square(index_t cells);
