@@ -170,6 +170,21 @@ public:
         return sum(&word);
     }
 
+    // value_of_word of the sum high 2^32 + low of a scale of one digit,
+    // |high| and low below 2^53: both parts are exact doubles, so their sum
+    // rounds once.
+    [[gnu::always_inline]] double value_of_split(std::uint64_t high, std::uint64_t low) const
+    {
+        const double s = static_cast<double>(static_cast<std::int64_t>(high)) * 0x1p32 +
+                         static_cast<double>(static_cast<std::int64_t>(low));
+        const double r = s * power_;
+        const double size = r < 0 ? -r : r;
+        if ((size >= std::numeric_limits<double>::min() && size <= std::numeric_limits<double>::max()) || s == 0)
+            return r == 0 ? 0.0 : r;
+        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high));
+        return mean_by_division((static_cast<wide_sum>(signed_high) << 32) + low, 1);
+    }
+
     // The window's sum from its digits' sums, as a double-double: within
     // 2^-104 of the sum relative to its magnitude (exact for sums of up to
     // 106 bits). Finite for every sum of values the scale was made for.

@@ -76,37 +76,31 @@ void exact_row_sweeps(label_view labels, const map_request& a, index_t i, index_
 {
     const int D = tabled ? 1 : terms.digits();
     index_t* count[R];
-    // A word's halves apart: a 128-bit word in an array goes through memory
-    // in halves and comes back whole, which stalls every update.
+    // Tabled sums as the sums of the rises' halves, each in a word of its
+    // own, with no carry between them.
     std::uint64_t low[R], high[R];
     wide_sum* sum[R];
     const auto rise = [&](index_t g, index_t k, index_t c) {
         if constexpr (tabled) {
-            const wide_sum x = terms.rise_word(k, c);
-            const auto x_low = static_cast<std::uint64_t>(x);
-            low[g] += x_low;
-            high[g] += static_cast<std::uint64_t>(x >> 64) + (low[g] < x_low);
+            high[g] += terms.rise_high(k, c);
+            low[g] += terms.rise_low(k, c);
         } else {
             terms.rise(sum[g], k, c);
         }
     };
     const auto fall = [&](index_t g, index_t k, index_t c) {
         if constexpr (tabled) {
-            const wide_sum x = terms.rise_word(k, c);
-            const auto x_low = static_cast<std::uint64_t>(x);
-            high[g] -= static_cast<std::uint64_t>(x >> 64) + (low[g] < x_low);
-            low[g] -= x_low;
+            high[g] -= terms.rise_high(k, c);
+            low[g] -= terms.rise_low(k, c);
         } else {
             terms.rise(sum[g], k, c, true);
         }
     };
     const auto value = [&](index_t g) {
-        if constexpr (tabled) {
-            const wide_sum word = (static_cast<wide_sum>(high[g]) << 64) | low[g];
-            return terms.value(&word);
-        } else {
+        if constexpr (tabled)
+            return terms.value(high[g], low[g]);
+        else
             return terms.value(sum[g]);
-        }
     };
     for (index_t g = 0; g < R; ++g) {
         count[g] = counts + g * a.K;
@@ -182,10 +176,19 @@ exact_root_terms::exact_root_terms(const map_request& q, const std::vector<doubl
     const int high = std::ilogb(largest) + 3 + std::ilogb(root.back()); // one more for rounding up
     scale_ = value_scale::of_bits(low, high, cells);
     stride_ = cells + 1;
-    if (scale_.digits() > 1 || q.K > (index_t{1} << 20) / stride_) return;
-    rises_.resize(static_cast<std::size_t>(q.K * stride_));
+    // The sums of the halves are exact while a window's sum stays below 2^85
+    // (value_scale::value_of_split): terms below 2^(high - low), at most
+    // `cells` of them.
+    const int sum_bits = high - low + static_cast<int>(std::bit_width(static_cast<std::uint64_t>(cells)));
+    if (scale_.digits() > 1 || sum_bits > 85 || q.K > (index_t{1} << 20) / stride_) return;
+    rise_high_.resize(static_cast<std::size_t>(q.K * stride_));
+    rise_low_.resize(rise_high_.size());
     for (index_t k = 0; k < q.K; ++k)
-        for (index_t c = 1; c <= cells; ++c) rises_[k * stride_ + c] = digit_rise(k, c, 0);
+        for (index_t c = 1; c <= cells; ++c) {
+            const wide_sum rise = digit_rise(k, c, 0);
+            rise_high_[k * stride_ + c] = static_cast<std::uint64_t>(static_cast<signed_wide_sum>(rise) >> 32);
+            rise_low_[k * stride_ + c] = static_cast<std::uint64_t>(rise) & 0xffffffff;
+        }
 }
 
 ombrel_windows::ombrel_windows(const map_request& q)

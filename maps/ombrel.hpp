@@ -62,8 +62,9 @@ public:
     // c to c - 1.
     void rise(wide_sum* sum, index_t k, index_t c, bool fall = false) const
     {
-        if (!rises_.empty()) {
-            const wide_sum change = rises_[k * stride_ + c];
+        if (tabled()) {
+            const auto high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(rise_high(k, c)));
+            const wide_sum change = (static_cast<wide_sum>(high) << 32) + rise_low(k, c);
             sum[0] += fall ? -change : change;
             return;
         }
@@ -73,12 +74,17 @@ public:
         }
     }
 
-    // Whether every rise is one word, read from a table by rise_word.
-    bool tabled() const { return !rises_.empty(); }
-    wide_sum rise_word(index_t k, index_t c) const { return rises_[k * stride_ + c]; }
+    // Whether every rise is tabled, split as rise_high 2^32 + rise_low
+    // (value_scale::value_of_split): then a window's sum is two 64-bit
+    // words, the sums of the halves, that need no carry between them.
+    bool tabled() const { return !rise_high_.empty(); }
+    std::uint64_t rise_high(index_t k, index_t c) const { return rise_high_[k * stride_ + c]; }
+    std::uint64_t rise_low(index_t k, index_t c) const { return rise_low_[k * stride_ + c]; }
 
     // The double nearest the sum.
     double value(const wide_sum* sum) const { return digits() == 1 ? scale_.value_of_word(*sum) : scale_.mean(sum, 1); }
+    // The same for a sum of tabled rises.
+    double value(std::uint64_t high, std::uint64_t low) const { return scale_.value_of_split(high, low); }
 
 private:
     wide_sum digit_rise(index_t k, index_t c, int d) const
@@ -89,10 +95,11 @@ private:
     const double* table_;
     const double* root_;
     value_scale scale_;
-    // Every rise, class k's at [k * stride_ + c], for one digit and up to
-    // 16 MB (a table read at random beats computing each rise even from
-    // main memory); else they are computed as they come.
-    std::vector<wide_sum> rises_;
+    // Every rise, class k's at [k * stride_ + c], for one digit whose
+    // window sums stay below 2^85 and up to 16 MB (a table read at random
+    // beats computing each rise even from main memory); else they are
+    // computed as they come.
+    std::vector<std::uint64_t> rise_high_, rise_low_;
     index_t stride_ = 0;
 };
 
