@@ -129,28 +129,43 @@ void exact_row_sweeps(label_view labels, const map_request& a, index_t i, index_
 }
 
 // The same for one row of windows of any layout.
-template <class Put>
+template <bool tabled, class Put>
 void exact_footprint_sweep(label_view labels, const map_request& a, const window_layout& layout, index_t i,
                            index_t j0, index_t j_end, const exact_root_terms& terms, index_t* count, wide_sum* sum,
                            Put&& put)
 {
+    std::uint64_t high = 0, low = 0; // tabled: as in exact_row_sweeps
+    const auto move = [&](index_t k, index_t c, bool fall) {
+        if constexpr (tabled) {
+            high += fall ? -terms.rise_high(k, c) : terms.rise_high(k, c);
+            low += fall ? -terms.rise_low(k, c) : terms.rise_low(k, c);
+        } else {
+            terms.rise(sum, k, c, fall);
+        }
+    };
+    const auto value = [&] {
+        if constexpr (tabled)
+            return terms.value(high, low);
+        else
+            return terms.value(sum);
+    };
     std::fill(sum, sum + terms.digits(), wide_sum{0});
-    count_footprint(labels, layout, i, j0, count, [&](index_t k, index_t c) { terms.rise(sum, k, c); });
-    put(0, j0, terms.value(sum));
+    count_footprint(labels, layout, i, j0, count, [&](index_t k, index_t c) { move(k, c, false); });
+    put(0, j0, value());
     for (index_t j = j0 + 1; j < j_end; ++j) {
         slide_footprint_right(
             labels, layout, i, j,
             [&](index_t k) {
                 index_t& c = count[k];
-                terms.rise(sum, k, c, true);
+                move(k, c, true);
                 --c;
             },
             [&](index_t k) {
                 index_t& c = count[k];
                 ++c;
-                terms.rise(sum, k, c);
+                move(k, c, false);
             });
-        put(0, j, terms.value(sum));
+        put(0, j, value());
     }
     clear_footprint_counts(labels, layout, a.K, i, j_end - 1, count);
 }
@@ -249,11 +264,15 @@ void ombrel_windows::sweep(label_view labels, const window_valid_counts& valid, 
             const auto sweep = [&]<index_t R>(std::integral_constant<index_t, R>) {
                 pool.check_interrupt();
                 if (exact_ && !layout.rectangle) {
-                    for (index_t g = 0; g < R; ++g)
-                        exact_footprint_sweep(labels, q_, layout, i + g, p.j0, p.j_end, *exact_, counts.data(),
-                                              sums.data(), [&](index_t, index_t j, double score) {
-                                                  put_score(i + g)(0, j, score);
-                                              });
+                    for (index_t g = 0; g < R; ++g) {
+                        const auto put = [&](index_t, index_t j, double score) { put_score(i + g)(0, j, score); };
+                        if (exact_->tabled())
+                            exact_footprint_sweep<true>(labels, q_, layout, i + g, p.j0, p.j_end, *exact_,
+                                                        counts.data(), sums.data(), put);
+                        else
+                            exact_footprint_sweep<false>(labels, q_, layout, i + g, p.j0, p.j_end, *exact_,
+                                                         counts.data(), sums.data(), put);
+                    }
                     return;
                 }
                 if (exact_) {
