@@ -193,7 +193,8 @@ exact_root_terms::exact_root_terms(const map_request& q, const std::vector<doubl
     stride_ = cells + 1;
     // The sums of the halves are exact while a window's sum stays below 2^85
     // (value_scale::value_of_split): terms below 2^(high - low), at most
-    // `cells` of them.
+    // `cells` of them. The table's size keeps cells below 2^20, so the low
+    // halves of a window's rises sum to below 2^52.
     const int sum_bits = high - low + static_cast<int>(std::bit_width(static_cast<std::uint64_t>(cells)));
     if (scale_.digits() > 1 || sum_bits > 85 || q.K > (index_t{1} << 20) / stride_) return;
     rise_high_.resize(static_cast<std::size_t>(q.K * stride_));
