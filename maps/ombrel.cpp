@@ -196,7 +196,13 @@ exact_root_terms::exact_root_terms(const map_request& q, const std::vector<doubl
     // `cells` of them. The table's size keeps cells below 2^20, so the low
     // halves of a window's rises sum to below 2^52.
     const int sum_bits = high - low + static_cast<int>(std::bit_width(static_cast<std::uint64_t>(cells)));
-    if (scale_.digits() > 1 || sum_bits > 85 || q.K > (index_t{1} << 20) / stride_) return;
+    if (scale_.digits() > 1 || q.K > (index_t{1} << 20) / stride_) return;
+    if (sum_bits > 85) {
+        rise_words_.resize(static_cast<std::size_t>(q.K * stride_));
+        for (index_t k = 0; k < q.K; ++k)
+            for (index_t c = 1; c <= cells; ++c) rise_words_[k * stride_ + c] = digit_rise(k, c, 0);
+        return;
+    }
     rise_high_.resize(static_cast<std::size_t>(q.K * stride_));
     rise_low_.resize(rise_high_.size());
     for (index_t k = 0; k < q.K; ++k)

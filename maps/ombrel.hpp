@@ -68,6 +68,11 @@ public:
             sum[0] += fall ? -change : change;
             return;
         }
+        if (!rise_words_.empty()) {
+            const wide_sum change = rise_words_[k * stride_ + c];
+            sum[0] += fall ? -change : change;
+            return;
+        }
         for (int d = 0; d < scale_.digits(); ++d) {
             const wide_sum change = digit_rise(k, c, d);
             sum[d] += fall ? -change : change;
@@ -95,11 +100,12 @@ private:
     const double* table_;
     const double* root_;
     value_scale scale_;
-    // Every rise, class k's at [k * stride_ + c], for one digit whose
-    // window sums stay below 2^85 and up to 16 MB (a table read at random
-    // beats computing each rise even from main memory); else they are
-    // computed as they come.
+    // Every rise, class k's at [k * stride_ + c], for one digit and up to
+    // 16 MB (a table read at random beats computing each rise even from
+    // main memory): split in halves while window sums stay below 2^85, else
+    // as whole words; beyond that they are computed as they come.
     std::vector<std::uint64_t> rise_high_, rise_low_;
+    std::vector<wide_sum> rise_words_;
     index_t stride_ = 0;
 };
 
