@@ -121,9 +121,8 @@ double rounded_quotient(wide_sum magnitude, std::uint64_t n, int exponent)
 // The mean of a window whose sum is a + b exactly, in units of 2^E =
 // power, over `cells` cells, or NaN when it cannot be settled (see
 // value_scale::quick_means). Quiet comparisons, joined bitwise, so that
-// nothing branches.
-// fused: s - q n by a fused multiply-add, exact in one operation, where the
-// processor has one; else by halves of q.
+// nothing branches. fused: s - q n by a fused multiply-add, exact in one
+// operation, where the processor has one; else by halves of q.
 template <bool fused>
 [[gnu::always_inline]] inline double settled_mean_or_nan(double a, double b, double cells, double power, bool& settled)
 {
@@ -253,11 +252,7 @@ void value_scale::means_of_split_sums(const std::uint64_t* high, const std::uint
     const index_t unsettled = settle_split_sums_on(vector_unit_in_use(), high, low, cells, means, n, power_);
     if (unsettled == 0) return;
     for (index_t k = 0; k < n; ++k)
-        if (std::isnan(means[k])) {
-            const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high[k]));
-            const wide_sum sum = (static_cast<wide_sum>(signed_high) << 32) + low[k];
-            means[k] = mean_of_word(sum, static_cast<index_t>(cells[k]));
-        }
+        if (std::isnan(means[k])) means[k] = mean_of_word(word_of_split(high[k], low[k]), static_cast<index_t>(cells[k]));
 }
 
 double value_scale::mean_by_division(wide_sum sum, index_t cells) const

@@ -160,13 +160,20 @@ public:
     }
     static double low_part(std::uint64_t low) { return std::bit_cast<double>(low | 0x4330000000000000) - 0x1p52; }
 
+    // The sum high 2^32 + low (high signed, as two's complement) as one
+    // wrapping 128-bit word.
+    static wide_sum word_of_split(std::uint64_t high, std::uint64_t low)
+    {
+        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high));
+        return (static_cast<wide_sum>(signed_high) << 32) + low;
+    }
+
     // A sum high 2^32 + low of a scale of one digit, as a double-double:
     // exact.
     double_double sum_of_split(std::uint64_t high, std::uint64_t low) const
     {
         if (splits_by_power()) return two_sum(high_part(high) * power_, low_part(low) * power_);
-        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high));
-        const wide_sum word = (static_cast<wide_sum>(signed_high) << 32) + low;
+        const wide_sum word = word_of_split(high, low);
         return sum(&word);
     }
 
@@ -181,8 +188,7 @@ public:
         const double size = r < 0 ? -r : r;
         if ((size >= std::numeric_limits<double>::min() && size <= std::numeric_limits<double>::max()) || s == 0)
             return r == 0 ? 0.0 : r;
-        const auto signed_high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(high));
-        return mean_by_division((static_cast<wide_sum>(signed_high) << 32) + low, 1);
+        return mean_by_division(word_of_split(high, low), 1);
     }
 
     // The window's sum from its digits' sums, as a double-double: within

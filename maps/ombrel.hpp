@@ -63,8 +63,7 @@ public:
     void rise(wide_sum* sum, index_t k, index_t c, bool fall = false) const
     {
         if (tabled()) {
-            const auto high = static_cast<signed_wide_sum>(static_cast<std::int64_t>(rise_high(k, c)));
-            const wide_sum change = (static_cast<wide_sum>(high) << 32) + rise_low(k, c);
+            const wide_sum change = value_scale::word_of_split(rise_high(k, c), rise_low(k, c));
             sum[0] += fall ? -change : change;
             return;
         }
